@@ -1,0 +1,50 @@
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "refhost/plugin_module.hpp"
+
+// The names an MSVC-built host looks up: stdcall decoration with the
+// argument bytes, a leading underscore kept by the export table.
+const char* const entry_point_names[8] = {
+    "_has_interface@8", "_get_name@16",    "_get_interface_version@4",   "_get_uuid@16",
+    "_is_resident@12",  "_get_info@12",    "_has_separate_interfaces@4", "_create_interface@20",
+};
+
+plugin_module::plugin_module(const std::string& path) : path_(path) {
+  handle_ = LoadLibraryA(path.c_str());
+  if (handle_ == nullptr) {
+    throw module_error("cannot load plug-in module " + path + " (error " +
+                       std::to_string(GetLastError()) + ")");
+  }
+  void* slots[8];
+  for (int i = 0; i < 8; ++i) slots[i] = resolve(entry_point_names[i]);
+  static_assert(sizeof(entry_points_) == sizeof(slots), "one pointer per entry point");
+  std::memcpy(&entry_points_, slots, sizeof slots);
+}
+
+plugin_module::~plugin_module() {
+  if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+void* plugin_module::resolve(const char* name) const {
+  FARPROC symbol = GetProcAddress(static_cast<HMODULE>(handle_), name);
+  if (symbol == nullptr) {
+    FreeLibrary(static_cast<HMODULE>(handle_));
+    throw module_error("plug-in module " + path_ + " does not export " + name);
+  }
+  return reinterpret_cast<void*>(symbol);
+}
+
+resource_view plugin_module::find_resource(const char* type, const char* name,
+                                           std::uint16_t language) const {
+  // Windows compares resource names and types without regard to case.
+  auto module = static_cast<HMODULE>(handle_);
+  HRSRC found = FindResourceExA(module, type, name, language);
+  if (found == nullptr) return {};
+  HGLOBAL loaded = LoadResource(module, found);
+  if (loaded == nullptr) return {};
+  return resource_view{static_cast<const unsigned char*>(LockResource(loaded)),
+                       static_cast<std::size_t>(SizeofResource(module, found))};
+}
