@@ -212,8 +212,8 @@ const std::vector<Bgra8>& shipped_atlas_pixels() {
     for (int stored = 0; stored < height; ++stored) {
       const int y = height - 1 - stored;
       for (int x = 0; x < width; ++x) {
-        const unsigned char* p = &bytes[header + (std::size_t{stored} * width + x) * 4];
-        upright[std::size_t{y} * width + x] = Bgra8{p[0], p[1], p[2], p[3]};
+        const unsigned char* p = &bytes[header + (static_cast<std::size_t>(stored) * width + x) * 4];
+        upright[static_cast<std::size_t>(y) * width + x] = Bgra8{p[0], p[1], p[2], p[3]};
       }
     }
     return upright;
