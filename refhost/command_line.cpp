@@ -1,0 +1,173 @@
+#include "refhost/command_line.hpp"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+struct named_renderer {
+  const char* name;
+  Uuid uuid;
+};
+
+const named_renderer named_renderers[] = {
+    {"draft", {{2, 0, 0, 0}}},
+    {"ray-tracing", {{0, 0, 0, 0}}},
+    {"path-tracing", {{1, 0, 0, 0}}},
+    {"toon", {{0x18473B78, 0x6E0B4BEB, 0xB5143CC9, 0xBC31D80F}}},
+    {"wire-frame", {{0x31300000, 0x53B811D9, 0xBCFF000A, 0x95BACEB2}}},
+    {"tesserak", {{0x20301201, 0x53B811D9, 0xBCFF000A, 0x95BACEB2}}},
+};
+
+std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
+                           std::int64_t high) {
+  if (text.empty()) throw usage_error(option + " needs a number");
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE) {
+    throw usage_error(option + ": '" + text + "' is not a whole number");
+  }
+  if (value < low || value > high) {
+    throw usage_error(option + ": " + text + " is outside " + std::to_string(low) + " to " +
+                      std::to_string(high));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+Uuid renderer_from_text(const std::string& text) {
+  for (const named_renderer& renderer : named_renderers) {
+    if (lower(text) == renderer.name) return renderer.uuid;
+  }
+  // 8-4-4-4-12 hex digits; the words follow the groups as the plug-in reads them.
+  if (text.size() != 36) {
+    throw usage_error("--renderer: '" + text +
+                      "' is neither a known renderer nor a UUID (8-4-4-4-12 hex digits)");
+  }
+  Uuid uuid{{0, 0, 0, 0}};
+  int digits = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') throw usage_error("--renderer: '" + text + "' has no hyphen at " +
+                                            std::to_string(i));
+      continue;
+    }
+    const int value = hex_digit(text[i]);
+    if (value < 0) throw usage_error("--renderer: '" + text + "' holds a non-hex digit");
+    std::uint32_t& word = uuid.words[digits / 8];
+    word = word * 16 + static_cast<std::uint32_t>(value);
+    ++digits;
+  }
+  return uuid;
+}
+
+host_command parse_command_line(const std::vector<std::string>& args) {
+  host_command command;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw usage_error(option + " needs a value");
+      return args[++i];
+    };
+    if (option == "--help" || option == "-h") {
+      command.help = true;
+    } else if (option == "--module") {
+      command.module_path = value();
+    } else if (option == "--size") {
+      const std::string& size = value();
+      const std::size_t x = size.find('x');
+      if (x == std::string::npos) throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
+      command.width = parse_integer("--size width", size.substr(0, x), 1, max_picture_side);
+      command.height = parse_integer("--size height", size.substr(x + 1), 1, max_picture_side);
+    } else if (option == "--input") {
+      command.input_path = value();
+    } else if (option == "--frames") {
+      command.frames = parse_integer(option, value(), 1, max_frames);
+    } else if (option == "--out") {
+      command.out_dir = value();
+      if (command.out_dir.empty()) throw usage_error("--out needs a folder");
+    } else if (option == "--tga") {
+      command.write_tga = true;
+    } else if (option == "--host-version") {
+      command.host_version = parse_integer(option, value(), INT32_MIN, INT32_MAX);
+    } else if (option == "--version-text") {
+      command.version_text = value();
+    } else if (option == "--renderer") {
+      command.renderer = renderer_from_text(value());
+    } else if (option == "--gi") {
+      command.gi_method = parse_integer(option, value(), INT32_MIN, INT32_MAX);
+    } else if (option == "--irradiance-caching") {
+      const std::string& state = value();
+      if (state != "on" && state != "off") throw usage_error("--irradiance-caching takes on or off");
+      command.irradiance_caching = state == "on";
+    } else if (option == "--setup-time") {
+      command.setup_time = parse_integer(option, value(), INT32_MIN, INT32_MAX);
+    } else if (option == "--rendering-time") {
+      command.rendering_time = parse_integer(option, value(), INT32_MIN, INT32_MAX);
+    } else if (option == "--abort") {
+      command.abort = true;
+    } else if (option == "--language") {
+      const std::int32_t language = parse_integer(option, value(), 0, 65535);
+      if (language != 1033 && language != 1041) throw usage_error("--language takes 1033 or 1041");
+      command.language = static_cast<std::uint16_t>(language);
+    } else if (option == "--quiet") {
+      command.quiet = true;
+    } else {
+      throw usage_error("unknown option '" + option + "' (see --help)");
+    }
+  }
+  return command;
+}
+
+std::string usage_text() {
+  return R"(velloq-host: the Velloq reference host. Loads a post-render plug-in, renders a
+picture (or takes one), lets the plug-in stamp it and writes the result.
+
+usage: velloq-host [options]
+
+Plug-in and output
+  --module PATH              plug-in module to load (default: the one beside velloq-host)
+  --out DIR                  folder for the stamped pictures (default: out)
+  --tga                      also write each picture as TGA
+  --quiet                    print only errors
+
+The render
+  --size WxH                 built-in scene size, 1 to 16384 per side (default: 640x480)
+  --input FILE               take this PNG or TGA as the finished render instead
+  --frames N                 render an animation of N frames, 1 to 100000 (default: 1)
+  --abort                    the render job reports itself aborted
+
+What the host tells the plug-in
+  --host-version N           host version number (default: 440460, release 11.0.0)
+  --version-text TEXT        the host's version text, used from 440487 on
+                             (default: "Vorlen reference host")
+  --renderer NAME|UUID       draft, ray-tracing, path-tracing, toon, wire-frame, tesserak,
+                             or any UUID 8-4-4-4-12 (default: ray-tracing)
+  --gi CODE                  global illumination method code (default: 0, none)
+  --irradiance-caching on|off  (default: off)
+  --setup-time N             setup time, in seconds below host version 440468 and in
+                             milliseconds from it on (default: what the host measured)
+  --rendering-time N         rendering time in milliseconds (default: what the host measured)
+  --language 1033|1041       the host's language: English or Japanese (default: 1033)
+
+  --help                     this text
+
+Exit status: 0 done, 1 an input, module or output failed, 2 a bad option,
+3 the plug-in does not offer its effector to this host.
+)";
+}
