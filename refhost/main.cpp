@@ -32,9 +32,9 @@
 namespace {
 
 #if defined(_WIN32)
-constexpr const char* module_file_name = "Velloq.dll";
+constexpr const char* module_file_name = "\\Velloq.dll";
 #else
-constexpr const char* module_file_name = "Velloq.so";
+constexpr const char* module_file_name = "/Velloq.so";
 #endif
 
 // From this version on the host reports its setup time in milliseconds.
@@ -80,7 +80,7 @@ int run(const host_command& command) {
   if (!command.input_path.empty()) input = decode_image_file(command.input_path);
 
   const std::string module_path = command.module_path.empty()
-                                      ? executable_dir() + "/" + module_file_name
+                                      ? executable_dir() + module_file_name
                                       : command.module_path;
   session_settings settings;
   settings.host_version = command.host_version;
@@ -138,7 +138,11 @@ int run(const host_command& command) {
                 << std::fixed << std::setprecision(1)
                 << milliseconds_since(animation_start) / 1000.0 << " s elapsed" << std::flush;
     }
-    if (!command.quiet && !show_progress) std::cout << "wrote " << png << "\n";
+    if (!command.quiet && !show_progress) {
+      std::cout << "frame " << frame + 1 << " of " << command.frames << ": "
+                << (outcome.notifications != 0 ? "stamped" : "left as rendered") << ", wrote "
+                << png << "\n";
+    }
   }
   if (show_progress) std::cerr << "\n";
   if (show_progress) std::cout << "wrote " << command.frames << " frames to " << command.out_dir << "\n";
