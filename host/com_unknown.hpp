@@ -9,6 +9,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it needs.
 #include <unknwn.h>
 #else
 using HRESULT = std::int32_t;

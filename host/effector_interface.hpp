@@ -13,7 +13,7 @@
 #include "host/plugin_interface.hpp"
 #include "host/render_job.hpp"
 
-#define VELLOQ_EFFECTOR_reserved(z, n, _)                                             \
+#define VELLOQ_EFFECTOR_reserved(z, n, _)                                           \
   [[noreturn]] virtual void VELLOQ_THISCALL BOOST_PP_CAT(effector_reserved_, n)() { \
     throw "invalid interface effector_interface";                                   \
   }

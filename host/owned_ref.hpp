@@ -21,7 +21,8 @@ class owned_ref {
   // Keeps `object` and releases the reference held before, if any.
   void reset(T* object = nullptr) {
     T* previous = std::exchange(object_, object);
-    if (previous != nullptr) previous->Release();
+    if (previous != nullptr)
+      previous->Release();
   }
 
   T* get() const { return object_; }

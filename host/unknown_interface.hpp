@@ -15,15 +15,14 @@
 class unknown_interface : public IUnknown {
  public:
   // Called by the host to ask for another interface; none is handed out.
-  HRESULT VELLOQ_STDCALL QueryInterface(REFIID, void**) override {
-    return velloq_e_nointerface;
-  }
+  HRESULT VELLOQ_STDCALL QueryInterface(REFIID, void**) override { return velloq_e_nointerface; }
   // Called by the host when it keeps another reference.
   ULONG VELLOQ_STDCALL AddRef() override { return static_cast<ULONG>(++reference_count); }
   // Called by the host when it drops a reference; the last one destroys.
   ULONG VELLOQ_STDCALL Release() override {
     const std::int32_t remaining = --reference_count;
-    if (remaining != 0) return static_cast<ULONG>(remaining);
+    if (remaining != 0)
+      return static_cast<ULONG>(remaining);
     delete_this(1);
     return 0;
   }

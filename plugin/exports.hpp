@@ -33,8 +33,7 @@ VELLOQ_EXPORT Uuid* VELLOQ_STDCALL get_uuid(Uuid* result, const void* interface_
 // Called during discovery: whether the module must stay loaded.
 VELLOQ_EXPORT std::int32_t VELLOQ_STDCALL is_resident(std::int32_t, std::int32_t, std::int32_t);
 // Called during discovery: the plug-in's info record.
-VELLOQ_EXPORT PluginInfo* VELLOQ_STDCALL get_info(PluginInfo* result, std::int32_t,
-                                                  std::int32_t);
+VELLOQ_EXPORT PluginInfo* VELLOQ_STDCALL get_info(PluginInfo* result, std::int32_t, std::int32_t);
 // Called during discovery: whether each interface lives in a module of its own.
 VELLOQ_EXPORT std::int32_t VELLOQ_STDCALL has_separate_interfaces(std::int32_t);
 // Called last: creates one component and stores it through `out`.

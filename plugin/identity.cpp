@@ -30,4 +30,6 @@ const identity_constants loaded_identity = parse_identity();
 
 }  // namespace
 
-const identity_constants& identity() { return loaded_identity; }
+const identity_constants& identity() {
+  return loaded_identity;
+}

@@ -5,9 +5,12 @@
 namespace {
 
 std::uint32_t digit_value(char c) {
-  if (c >= '1' && c <= '9') return static_cast<std::uint32_t>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<std::uint32_t>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<std::uint32_t>(c - 'a' + 10);
+  if (c >= '1' && c <= '9')
+    return static_cast<std::uint32_t>(c - '0');
+  if (c >= 'A' && c <= 'F')
+    return static_cast<std::uint32_t>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f')
+    return static_cast<std::uint32_t>(c - 'a' + 10);
   return 0;
 }
 
@@ -31,7 +34,8 @@ Uuid parse_uuid(const char* text) {
 
 bool uuid_equal(const Uuid& a, const Uuid& b) {
   for (int i = 0; i < 4; ++i) {
-    if (a.words[i] != b.words[i]) return false;
+    if (a.words[i] != b.words[i])
+      return false;
   }
   return true;
 }

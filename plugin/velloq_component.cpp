@@ -14,11 +14,14 @@
 // that caught something simply returns, with nothing more drawn and nothing
 // reported.
 
-velloq_component* velloq_component::create() { return new velloq_component(); }
+velloq_component* velloq_component::create() {
+  return new velloq_component();
+}
 
 void* VELLOQ_THISCALL velloq_component::delete_this(unsigned flags) {
   this->~velloq_component();
-  if ((flags & 1u) != 0) ::operator delete(this);
+  if ((flags & 1u) != 0)
+    ::operator delete(this);
   return this;
 }
 
@@ -62,18 +65,22 @@ void velloq_component::run_begin_render(RenderJob* job, HostApplication* applica
 
 void velloq_component::run_end_render() {
   // An end hook without a begin hook has no render to work on.
-  if (render_job == nullptr) return;
-  if (render_job->is_aborted(0)) return;
+  if (render_job == nullptr)
+    return;
+  if (render_job->is_aborted(0))
+    return;
 
   owned_ref<HostImage> image(render_job->get_output_image(0));
-  if (!image) return;
+  if (!image)
+    return;
   ImageSize size{0, 0};
   image->get_size(&size, 0);
 
   owned_ref<HostApplication> application(render_job->get_application(0));
   // Without the application there is no report and no one to notify, so the
   // picture is left as the host rendered it.
-  if (!application) return;
+  if (!application)
+    return;
 
   RenderReport report = assemble_report(application.get());
   const TextBlock block = compute_text_block(size, report);
@@ -84,7 +91,8 @@ void velloq_component::run_end_render() {
 
   {
     owned_ref<RenderSettings> settings(application->get_render_settings(0));
-    if (settings) settings->notify_image_changed(0);
+    if (settings)
+      settings->notify_image_changed(0);
   }
 
   // Report first, then the application, then the image.

@@ -14,15 +14,17 @@ constexpr float outline_opacity = 0.5f;
 constexpr float glyph_opacity = 1.0f;
 
 // The eight neighbours of the pen, in the order they are drawn (y downwards).
-constexpr int outline_offsets[8][2] = {{+1, +1}, {0, +1}, {-1, +1}, {+1, 0},
-                                       {-1, 0},  {+1, -1}, {0, -1}, {-1, -1}};
+constexpr int outline_offsets[8][2] = {{+1, +1}, {0, +1},  {-1, +1}, {+1, 0},
+                                       {-1, 0},  {+1, -1}, {0, -1},  {-1, -1}};
 
 // colour over the old byte at coverage a, truncated toward zero.
 std::uint8_t blend_channel(float colour, float coverage, std::uint8_t old) {
   const double a = coverage;
   double v = static_cast<double>(colour) * 255.0 * a + old * (1.0 - a);
-  if (v >= 255.0) v = 255.0;
-  if (v < 0.0) v = 0.0;
+  if (v >= 255.0)
+    v = 255.0;
+  if (v < 0.0)
+    v = 0.0;
   return static_cast<std::uint8_t>(static_cast<int>(v));
 }
 
@@ -31,13 +33,15 @@ std::uint8_t blend_channel(float colour, float coverage, std::uint8_t old) {
 void velloq_component::draw_glyph(HostImage* target, char ch, const ColorRgb& colour,
                                   std::int32_t x, std::int32_t y, float opacity) {
   const auto n = static_cast<unsigned char>(static_cast<unsigned char>(ch) - 0x20);
-  if (n > 94) return;
+  if (n > 94)
+    return;
   const int column = n % 16;
   const int row = n / 16;
 
   ImageSize size{0, 0};
   target->get_size(&size, 0);
-  if (!glyph_atlas) return;
+  if (!glyph_atlas)
+    return;
 
   // Only cell pixels inside the target are visited; the others would be
   // skipped without any host call anyway.
@@ -50,7 +54,8 @@ void velloq_component::draw_glyph(HostImage* target, char ch, const ColorRgb& co
       Bgra8 glyph{0, 0, 0, 0};
       glyph_atlas->get_pixel(cell_width * column + k, cell_height * row + i, &glyph, 0);
       const auto a = static_cast<float>(glyph.alpha / 255.0 * opacity);
-      if (!(a > 0.0f)) continue;
+      if (!(a > 0.0f))
+        continue;
 
       Bgra8 pixel{0, 0, 0, 0};
       target->get_pixel(static_cast<std::int32_t>(tx), static_cast<std::int32_t>(ty), &pixel, 0);
@@ -64,8 +69,7 @@ void velloq_component::draw_glyph(HostImage* target, char ch, const ColorRgb& co
 }
 
 std::int32_t velloq_component::draw_text(HostImage* target, const char* text,
-                                         bool bright_background, std::int32_t x,
-                                         std::int32_t y) {
+                                         bool bright_background, std::int32_t x, std::int32_t y) {
   const ColorRgb& outline = bright_background ? white : black;
   const ColorRgb& fill = bright_background ? black : white;
   std::int64_t pen_x = x;
@@ -80,8 +84,7 @@ std::int32_t velloq_component::draw_text(HostImage* target, const char* text,
       draw_glyph(target, *p, outline, saturate_to_int32(pen_x + offset[0]),
                  saturate_to_int32(pen_y + offset[1]), outline_opacity);
     }
-    draw_glyph(target, *p, fill, saturate_to_int32(pen_x), saturate_to_int32(pen_y),
-               glyph_opacity);
+    draw_glyph(target, *p, fill, saturate_to_int32(pen_x), saturate_to_int32(pen_y), glyph_opacity);
     pen_x += cell_width;
   }
   return saturate_to_int32(pen_y);

@@ -23,6 +23,7 @@ struct clipped_range {
 };
 inline clipped_range clip_to_extent(std::int64_t first, std::int64_t last, std::int32_t extent) {
   clipped_range range{first < 0 ? 0 : first, last > extent ? extent : last};
-  if (range.last < range.first) range.last = range.first;
+  if (range.last < range.first)
+    range.last = range.first;
   return range;
 }

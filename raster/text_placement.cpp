@@ -23,7 +23,8 @@ TextBlock velloq_component::compute_text_block(const ImageSize& size, RenderRepo
   for (const char* p = report.c_str(); *p != '\0'; ++p) {
     if (*p == '\n') {
       ++breaks;
-      if (current > longest) longest = current;
+      if (current > longest)
+        longest = current;
       current = 0;
     } else {
       ++current;

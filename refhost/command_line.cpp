@@ -22,7 +22,8 @@ const named_renderer named_renderers[] = {
 
 std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
                            std::int64_t high) {
-  if (text.empty()) throw usage_error(option + " needs a number");
+  if (text.empty())
+    throw usage_error(option + " needs a number");
   char* end = nullptr;
   errno = 0;
   const long long value = std::strtoll(text.c_str(), &end, 10);
@@ -37,9 +38,12 @@ std::int32_t parse_integer(const std::string& option, const std::string& text, s
 }
 
 int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
   return -1;
 }
 
@@ -52,7 +56,8 @@ std::string lower(std::string text) {
 
 Uuid renderer_from_text(const std::string& text) {
   for (const named_renderer& renderer : named_renderers) {
-    if (lower(text) == renderer.name) return renderer.uuid;
+    if (lower(text) == renderer.name)
+      return renderer.uuid;
   }
   // 8-4-4-4-12 hex digits; the words follow the groups as the plug-in reads them.
   if (text.size() != 36) {
@@ -63,12 +68,13 @@ Uuid renderer_from_text(const std::string& text) {
   int digits = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (text[i] != '-') throw usage_error("--renderer: '" + text + "' has no hyphen at " +
-                                            std::to_string(i));
+      if (text[i] != '-')
+        throw usage_error("--renderer: '" + text + "' has no hyphen at " + std::to_string(i));
       continue;
     }
     const int value = hex_digit(text[i]);
-    if (value < 0) throw usage_error("--renderer: '" + text + "' holds a non-hex digit");
+    if (value < 0)
+      throw usage_error("--renderer: '" + text + "' holds a non-hex digit");
     std::uint32_t& word = uuid.words[digits / 8];
     word = word * 16 + static_cast<std::uint32_t>(value);
     ++digits;
@@ -81,7 +87,8 @@ host_command parse_command_line(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw usage_error(option + " needs a value");
+      if (i + 1 >= args.size())
+        throw usage_error(option + " needs a value");
       return args[++i];
     };
     if (option == "--help" || option == "-h") {
@@ -91,7 +98,8 @@ host_command parse_command_line(const std::vector<std::string>& args) {
     } else if (option == "--size") {
       const std::string& size = value();
       const std::size_t x = size.find('x');
-      if (x == std::string::npos) throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
+      if (x == std::string::npos)
+        throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
       command.width = parse_integer("--size width", size.substr(0, x), 1, max_picture_side);
       command.height = parse_integer("--size height", size.substr(x + 1), 1, max_picture_side);
     } else if (option == "--input") {
@@ -100,7 +108,8 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       command.frames = parse_integer(option, value(), 1, max_frames);
     } else if (option == "--out") {
       command.out_dir = value();
-      if (command.out_dir.empty()) throw usage_error("--out needs a folder");
+      if (command.out_dir.empty())
+        throw usage_error("--out needs a folder");
     } else if (option == "--tga") {
       command.write_tga = true;
     } else if (option == "--host-version") {
@@ -113,7 +122,8 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       command.gi_method = parse_integer(option, value(), INT32_MIN, INT32_MAX);
     } else if (option == "--irradiance-caching") {
       const std::string& state = value();
-      if (state != "on" && state != "off") throw usage_error("--irradiance-caching takes on or off");
+      if (state != "on" && state != "off")
+        throw usage_error("--irradiance-caching takes on or off");
       command.irradiance_caching = state == "on";
     } else if (option == "--setup-time") {
       command.setup_time = parse_integer(option, value(), INT32_MIN, INT32_MAX);
@@ -123,7 +133,8 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       command.abort = true;
     } else if (option == "--language") {
       const std::int32_t language = parse_integer(option, value(), 0, 65535);
-      if (language != 1033 && language != 1041) throw usage_error("--language takes 1033 or 1041");
+      if (language != 1033 && language != 1041)
+        throw usage_error("--language takes 1033 or 1041");
       command.language = static_cast<std::uint16_t>(language);
     } else if (option == "--quiet") {
       command.quiet = true;

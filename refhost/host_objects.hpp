@@ -20,7 +20,8 @@
 struct host_releaser {
   template <class T>
   void operator()(T* object) const {
-    if (object != nullptr) object->Release();
+    if (object != nullptr)
+      object->Release();
   }
 };
 template <class T>
@@ -96,7 +97,8 @@ class reference_application final : public ref_counted<HostApplication> {
   std::int32_t VELLOQ_THISCALL get_version(std::int32_t) override { return version_; }
   HostServices* VELLOQ_THISCALL get_services(std::int32_t) override { return &services_; }
   RenderSettings* VELLOQ_THISCALL get_render_settings(std::int32_t) override {
-    if (!settings_) return nullptr;
+    if (!settings_)
+      return nullptr;
     settings_->AddRef();
     return settings_.get();
   }
@@ -118,7 +120,8 @@ class reference_job final : public ref_counted<RenderJob> {
   bool VELLOQ_THISCALL is_aborted(std::int32_t) override { return aborted_; }
   // Null until the picture exists.
   HostImage* VELLOQ_THISCALL get_output_image(std::int32_t) override {
-    if (image_ == nullptr) return nullptr;
+    if (image_ == nullptr)
+      return nullptr;
     image_->AddRef();
     return image_;
   }

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <sstream>
-#include <iomanip>
 #include <string>
 #include <vector>
 
@@ -24,8 +24,8 @@
 #include "refhost/command_line.hpp"
 #include "refhost/executable_dir.hpp"
 #include "refhost/file_io.hpp"
-#include "refhost/png_codec.hpp"
 #include "refhost/plugin_session.hpp"
+#include "refhost/png_codec.hpp"
 #include "refhost/scene.hpp"
 #include "refhost/tga_codec.hpp"
 
@@ -77,11 +77,11 @@ std::string frame_path(const std::string& dir, std::int32_t frame, const char* e
 int run(const host_command& command) {
   // Inputs first: a bad picture is refused before anything is written.
   host_image_ptr input;
-  if (!command.input_path.empty()) input = decode_image_file(command.input_path);
+  if (!command.input_path.empty())
+    input = decode_image_file(command.input_path);
 
-  const std::string module_path = command.module_path.empty()
-                                      ? executable_dir() + module_file_name
-                                      : command.module_path;
+  const std::string module_path =
+      command.module_path.empty() ? executable_dir() + module_file_name : command.module_path;
   session_settings settings;
   settings.host_version = command.host_version;
   settings.version_text = command.version_text;
@@ -92,11 +92,12 @@ int run(const host_command& command) {
               << command.host_version << "\n";
     return 3;
   }
-  if (!command.quiet) print_discovery(module_path, session.discovery());
+  if (!command.quiet)
+    print_discovery(module_path, session.discovery());
 
   std::filesystem::create_directories(command.out_dir);
-  const bool show_progress = command.frames > 1 && !command.quiet &&
-                             velloq_isatty(velloq_fileno(stderr)) != 0;
+  const bool show_progress =
+      command.frames > 1 && !command.quiet && velloq_isatty(velloq_fileno(stderr)) != 0;
   const clock_type::time_point animation_start = clock_type::now();
 
   for (std::int32_t frame = 0; frame < command.frames; ++frame) {
@@ -118,7 +119,8 @@ int run(const host_command& command) {
           }
           const std::int32_t rendering = milliseconds_since(render_start);
           std::int32_t setup = milliseconds_since(setup_start) - rendering;
-          if (command.host_version < setup_milliseconds_from_version) setup /= 1000;
+          if (command.host_version < setup_milliseconds_from_version)
+            setup /= 1000;
           known.setup_time = command.setup_time.value_or(setup);
           known.rendering_time = command.rendering_time.value_or(rendering);
           return picture.get();
@@ -134,9 +136,9 @@ int run(const host_command& command) {
       write_file_atomically(frame_path(command.out_dir, frame, ".tga"), encode_tga(*picture));
     }
     if (show_progress) {
-      std::cerr << "\rframe " << frame + 1 << " of " << command.frames << ", "
-                << std::fixed << std::setprecision(1)
-                << milliseconds_since(animation_start) / 1000.0 << " s elapsed" << std::flush;
+      std::cerr << "\rframe " << frame + 1 << " of " << command.frames << ", " << std::fixed
+                << std::setprecision(1) << milliseconds_since(animation_start) / 1000.0
+                << " s elapsed" << std::flush;
     }
     if (!command.quiet && !show_progress) {
       std::cout << "frame " << frame + 1 << " of " << command.frames << ": "
@@ -144,8 +146,10 @@ int run(const host_command& command) {
                 << png << "\n";
     }
   }
-  if (show_progress) std::cerr << "\n";
-  if (show_progress) std::cout << "wrote " << command.frames << " frames to " << command.out_dir << "\n";
+  if (show_progress)
+    std::cerr << "\n";
+  if (show_progress)
+    std::cout << "wrote " << command.frames << " frames to " << command.out_dir << "\n";
   for (const std::string& problem : session.problems()) {
     std::cerr << "velloq-host: warning: " << problem << "\n";
   }

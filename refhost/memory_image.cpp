@@ -11,8 +11,8 @@ std::int32_t checked_extent(std::int32_t width, std::int32_t height) {
                                 std::to_string(height) + " is negative");
   }
   if (std::int64_t{width} * height > memory_image::max_pixels) {
-    throw std::length_error("image size " + std::to_string(width) + "x" +
-                            std::to_string(height) + " is larger than the host supports");
+    throw std::length_error("image size " + std::to_string(width) + "x" + std::to_string(height) +
+                            " is larger than the host supports");
   }
   return width;
 }

@@ -24,11 +24,13 @@ class memory_image final : public ref_counted<HostImage> {
   }
   void VELLOQ_THISCALL get_pixel(std::int32_t x, std::int32_t y, Bgra8* pixel,
                                  std::int32_t) override {
-    if (inside(x, y)) *pixel = pixels_[index(x, y)];
+    if (inside(x, y))
+      *pixel = pixels_[index(x, y)];
   }
   void VELLOQ_THISCALL set_pixel(std::int32_t x, std::int32_t y, const Bgra8* pixel,
                                  std::int32_t) override {
-    if (inside(x, y)) pixels_[index(x, y)] = *pixel;
+    if (inside(x, y))
+      pixels_[index(x, y)] = *pixel;
   }
 
   std::int32_t width() const { return width_; }

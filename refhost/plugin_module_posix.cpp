@@ -7,8 +7,8 @@
 #include "refhost/plugin_module.hpp"
 
 const char* const entry_point_names[8] = {
-    "has_interface", "get_name",    "get_interface_version",   "get_uuid",
-    "is_resident",   "get_info",    "has_separate_interfaces", "create_interface",
+    "has_interface", "get_name", "get_interface_version",   "get_uuid",
+    "is_resident",   "get_info", "has_separate_interfaces", "create_interface",
 };
 
 plugin_module::plugin_module(const std::string& path) : path_(path) {
@@ -25,7 +25,8 @@ plugin_module::plugin_module(const std::string& path) : path_(path) {
 }
 
 plugin_module::~plugin_module() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr)
+    dlclose(handle_);
 }
 
 void* plugin_module::resolve(const char* name) const {
@@ -41,7 +42,8 @@ resource_view plugin_module::find_resource(const char* type, const char* name,
                                            std::uint16_t language) const {
   auto* table = static_cast<const module_resource*>(dlsym(handle_, "velloq_module_resources"));
   auto* count = static_cast<const unsigned*>(dlsym(handle_, "velloq_module_resource_count"));
-  if (table == nullptr || count == nullptr) return {};
+  if (table == nullptr || count == nullptr)
+    return {};
   for (unsigned i = 0; i < *count; ++i) {
     const module_resource& entry = table[i];
     if (entry.language == language && strcasecmp(entry.type, type) == 0 &&

@@ -8,8 +8,8 @@
 // The names an MSVC-built host looks up: stdcall decoration with the
 // argument bytes, a leading underscore kept by the export table.
 const char* const entry_point_names[8] = {
-    "_has_interface@8", "_get_name@16",    "_get_interface_version@4",   "_get_uuid@16",
-    "_is_resident@12",  "_get_info@12",    "_has_separate_interfaces@4", "_create_interface@20",
+    "_has_interface@8", "_get_name@16", "_get_interface_version@4",   "_get_uuid@16",
+    "_is_resident@12",  "_get_info@12", "_has_separate_interfaces@4", "_create_interface@20",
 };
 
 plugin_module::plugin_module(const std::string& path) : path_(path) {
@@ -25,7 +25,8 @@ plugin_module::plugin_module(const std::string& path) : path_(path) {
 }
 
 plugin_module::~plugin_module() {
-  if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+  if (handle_ != nullptr)
+    FreeLibrary(static_cast<HMODULE>(handle_));
 }
 
 void* plugin_module::resolve(const char* name) const {
@@ -42,9 +43,11 @@ resource_view plugin_module::find_resource(const char* type, const char* name,
   // Windows compares resource names and types without regard to case.
   auto module = static_cast<HMODULE>(handle_);
   HRSRC found = FindResourceExA(module, type, name, language);
-  if (found == nullptr) return {};
+  if (found == nullptr)
+    return {};
   HGLOBAL loaded = LoadResource(module, found);
-  if (loaded == nullptr) return {};
+  if (loaded == nullptr)
+    return {};
   return resource_view{static_cast<const unsigned char*>(LockResource(loaded)),
                        static_cast<std::size_t>(SizeofResource(module, found))};
 }

@@ -12,7 +12,8 @@ class ref_counted : public Interface {
   std::uint32_t VELLOQ_THISCALL AddRef() override { return ++references_; }
   std::uint32_t VELLOQ_THISCALL Release() override {
     const std::uint32_t remaining = --references_;
-    if (remaining == 0) delete this;
+    if (remaining == 0)
+      delete this;
     return remaining;
   }
   std::uint32_t reference_count() const { return references_; }

@@ -27,7 +27,8 @@ constexpr const char* unknown_value = "Unknown";
 
 std::string velloq_component::describe_render_method(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
-  if (!settings) return (boost::format("Method: %s\n") % std::string(unknown_value)).str();
+  if (!settings)
+    return (boost::format("Method: %s\n") % std::string(unknown_value)).str();
   Uuid renderer{};
   settings->get_renderer_uuid(&renderer, 0);
   return (boost::format("Method: %s\n") % std::string(renderer_name(renderer))).str();
@@ -35,7 +36,8 @@ std::string velloq_component::describe_render_method(HostApplication* applicatio
 
 std::string velloq_component::describe_gi(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
-  if (!settings) return (boost::format("G.I.  : %s\n") % std::string(unknown_value)).str();
+  if (!settings)
+    return (boost::format("G.I.  : %s\n") % std::string(unknown_value)).str();
   const std::int32_t code = settings->get_gi_method(0);
   std::string text = gi_label(code);
   if (gi_has_irradiance_caching(code)) {

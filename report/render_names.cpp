@@ -25,7 +25,8 @@ const char* renderer_name(const Uuid& renderer) {
       {tesserak, "TESSERAK"},
   };
   for (const auto& entry : renderers) {
-    if (uuid_equal(renderer, entry.uuid)) return entry.name;
+    if (uuid_equal(renderer, entry.uuid))
+      return entry.name;
   }
   return "Unknown";
 }
@@ -47,4 +48,6 @@ const char* gi_label(std::int32_t code) {
   }
 }
 
-bool gi_has_irradiance_caching(std::int32_t code) { return code == 1 || code == 5; }
+bool gi_has_irradiance_caching(std::int32_t code) {
+  return code == 1 || code == 5;
+}

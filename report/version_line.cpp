@@ -22,7 +22,8 @@ constexpr known_release known_releases[] = {
 
 const char* version_label(std::int32_t version) {
   for (const known_release& release : known_releases) {
-    if (release.version == version) return release.label;
+    if (release.version == version)
+      return release.label;
   }
   return "x.x.x";
 }

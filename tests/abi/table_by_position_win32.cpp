@@ -21,8 +21,12 @@ void* new_component() {
   return object;
 }
 
-constexpr int plugin_slot(int entry) { return 4 + entry; }
-constexpr int effector_slot(int entry) { return 204 + entry; }
+constexpr int plugin_slot(int entry) {
+  return 4 + entry;
+}
+constexpr int effector_slot(int entry) {
+  return 204 + entry;
+}
 
 TEST(table_by_position, iunknown_slots_use_the_com_convention) {
   void* object = new_component();
@@ -135,8 +139,8 @@ TEST(table_by_position, the_hooks_at_205_and_207_stamp_a_render) {
   test_host host(64, 48, Bgra8{0, 0, 0, 0});
   host.use_shipped_atlas();
   void* object = new_component();
-  foreign_result r = call_thiscall_slot(object, effector_slot(1),
-                                        {word(&host.job), word(&host.application), 0});
+  foreign_result r =
+      call_thiscall_slot(object, effector_slot(1), {word(&host.job), word(&host.application), 0});
   EXPECT_EQ(r.stack_imbalance, 0);
   r = call_thiscall_slot(object, effector_slot(3), {0});
   EXPECT_EQ(r.stack_imbalance, 0);

@@ -22,8 +22,10 @@ class end_hook : public ::testing::Test {
   static std::vector<std::string> outline_of(const call_ledger& ledger) {
     std::vector<std::string> kept;
     for (const auto& call : ledger.calls) {
-      if (call.rfind("atlas", 0) == 0) continue;
-      if (!kept.empty() && call == "image.get_size" && kept.back() == "image.get_size") continue;
+      if (call.rfind("atlas", 0) == 0)
+        continue;
+      if (!kept.empty() && call == "image.get_size" && kept.back() == "image.get_size")
+        continue;
       kept.push_back(call);
     }
     return kept;
@@ -43,7 +45,7 @@ class end_hook : public ::testing::Test {
 TEST_F(end_hook, calls_the_host_in_its_fixed_order_and_releases_every_owned_reference) {
   host.use_shipped_atlas();
   host.application.version = 440467;  // the older product line, setup time in seconds
-  host.settings.gi_method = 1;         // asks for irradiance caching
+  host.settings.gi_method = 1;        // asks for irradiance caching
   render();
 
   const std::vector<std::string> expected = {
@@ -84,11 +86,10 @@ TEST_F(end_hook, an_aborted_render_asks_nothing_more_and_leaves_the_picture) {
   render();
   EXPECT_EQ(host.ledger.calls, std::vector<std::string>{"job.is_aborted"});
   EXPECT_EQ(host.image.pixels.size(), before.size());
-  EXPECT_TRUE(std::equal(before.begin(), before.end(), host.image.pixels.begin(),
-                         [](const Bgra8& a, const Bgra8& b) {
-                           return a.blue == b.blue && a.green == b.green && a.red == b.red &&
-                                  a.alpha == b.alpha;
-                         }));
+  EXPECT_TRUE(std::equal(
+      before.begin(), before.end(), host.image.pixels.begin(), [](const Bgra8& a, const Bgra8& b) {
+        return a.blue == b.blue && a.green == b.green && a.red == b.red && a.alpha == b.alpha;
+      }));
 }
 
 TEST_F(end_hook, without_a_begin_hook_does_nothing) {
@@ -106,9 +107,11 @@ TEST_F(end_hook, a_throwing_host_call_is_contained_and_every_reference_goes_back
   {
     std::int64_t index = 0;
     for (const auto& call : host.ledger.calls) {
-      if (call.find(".Release") != std::string::npos) continue;
+      if (call.find(".Release") != std::string::npos)
+        continue;
       ++index;
-      if (call == "settings.get_gi_method") gi_index = index;
+      if (call == "settings.get_gi_method")
+        gi_index = index;
     }
   }
   ASSERT_GT(gi_index, 0);

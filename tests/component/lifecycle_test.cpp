@@ -16,7 +16,9 @@ velloq_component* make_component() {
   return component;
 }
 
-ULONG release(velloq_component* component) { return static_cast<IUnknown*>(component)->Release(); }
+ULONG release(velloq_component* component) {
+  return static_cast<IUnknown*>(component)->Release();
+}
 
 TEST(lifecycle, reference_counts_answer_as_the_host_expects) {
   velloq_component* component = velloq_component::create();
@@ -82,8 +84,8 @@ TEST(lifecycle, begin_hook_keeps_the_job_loads_ascii_and_derives_the_cell_size) 
   struct atlas_case {
     std::int32_t width, height, cell_width, cell_height;
   };
-  for (const atlas_case& c : {atlas_case{128, 72, 8, 12}, atlas_case{100, 50, 6, 8},
-                              atlas_case{15, 5, 0, 0}}) {
+  for (const atlas_case& c :
+       {atlas_case{128, 72, 8, 12}, atlas_case{100, 50, 6, 8}, atlas_case{15, 5, 0, 0}}) {
     fake_platform platform;
     test_host host;
     host.services.atlas_width = c.width;

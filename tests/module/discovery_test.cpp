@@ -28,8 +28,8 @@ class discovery : public ::testing::Test {
 plugin_module* discovery::module = nullptr;
 
 TEST_F(discovery, the_version_gate_opens_at_430000) {
-  for (const auto& [version, expected] : {std::pair{429999, 0}, std::pair{430000, 1},
-                                          std::pair{440487, 1}, std::pair{-1, 0}}) {
+  for (const auto& [version, expected] :
+       {std::pair{429999, 0}, std::pair{430000, 1}, std::pair{440487, 1}, std::pair{-1, 0}}) {
     host.application.version = version;
     host.ledger.calls.clear();
     EXPECT_EQ(entry().has_interface(host_effector_interface_id, &host.application), expected)

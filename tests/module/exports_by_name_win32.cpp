@@ -25,7 +25,8 @@ class exports_by_name : public ::testing::Test {
   static foreign_result call(const char* name, std::initializer_list<std::uint32_t> args) {
     const void* target = reinterpret_cast<const void*>(GetProcAddress(module, name));
     EXPECT_NE(target, nullptr) << name;
-    if (target == nullptr) return foreign_result{0, 0};
+    if (target == nullptr)
+      return foreign_result{0, 0};
     return foreign_call(target, 0xDEADBEEF, args);
   }
 

@@ -32,10 +32,10 @@ export_directory read_exports(const std::vector<unsigned char>& image) {
   auto u16 = [&](std::size_t at) { return std::uint32_t(image.at(at) | image.at(at + 1) << 8); };
   auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
   const std::size_t pe = u32(0x3C);
-  EXPECT_EQ(u32(pe), 0x00004550u);                  // "PE\0\0"
-  EXPECT_EQ(u16(pe + 4), 0x014Cu);                  // i386
+  EXPECT_EQ(u32(pe), 0x00004550u);  // "PE\0\0"
+  EXPECT_EQ(u16(pe + 4), 0x014Cu);  // i386
   const std::size_t optional = pe + 24;
-  EXPECT_EQ(u16(optional), 0x010Bu);                // PE32
+  EXPECT_EQ(u16(optional), 0x010Bu);  // PE32
   const std::uint32_t export_rva = u32(optional + 96);
   const std::size_t sections = optional + u16(pe + 20);
   const std::size_t section_count = u16(pe + 6);
@@ -43,7 +43,8 @@ export_directory read_exports(const std::vector<unsigned char>& image) {
     for (std::size_t i = 0; i < section_count; ++i) {
       const std::size_t s = sections + i * 40;
       const std::uint32_t va = u32(s + 12), size = u32(s + 8), raw = u32(s + 20);
-      if (rva >= va && rva < va + size) return raw + (rva - va);
+      if (rva >= va && rva < va + size)
+        return raw + (rva - va);
     }
     ADD_FAILURE() << "rva outside every section";
     return 0;
@@ -67,16 +68,17 @@ TEST(module_image, exports_exactly_the_eight_entry_points_under_its_name) {
   EXPECT_EQ(directory.dll_name, "Velloq.dll");
   const std::set<std::string> names(directory.names.begin(), directory.names.end());
   EXPECT_EQ(directory.names.size(), 8u);
-  EXPECT_EQ(names, (std::set<std::string>{"_has_interface@8", "_get_name@16",
-                                          "_get_interface_version@4", "_get_uuid@16",
-                                          "_is_resident@12", "_get_info@12",
-                                          "_has_separate_interfaces@4", "_create_interface@20"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"_has_interface@8", "_get_name@16", "_get_interface_version@4",
+                                   "_get_uuid@16", "_is_resident@12", "_get_info@12",
+                                   "_has_separate_interfaces@4", "_create_interface@20"}));
 }
 
 std::vector<unsigned char> resource(HMODULE module, const char* type, const char* name,
                                     WORD language) {
   HRSRC found = FindResourceExA(module, type, name, language);
-  if (found == nullptr) return {};
+  if (found == nullptr)
+    return {};
   const auto* data = static_cast<const unsigned char*>(LockResource(LoadResource(module, found)));
   return std::vector<unsigned char>(data, data + SizeofResource(module, found));
 }

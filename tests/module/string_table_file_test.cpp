@@ -40,18 +40,19 @@ std::vector<std::pair<std::string, std::string>> entries_of(const std::string& t
   const std::regex entry("\t<string id=\"([a-z_]+)\" value=\"([^\"<>&]*)\" />");
   std::vector<std::pair<std::string, std::string>> entries;
   for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
-    if (i == 6 || i == 8) continue;
+    if (i == 6 || i == 8)
+      continue;
     std::smatch match;
     EXPECT_TRUE(std::regex_match(lines[i], match, entry)) << "line " << i + 1 << ": " << lines[i];
-    if (!match.empty()) entries.emplace_back(match[1], match[2]);
+    if (!match.empty())
+      entries.emplace_back(match[1], match[2]);
   }
   return entries;
 }
 
-const std::vector<std::string> expected_ids = {"product_name",   "author",
-                                               "company",        "comments",
-                                               "plugin_title",   "msg_outofmemory",
-                                               "msg_cannot_write_stream"};
+const std::vector<std::string> expected_ids = {
+    "product_name",           "author", "company", "comments", "plugin_title", "msg_outofmemory",
+    "msg_cannot_write_stream"};
 
 TEST(string_tables, are_plain_utf8_with_line_feeds_only) {
   for (const char* name : {"strings_en.xml", "strings_ja.xml"}) {
@@ -84,9 +85,9 @@ TEST(string_tables, japanese_entries_have_the_same_ids_and_japanese_texts) {
   // UTF-8); the product name and title stay the brand name.
   for (std::size_t i : {3u, 5u, 6u}) {
     const std::string& value = entries[i].second;
-    EXPECT_TRUE(std::any_of(value.begin(), value.end(),
-                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        << expected_ids[i];
+    EXPECT_TRUE(std::any_of(value.begin(), value.end(), [](char c) {
+      return static_cast<unsigned char>(c) >= 0x80;
+    })) << expected_ids[i];
   }
   EXPECT_EQ(entries[4].second, "Quillmark");
 }

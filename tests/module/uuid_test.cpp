@@ -25,12 +25,12 @@ TEST(parse_uuid, reads_the_groups_into_four_words_in_either_case) {
 
 TEST(parse_uuid, has_no_failure_non_digits_count_as_zero_and_separators_are_skipped) {
   EXPECT_TRUE(uuid_equal(parse_uuid("0000000G-0000-0000-0000-000000000000"), nil_uuid));
-  EXPECT_TRUE(uuid_equal(parse_uuid("05A838F5xCA63x446bx9F83x727D554E9C40"),
-                         identity().plugin_uuid));
+  EXPECT_TRUE(
+      uuid_equal(parse_uuid("05A838F5xCA63x446bx9F83x727D554E9C40"), identity().plugin_uuid));
   EXPECT_TRUE(uuid_equal(parse_uuid("zzzzzzzz-zzzz-zzzz-zzzz-zzzzzzzzzzzz"), nil_uuid));
   // Only the first 36 characters are read.
-  EXPECT_TRUE(uuid_equal(parse_uuid("00000001-0000-0000-0000-000000000000FFFF"),
-                         words(1, 0, 0, 0)));
+  EXPECT_TRUE(
+      uuid_equal(parse_uuid("00000001-0000-0000-0000-000000000000FFFF"), words(1, 0, 0, 0)));
 }
 
 TEST(parse_uuid, the_plugin_uuid_is_held_as_words_not_as_guid_bytes) {
@@ -58,10 +58,10 @@ TEST(identity, the_load_time_constants_hold_their_words) {
   EXPECT_TRUE(uuid_equal(ids.path_tracing, words(1, 0, 0, 0)));
   EXPECT_TRUE(uuid_equal(ids.toon_renderer, words(0x18473B78, 0x6E0B4BEB, 0xB5143CC9, 0xBC31D80F)));
   EXPECT_TRUE(uuid_equal(ids.plugin_uuid, words(0x05A838F5, 0xCA63446B, 0x9F83727D, 0x554E9C40)));
-  EXPECT_TRUE(is_effector_interface_id(
-      "\x64\x7D\xE4\x50\x22\x89\xD1\x11\x9A\x00\x00\xC0\x4F\xCC\x9C\x26"));
-  EXPECT_FALSE(is_effector_interface_id(
-      "\x64\x7D\xE4\x50\x22\x89\xD1\x11\x9A\x00\x00\xC0\x4F\xCC\x9C\x27"));
+  EXPECT_TRUE(
+      is_effector_interface_id("\x64\x7D\xE4\x50\x22\x89\xD1\x11\x9A\x00\x00\xC0\x4F\xCC\x9C\x26"));
+  EXPECT_FALSE(
+      is_effector_interface_id("\x64\x7D\xE4\x50\x22\x89\xD1\x11\x9A\x00\x00\xC0\x4F\xCC\x9C\x27"));
 }
 
 }  // namespace

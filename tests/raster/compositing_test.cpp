@@ -109,7 +109,8 @@ class pen : public raster_fixture {
     std::vector<std::pair<int, int>> found;
     for (int y = 0; y < 32; ++y) {
       for (int x = 0; x < 32; ++x) {
-        if (host.image.at(x, y).red == 255) found.emplace_back(x, y);
+        if (host.image.at(x, y).red == 255)
+          found.emplace_back(x, y);
       }
     }
     return found;
@@ -126,10 +127,18 @@ TEST_F(pen, line_breaks_return_the_pen_and_every_other_byte_advances_it) {
 }
 
 TEST_F(pen, undrawable_bytes_advance_without_drawing) {
-  EXPECT_EQ(component->draw_text(&host.image, "\r\t \x7f\x80\xff" "A", false, 2, 10), 10);
+  EXPECT_EQ(component->draw_text(&host.image,
+                                 "\r\t \x7f\x80\xff"
+                                 "A",
+                                 false, 2, 10),
+            10);
   EXPECT_EQ(white_pixels(), (std::vector<std::pair<int, int>>{}));  // A at 50 is outside
   host.ledger.counts.clear();
-  EXPECT_EQ(component->draw_text(&host.image, "\x7f" "A\n", false, 2, 10), 22);
+  EXPECT_EQ(component->draw_text(&host.image,
+                                 "\x7f"
+                                 "A\n",
+                                 false, 2, 10),
+            22);
   EXPECT_EQ(white_pixels(), (std::vector<std::pair<int, int>>{{10, 10}}));
   EXPECT_EQ(host.ledger.count("image.get_size"), 9);  // nine draws for A only
 }

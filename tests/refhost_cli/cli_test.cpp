@@ -31,7 +31,8 @@ std::string native_path(const std::string& path) {
 #if defined(_WIN32)
   std::string converted = "Z:" + path;
   for (char& c : converted) {
-    if (c == '/') c = '\\';
+    if (c == '/')
+      c = '\\';
   }
   return converted;
 #else
@@ -51,8 +52,8 @@ class cli : public ::testing::Test {
   run_result run(const std::string& arguments) {
     const std::string log = (dir / "log.txt").string();
     const std::string command = "\"" + native_path(VELLOQ_HOST_PATH) + "\" --out \"" +
-                                native_path((dir / "out").string()) + "\" " + arguments +
-                                " > \"" + native_path(log) + "\" 2>&1";
+                                native_path((dir / "out").string()) + "\" " + arguments + " > \"" +
+                                native_path(log) + "\" 2>&1";
 #if defined(_WIN32)
     // cmd.exe drops the outer quotes of a command line that starts with one.
     const int status = std::system(("\"" + command + "\"").c_str());
@@ -60,7 +61,8 @@ class cli : public ::testing::Test {
     const int status = std::system(command.c_str());
 #endif
     std::ifstream file(log);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
 #if defined(_WIN32)
     return {status, text};
 #else
@@ -70,7 +72,8 @@ class cli : public ::testing::Test {
 
   std::vector<std::string> outputs() const {
     std::vector<std::string> names;
-    if (!fs::exists(dir / "out")) return names;
+    if (!fs::exists(dir / "out"))
+      return names;
     for (const auto& entry : fs::directory_iterator(dir / "out")) {
       names.push_back(entry.path().filename().string());
     }
@@ -109,9 +112,9 @@ void expect_line(const memory_image& image, int top, const std::string& text) {
 }
 
 TEST_F(cli, stamps_the_built_in_scene_with_what_the_host_was_told) {
-  const run_result r = run(
-      "--size 320x240 --host-version 440487 --version-text \"Vorlen Test\" --renderer "
-      "path-tracing --gi 5 --irradiance-caching on --setup-time 1500 --rendering-time 2500");
+  const run_result r =
+      run("--size 320x240 --host-version 440487 --version-text \"Vorlen Test\" --renderer "
+          "path-tracing --gi 5 --irradiance-caching on --setup-time 1500 --rendering-time 2500");
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("Quillmark"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("05A838F5-CA63-446B-9F83-727D554E9C40"), std::string::npos);
@@ -165,8 +168,8 @@ TEST_F(cli, an_aborted_render_is_written_exactly_as_rendered) {
 TEST_F(cli, an_animation_stamps_every_frame) {
   const run_result r = run("--size 160x120 --frames 3");
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(outputs(), (std::vector<std::string>{"render_0001.png", "render_0002.png",
-                                                 "render_0003.png"}));
+  EXPECT_EQ(outputs(),
+            (std::vector<std::string>{"render_0001.png", "render_0002.png", "render_0003.png"}));
   for (int frame = 0; frame < 3; ++frame) {
     EXPECT_NE(r.output.find("frame " + std::to_string(frame + 1) + " of 3: stamped"),
               std::string::npos)
@@ -236,7 +239,8 @@ TEST_F(cli, refuses_cleanly) {
   for (const refusal& case_ : refusals) {
     const run_result r = run(case_.arguments);
     EXPECT_EQ(r.exit_code, case_.exit_code) << case_.arguments << "\n" << r.output;
-    EXPECT_NE(r.output.find(case_.message), std::string::npos) << case_.arguments << "\n" << r.output;
+    EXPECT_NE(r.output.find(case_.message), std::string::npos) << case_.arguments << "\n"
+                                                               << r.output;
     EXPECT_TRUE(outputs().empty()) << case_.arguments;
   }
 }

@@ -68,12 +68,14 @@ void check_render_with(std::int64_t throw_at, std::int64_t null_at) {
     test_host next(width, height);
     prepare(next);
     component->begin_render(&next.job, &next.application, 0);
-    EXPECT_TRUE(host.reference_problems(false).empty()) << "fault at " << throw_at << "/" << null_at;
+    EXPECT_TRUE(host.reference_problems(false).empty())
+        << "fault at " << throw_at << "/" << null_at;
     component->end_render(0);
     EXPECT_EQ(next.settings.notifications, 1) << "fault at " << throw_at << "/" << null_at;
     EXPECT_TRUE(fully_opaque(next.image));
     static_cast<IUnknown*>(component)->Release();
-    EXPECT_TRUE(next.reference_problems(false).empty()) << "fault at " << throw_at << "/" << null_at;
+    EXPECT_TRUE(next.reference_problems(false).empty())
+        << "fault at " << throw_at << "/" << null_at;
   }
 }
 
@@ -82,7 +84,8 @@ TEST(fault_injection, every_host_call_may_throw) {
   ASSERT_GT(counts.calls, 100);
   for (std::int64_t k = 1; k <= counts.calls; ++k) {
     check_render_with(k, 0);
-    if (::testing::Test::HasFailure()) break;
+    if (::testing::Test::HasFailure())
+      break;
   }
 }
 
@@ -93,7 +96,8 @@ TEST(fault_injection, every_object_may_be_missing) {
   ASSERT_EQ(counts.object_calls, 10);
   for (std::int64_t k = 1; k <= counts.object_calls; ++k) {
     check_render_with(0, k);
-    if (::testing::Test::HasFailure()) break;
+    if (::testing::Test::HasFailure())
+      break;
   }
 }
 
@@ -122,7 +126,8 @@ class missing_object : public ::testing::Test {
         continue;
       }
       ++index;
-      if (entry == call && found == 0) found = index;
+      if (entry == call && found == 0)
+        found = index;
     }
     ASSERT_GT(found, 0) << call;
     host.image.pixels.assign(host.image.pixels.size(), Bgra8{10, 20, 30, 0});
@@ -148,9 +153,9 @@ TEST_F(missing_object, no_services_or_no_atlas_leaves_the_picture_unlettered_but
     EXPECT_EQ(host.settings.notifications, 1) << call;
     EXPECT_TRUE(fully_opaque(host.image)) << call;
     EXPECT_EQ(host.ledger.count("image.set_pixel"), 40 * 200) << call;  // the opacity pass only
-    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(),
-                            [](const Bgra8& p) { return p.red == 30; }))
-        << call;
+    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(), [](const Bgra8& p) {
+      return p.red == 30;
+    })) << call;
   }
 }
 
@@ -158,9 +163,9 @@ TEST_F(missing_object, no_output_image_or_no_application_leaves_the_picture_alon
   for (const char* call : {"job.get_output_image", "job.get_application"}) {
     render_without(call);
     EXPECT_EQ(host.settings.notifications, 0) << call;
-    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(),
-                            [](const Bgra8& p) { return p.alpha == 0 && p.red == 30; }))
-        << call;
+    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(), [](const Bgra8& p) {
+      return p.alpha == 0 && p.red == 30;
+    })) << call;
     EXPECT_TRUE(host.reference_problems().empty()) << call;
   }
 }

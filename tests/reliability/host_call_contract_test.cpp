@@ -26,7 +26,7 @@ TEST(host_call_contract, a_render_makes_exactly_the_calls_the_contract_names) {
   component->end_render(0);
 
   // Expected counts, worked out from the report and the atlas alone.
-  const int offsets[9][2] = {{1, 1}, {0, 1}, {-1, 1}, {1, 0}, {-1, 0},
+  const int offsets[9][2] = {{1, 1},  {0, 1},  {-1, 1},  {1, 0}, {-1, 0},
                              {1, -1}, {0, -1}, {-1, -1}, {0, 0}};
   std::int64_t characters = 0, atlas_reads = 0, covered = 0;
   int lines = 0, longest = 0, current = 0;
@@ -50,16 +50,19 @@ TEST(host_call_contract, a_render_makes_exactly_the_calls_the_contract_names) {
     ++characters;
     const int n = static_cast<unsigned char>(c) - 0x20;
     for (const auto& o : offsets) {
-      if (n < 0 || n > 94) continue;
+      if (n < 0 || n > 94)
+        continue;
       for (int i = 0; i < 12; ++i) {
         for (int k = 0; k < 8; ++k) {
           const int x = pen_x + o[0] + k, y = pen_y + o[1] + i;
-          if (x < 0 || y < 0 || x >= width || y >= height) continue;
+          if (x < 0 || y < 0 || x >= width || y >= height)
+            continue;
           ++atlas_reads;
-          const Bgra8& g = shipped_atlas_pixels()[static_cast<std::size_t>((n / 16) * 12 + i) *
-                                                      128 +
-                                                  (n % 16) * 8 + k];
-          if (g.alpha > 0) ++covered;
+          const Bgra8& g =
+              shipped_atlas_pixels()[static_cast<std::size_t>((n / 16) * 12 + i) * 128 +
+                                     (n % 16) * 8 + k];
+          if (g.alpha > 0)
+            ++covered;
         }
       }
     }

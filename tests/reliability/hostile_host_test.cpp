@@ -28,17 +28,16 @@ rendered render_on(test_host& host) {
   component->begin_render(&host.job, &host.application, 0);
   component->end_render(0);
   static_cast<IUnknown*>(component)->Release();
-  return {host.image.outside_accesses, host.settings.notifications,
-          host.reference_problems(false),
+  return {host.image.outside_accesses, host.settings.notifications, host.reference_problems(false),
           host.ledger.count("image.get_pixel") + host.ledger.count("image.set_pixel")};
 }
 
 TEST(hostile_host, image_sizes_from_none_to_enormous) {
   const ImageSize sizes[] = {
-      {0, 0},          {1, 1},          {2, 2},         {3, 3},          {-5, -5},
-      {-1, 300},       {300, -1},       {INT_MIN, INT_MIN}, {INT_MIN, 100}, {100, INT_MIN},
-      {INT_MAX, 0},    {0, INT_MAX},    {INT_MAX, -7},  {1 << 20, 2},    {2, 1 << 20},
-      {5000, 3000},
+      {0, 0},         {1, 1},         {2, 2},       {3, 3},
+      {-5, -5},       {-1, 300},      {300, -1},    {INT_MIN, INT_MIN},
+      {INT_MIN, 100}, {100, INT_MIN}, {INT_MAX, 0}, {0, INT_MAX},
+      {INT_MAX, -7},  {1 << 20, 2},   {2, 1 << 20}, {5000, 3000},
   };
   for (const ImageSize size : sizes) {
     fake_platform platform;

@@ -75,9 +75,10 @@ TEST_F(render_lines, renderers_are_named_by_their_uuid) {
 
 TEST_F(render_lines, gi_methods_and_when_irradiance_caching_is_asked) {
   const std::pair<std::int32_t, const char*> methods[] = {
-      {0, "None"},    {1, "Path Tracing"},     {2, "Photon Mapping"}, {3, "Radiosity"},
-      {4, "Unknown"}, {5, "Path Tracing + Photon Mapping"},           {6, "Unknown"},
-      {-1, "Unknown"}, {INT_MIN, "Unknown"},   {INT_MAX, "Unknown"},
+      {0, "None"},          {1, "Path Tracing"}, {2, "Photon Mapping"},
+      {3, "Radiosity"},     {4, "Unknown"},      {5, "Path Tracing + Photon Mapping"},
+      {6, "Unknown"},       {-1, "Unknown"},     {INT_MIN, "Unknown"},
+      {INT_MAX, "Unknown"},
   };
   for (const auto& [code, name] : methods) {
     for (bool caching : {true, false}) {
@@ -86,11 +87,13 @@ TEST_F(render_lines, gi_methods_and_when_irradiance_caching_is_asked) {
       host.ledger.calls.clear();
       const bool asks = code == 1 || code == 5;
       std::string expected = std::string("G.I.  : ") + name;
-      if (asks) expected += caching ? "\n Irradiance Caching: ON" : "\n Irradiance Caching: OFF";
+      if (asks)
+        expected += caching ? "\n Irradiance Caching: ON" : "\n Irradiance Caching: OFF";
       EXPECT_EQ(component->describe_gi(&host.application), expected + "\n") << code;
       std::vector<std::string> calls = {"application.get_render_settings",
                                         "settings.get_gi_method"};
-      if (asks) calls.push_back("settings.get_irradiance_caching");
+      if (asks)
+        calls.push_back("settings.get_irradiance_caching");
       calls.push_back("settings.Release");
       EXPECT_EQ(host.ledger.calls, calls) << code;
     }
@@ -112,17 +115,16 @@ TEST_F(render_lines, setup_time_is_in_seconds_before_440468) {
     EXPECT_EQ(component->describe_setup_time(&host.application),
               std::string("Setup Time    : ") + c.shown + " sec\n")
         << c.version << " " << c.time;
-    EXPECT_EQ(host.ledger.calls,
-              (std::vector<std::string>{"application.get_render_settings",
-                                        "settings.get_setup_time", "application.get_version",
-                                        "settings.Release"}));
+    EXPECT_EQ(host.ledger.calls, (std::vector<std::string>{
+                                     "application.get_render_settings", "settings.get_setup_time",
+                                     "application.get_version", "settings.Release"}));
   }
 }
 
 TEST_F(render_lines, rendering_time_shows_the_single_precision_seconds) {
   for (const auto& [time, shown] :
-       {std::pair{0, "0.00"}, std::pair{5, "0.00"}, std::pair{45, "0.05"},
-        std::pair{1234, "1.23"}, std::pair{-1500, "-1.50"}, std::pair{INT_MAX, "2147483.75"}}) {
+       {std::pair{0, "0.00"}, std::pair{5, "0.00"}, std::pair{45, "0.05"}, std::pair{1234, "1.23"},
+        std::pair{-1500, "-1.50"}, std::pair{INT_MAX, "2147483.75"}}) {
     host.settings.rendering_time = time;
     EXPECT_EQ(component->describe_rendering_time(&host.application),
               std::string("Rendering Time: ") + shown + " sec\n")
@@ -149,10 +151,18 @@ TEST_F(render_lines, missing_render_settings_read_as_unknown) {
     host.ledger.null_at = host.ledger.object_calls + 1;
     std::string line;
     switch (builder) {
-      case 0: line = component->describe_render_method(&host.application); break;
-      case 1: line = component->describe_gi(&host.application); break;
-      case 2: line = component->describe_setup_time(&host.application); break;
-      default: line = component->describe_rendering_time(&host.application); break;
+      case 0:
+        line = component->describe_render_method(&host.application);
+        break;
+      case 1:
+        line = component->describe_gi(&host.application);
+        break;
+      case 2:
+        line = component->describe_setup_time(&host.application);
+        break;
+      default:
+        line = component->describe_rendering_time(&host.application);
+        break;
     }
     EXPECT_NE(line.find(": Unknown\n"), std::string::npos) << line;
   }

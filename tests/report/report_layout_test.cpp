@@ -51,7 +51,8 @@ TEST_F(report_layout, fourteen_lines_with_irradiance_caching_and_separators_only
     EXPECT_EQ(lines[9], caching ? " Irradiance Caching: ON" : " Irradiance Caching: OFF");
     std::vector<std::size_t> separators;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].find("---") != std::string::npos) separators.push_back(i);
+      if (lines[i].find("---") != std::string::npos)
+        separators.push_back(i);
     }
     EXPECT_EQ(separators, (std::vector<std::size_t>{1, 6, 10}));
     for (std::size_t i : separators) EXPECT_EQ(lines[i], "---");
@@ -80,10 +81,9 @@ TEST_F(report_layout, the_builders_run_in_order_and_the_total_time_comes_last) {
   component->assemble_report(&host.application);
   // The machine facts are read after the product line and before the render
   // lines; the tick comes after every host query.
-  EXPECT_EQ(platform.calls, (std::vector<std::string>{"operating_system_text", "processor_count",
-                                                      "read_processor_brand",
-                                                      "primary_adapter_name",
-                                                      "total_physical_memory", "tick_count"}));
+  EXPECT_EQ(platform.calls, (std::vector<std::string>{
+                                "operating_system_text", "processor_count", "read_processor_brand",
+                                "primary_adapter_name", "total_physical_memory", "tick_count"}));
   EXPECT_EQ(host.ledger.calls.front(), "application.get_version");
   EXPECT_EQ(host.ledger.calls.back(), "settings.Release");
   // Every builder released the settings it obtained.

@@ -55,7 +55,8 @@ inline foreign_result call_thiscall_slot(void* object, int slot,
 }
 
 // COM convention: `this` is the first stack argument; ECX carries garbage.
-inline foreign_result call_com_slot(void* object, int slot, std::initializer_list<std::uint32_t> args) {
+inline foreign_result call_com_slot(void* object, int slot,
+                                    std::initializer_list<std::uint32_t> args) {
   std::vector<std::uint32_t> with_this{reinterpret_cast<std::uint32_t>(object)};
   with_this.insert(with_this.end(), args.begin(), args.end());
   const std::uint32_t* data = with_this.data();

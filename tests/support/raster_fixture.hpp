@@ -28,7 +28,9 @@ class raster_fixture : public ::testing::Test {
   void load_shipped_atlas() { load_atlas(shipped_atlas_pixels()); }
 
   // An atlas with no coverage anywhere.
-  static std::vector<Bgra8> empty_atlas() { return std::vector<Bgra8>(128 * 72, Bgra8{0, 0, 0, 0}); }
+  static std::vector<Bgra8> empty_atlas() {
+    return std::vector<Bgra8>(128 * 72, Bgra8{0, 0, 0, 0});
+  }
   // Sets the coverage of pixel (k, i) in the cell of character `ch`.
   static void set_coverage(std::vector<Bgra8>& atlas, char ch, int k, int i, std::uint8_t alpha) {
     const int n = static_cast<unsigned char>(ch) - 0x20;

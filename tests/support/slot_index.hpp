@@ -15,6 +15,7 @@ std::ptrdiff_t slot_index(Member member) {
   static_assert(sizeof(Member) == sizeof(representation), "Itanium pointer to member");
   representation r{};
   std::memcpy(&r, &member, sizeof r);
-  if ((r.pointer & 1u) == 0) return -1;  // not a virtual function
+  if ((r.pointer & 1u) == 0)
+    return -1;  // not a virtual function
   return static_cast<std::ptrdiff_t>((r.pointer - 1) / sizeof(void*));
 }

@@ -18,9 +18,11 @@ bool stores_pixels(std::int32_t width, std::int32_t height) {
 
 void call_ledger::record(const std::string& call, bool is_pixel_call) {
   ++counts[call];
-  if (!is_pixel_call || list_pixel_calls) calls.push_back(call);
+  if (!is_pixel_call || list_pixel_calls)
+    calls.push_back(call);
   ++counted_calls;
-  if (throw_at != 0 && counted_calls == throw_at) throw injected_fault();
+  if (throw_at != 0 && counted_calls == throw_at)
+    throw injected_fault();
 }
 
 bool call_ledger::next_object_is_null() {
@@ -36,7 +38,8 @@ std::int64_t call_ledger::count(const std::string& call) const {
 std::vector<std::string> call_ledger::without(const std::string& prefix) const {
   std::vector<std::string> kept;
   for (const auto& call : calls) {
-    if (call.compare(0, prefix.size(), prefix) != 0) kept.push_back(call);
+    if (call.compare(0, prefix.size(), prefix) != 0)
+      kept.push_back(call);
   }
   return kept;
 }
@@ -59,14 +62,16 @@ Bgra8& test_image::at(std::int32_t x, std::int32_t y) {
 }
 
 void VELLOQ_THISCALL test_image::get_size(ImageSize* size, std::int32_t reserved) {
-  if (reserved != 0) ++reserved_not_zero;
+  if (reserved != 0)
+    ++reserved_not_zero;
   record("get_size");
   *size = answered_size;
 }
 
 void VELLOQ_THISCALL test_image::get_pixel(std::int32_t x, std::int32_t y, Bgra8* pixel,
                                            std::int32_t reserved) {
-  if (reserved != 0) ++reserved_not_zero;
+  if (reserved != 0)
+    ++reserved_not_zero;
   record("get_pixel", true);
   if (ledger_.list_pixel_calls) {
     ledger_.calls.back() += "(" + std::to_string(x) + "," + std::to_string(y) + ")";
@@ -75,12 +80,14 @@ void VELLOQ_THISCALL test_image::get_pixel(std::int32_t x, std::int32_t y, Bgra8
     ++outside_accesses;
     return;
   }
-  if (!pixels.empty()) *pixel = at(x, y);
+  if (!pixels.empty())
+    *pixel = at(x, y);
 }
 
 void VELLOQ_THISCALL test_image::set_pixel(std::int32_t x, std::int32_t y, const Bgra8* pixel,
                                            std::int32_t reserved) {
-  if (reserved != 0) ++reserved_not_zero;
+  if (reserved != 0)
+    ++reserved_not_zero;
   record("set_pixel", true);
   if (ledger_.list_pixel_calls) {
     ledger_.calls.back() += "(" + std::to_string(x) + "," + std::to_string(y) + ")";
@@ -89,7 +96,8 @@ void VELLOQ_THISCALL test_image::set_pixel(std::int32_t x, std::int32_t y, const
     ++outside_accesses;
     return;
   }
-  if (!pixels.empty()) at(x, y) = *pixel;
+  if (!pixels.empty())
+    at(x, y) = *pixel;
 }
 
 Uuid* VELLOQ_THISCALL test_settings::get_renderer_uuid(Uuid* result, std::int32_t) {
@@ -127,7 +135,8 @@ const char* VELLOQ_THISCALL test_services::get_localized_string(const char* id) 
 HostImage* VELLOQ_THISCALL test_services::load_image_resource(const char* name) {
   record("load_image_resource");
   requested_names.emplace_back(name);
-  if (ledger_.next_object_is_null()) return nullptr;
+  if (ledger_.next_object_is_null())
+    return nullptr;
   auto atlas = std::make_unique<test_image>(
       ledger_, "atlas" + std::to_string(loaded_atlases.size() + 1), atlas_width, atlas_height);
   if (!atlas_pixels.empty() && atlas_pixels.size() == atlas->pixels.size()) {
@@ -148,12 +157,14 @@ std::int32_t VELLOQ_THISCALL test_application::get_version(std::int32_t) {
 }
 HostServices* VELLOQ_THISCALL test_application::get_services(std::int32_t) {
   record("get_services");
-  if (ledger_.next_object_is_null()) return nullptr;
+  if (ledger_.next_object_is_null())
+    return nullptr;
   return &services_;
 }
 RenderSettings* VELLOQ_THISCALL test_application::get_render_settings(std::int32_t) {
   record("get_render_settings");
-  if (ledger_.next_object_is_null()) return nullptr;
+  if (ledger_.next_object_is_null())
+    return nullptr;
   return settings_.hand_out();
 }
 
@@ -163,12 +174,14 @@ bool VELLOQ_THISCALL test_job::is_aborted(std::int32_t) {
 }
 HostImage* VELLOQ_THISCALL test_job::get_output_image(std::int32_t) {
   record("get_output_image");
-  if (ledger_.next_object_is_null()) return nullptr;
+  if (ledger_.next_object_is_null())
+    return nullptr;
   return image_.hand_out();
 }
 HostApplication* VELLOQ_THISCALL test_job::get_application(std::int32_t) {
   record("get_application");
-  if (ledger_.next_object_is_null()) return nullptr;
+  if (ledger_.next_object_is_null())
+    return nullptr;
   return application_.hand_out();
 }
 
@@ -178,8 +191,10 @@ test_host::test_host(std::int32_t width, std::int32_t height, Bgra8 fill)
 std::vector<std::string> test_host::reference_problems(bool atlas_may_be_held) const {
   std::vector<std::string> problems = ledger.errors;
   auto check = [&](const char* name, std::uint32_t held, std::int64_t releases, bool borrowed) {
-    if (held != 0) problems.push_back(std::string(name) + " still held " + std::to_string(held));
-    if (borrowed && releases != 0) problems.push_back(std::string(name) + " borrowed but released");
+    if (held != 0)
+      problems.push_back(std::string(name) + " still held " + std::to_string(held));
+    if (borrowed && releases != 0)
+      problems.push_back(std::string(name) + " borrowed but released");
   };
   check("image", image.held_by_plugin(), image.releases, false);
   check("application", application.held_by_plugin(), 0, false);
@@ -196,7 +211,9 @@ std::vector<std::string> test_host::reference_problems(bool atlas_may_be_held) c
   return problems;
 }
 
-void test_host::use_shipped_atlas() { services.atlas_pixels = shipped_atlas_pixels(); }
+void test_host::use_shipped_atlas() {
+  services.atlas_pixels = shipped_atlas_pixels();
+}
 
 const std::vector<Bgra8>& shipped_atlas_pixels() {
   static const std::vector<Bgra8> pixels = [] {
@@ -212,7 +229,8 @@ const std::vector<Bgra8>& shipped_atlas_pixels() {
     for (int stored = 0; stored < height; ++stored) {
       const int y = height - 1 - stored;
       for (int x = 0; x < width; ++x) {
-        const unsigned char* p = &bytes[header + (static_cast<std::size_t>(stored) * width + x) * 4];
+        const unsigned char* p =
+            &bytes[header + (static_cast<std::size_t>(stored) * width + x) * 4];
         upright[static_cast<std::size_t>(y) * width + x] = Bgra8{p[0], p[1], p[2], p[3]};
       }
     }
