@@ -5,18 +5,13 @@
 #include <algorithm>
 
 #include "plugin/velloq_component.hpp"
-#include "tests/support/fake_platform.hpp"
-#include "tests/support/test_host.hpp"
+#include "tests/support/component_fixture.hpp"
 
 namespace {
 
-class end_hook : public ::testing::Test {
+class end_hook : public component_fixture {
  protected:
-  end_hook() {
-    component = velloq_component::create();
-    static_cast<IUnknown*>(component)->AddRef();
-  }
-  ~end_hook() override { static_cast<IUnknown*>(component)->Release(); }
+  end_hook() { host.image.pixels.assign(host.image.pixels.size(), Bgra8{10, 20, 30, 0}); }
 
   // The ledger without pixel traffic and without the per-glyph size queries.
   static std::vector<std::string> outline_of(const call_ledger& ledger) {
@@ -36,10 +31,6 @@ class end_hook : public ::testing::Test {
     host.ledger.calls.clear();
     component->end_render(0);
   }
-
-  fake_platform platform;
-  test_host host{64, 48, Bgra8{10, 20, 30, 0}};
-  velloq_component* component;
 };
 
 TEST_F(end_hook, calls_the_host_in_its_fixed_order_and_releases_every_owned_reference) {

@@ -17,8 +17,7 @@ struct foreign_result {
 
 // Pushes `args` right to left, loads `ecx`, calls `target`.
 inline foreign_result foreign_call(const void* target, std::uint32_t ecx,
-                                   std::initializer_list<std::uint32_t> args) {
-  const std::vector<std::uint32_t> list(args);
+                                   const std::vector<std::uint32_t>& list) {
   const std::uint32_t* data = list.data();
   std::uint32_t count = static_cast<std::uint32_t>(list.size());
   std::uint32_t result = reinterpret_cast<std::uint32_t>(target);
@@ -59,27 +58,7 @@ inline foreign_result call_com_slot(void* object, int slot,
                                     std::initializer_list<std::uint32_t> args) {
   std::vector<std::uint32_t> with_this{reinterpret_cast<std::uint32_t>(object)};
   with_this.insert(with_this.end(), args.begin(), args.end());
-  const std::uint32_t* data = with_this.data();
-  std::uint32_t count = static_cast<std::uint32_t>(with_this.size());
-  std::uint32_t result = reinterpret_cast<std::uint32_t>(table_entry(object, slot));
-  asm volatile(
-      "movl %%esp, %%edi\n\t"
-      "1:\n\t"
-      "testl %%edx, %%edx\n\t"
-      "jz 2f\n\t"
-      "decl %%edx\n\t"
-      "pushl (%%esi,%%edx,4)\n\t"
-      "jmp 1b\n"
-      "2:\n\t"
-      "movl $0xDEADBEEF, %%ecx\n\t"
-      "call *%%eax\n\t"
-      "movl %%esp, %%edx\n\t"
-      "subl %%edi, %%edx\n\t"
-      "movl %%edi, %%esp\n\t"
-      : "+a"(result), "+d"(count)
-      : "S"(data)
-      : "ecx", "edi", "memory", "cc");
-  return foreign_result{result, static_cast<std::int32_t>(count)};
+  return foreign_call(table_entry(object, slot), 0xDEADBEEF, with_this);
 }
 
 template <class T>

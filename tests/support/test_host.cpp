@@ -68,36 +68,30 @@ void VELLOQ_THISCALL test_image::get_size(ImageSize* size, std::int32_t reserved
   *size = answered_size;
 }
 
-void VELLOQ_THISCALL test_image::get_pixel(std::int32_t x, std::int32_t y, Bgra8* pixel,
-                                           std::int32_t reserved) {
+Bgra8* test_image::access(const char* call, std::int32_t x, std::int32_t y, std::int32_t reserved) {
   if (reserved != 0)
     ++reserved_not_zero;
-  record("get_pixel", true);
+  record(call, true);
   if (ledger_.list_pixel_calls) {
     ledger_.calls.back() += "(" + std::to_string(x) + "," + std::to_string(y) + ")";
   }
   if (!inside(x, y)) {
     ++outside_accesses;
-    return;
+    return nullptr;
   }
-  if (!pixels.empty())
-    *pixel = at(x, y);
+  return pixels.empty() ? nullptr : &at(x, y);
+}
+
+void VELLOQ_THISCALL test_image::get_pixel(std::int32_t x, std::int32_t y, Bgra8* pixel,
+                                           std::int32_t reserved) {
+  if (Bgra8* stored = access("get_pixel", x, y, reserved))
+    *pixel = *stored;
 }
 
 void VELLOQ_THISCALL test_image::set_pixel(std::int32_t x, std::int32_t y, const Bgra8* pixel,
                                            std::int32_t reserved) {
-  if (reserved != 0)
-    ++reserved_not_zero;
-  record("set_pixel", true);
-  if (ledger_.list_pixel_calls) {
-    ledger_.calls.back() += "(" + std::to_string(x) + "," + std::to_string(y) + ")";
-  }
-  if (!inside(x, y)) {
-    ++outside_accesses;
-    return;
-  }
-  if (!pixels.empty())
-    at(x, y) = *pixel;
+  if (Bgra8* stored = access("set_pixel", x, y, reserved))
+    *stored = *pixel;
 }
 
 Uuid* VELLOQ_THISCALL test_settings::get_renderer_uuid(Uuid* result, std::int32_t) {

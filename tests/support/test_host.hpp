@@ -107,6 +107,11 @@ class test_image final : public ledger_object<HostImage> {
   std::vector<Bgra8> pixels;
   std::int64_t outside_accesses = 0;
   std::int64_t reserved_not_zero = 0;
+
+ private:
+  // Records a pixel call; the stored pixel, or null outside or when no
+  // pixels are stored.
+  Bgra8* access(const char* call, std::int32_t x, std::int32_t y, std::int32_t reserved);
 };
 
 class test_settings final : public ledger_object<RenderSettings> {
