@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,32 @@ constexpr unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1
 
 [[noreturn]] void reject(const std::string& reason) {
   throw image_format_error("PNG: " + reason);
+}
+
+std::uint32_t read_u32_be(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
+}
+
+// stb reserves an IDAT chunk's declared length before it reads the chunk,
+// so a few bytes claiming a huge chunk would make the host reserve
+// gigabytes. Every chunk up to IEND must lie inside the data; stb refuses
+// any file for which this fails, only later.
+void check_chunks_inside(const unsigned char* data, std::size_t size) {
+  std::size_t at = sizeof png_signature;
+  if (size < at)
+    reject("no PNG signature");
+  // Length, type and CRC take 12 bytes besides the chunk's data.
+  while (size - at >= 12) {
+    const std::uint32_t length = read_u32_be(data + at);
+    if (length > size - at - 12)
+      reject("chunk at byte " + std::to_string(at) + " extends past the end of the data");
+    const bool last = std::memcmp(data + at + 4, "IEND", 4) == 0;
+    at += 12 + std::size_t{length};
+    if (last)
+      return;
+  }
+  reject("no IEND chunk");
 }
 
 struct pixels_releaser {
@@ -46,6 +73,7 @@ host_image_ptr decode_png(const unsigned char* data, std::size_t size) {
     reject("picture of " + std::to_string(width) + "x" + std::to_string(height) +
            " pixels is larger than the host supports");
   }
+  check_chunks_inside(data, size);
   std::unique_ptr<unsigned char, pixels_releaser> rgba(
       stb_glue::load_rgba(data, length, &width, &height));
   if (!rgba)

@@ -2,6 +2,8 @@
 // Their functions are static here; the rest of the host reaches them only
 // through stb_glue.
 
+#include <string.h>
+
 #include <vector>
 
 #include "refhost/png_codec.hpp"
@@ -20,6 +22,14 @@
 #pragma GCC diagnostic ignored "-Wdouble-promotion"
 #endif
 
+// stb copies zero bytes to a null buffer when a PNG's first IDAT chunk is
+// empty, and C leaves memcpy with a null pointer undefined even for no bytes.
+// Its copies go through this, which skips empty ones.
+static void* stb_copy_bytes(void* to, const void* from, size_t count) {
+  return count == 0 ? to : memcpy(to, from, count);
+}
+#define memcpy stb_copy_bytes
+
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
@@ -33,6 +43,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
 #include <stb/stb_image_write.h>
+
+#undef memcpy
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
