@@ -1,0 +1,43 @@
+#include <cstring>
+
+#include "refhost/png_codec.hpp"
+#include "tests/fuzz/fuzz_check.hpp"
+#include "tests/fuzz/fuzz_targets.hpp"
+
+namespace {
+
+constexpr const char* target = "fuzz_png_reader";
+
+bool same_pixels(const memory_image& a, const memory_image& b) {
+  return a.width() == b.width() && a.height() == b.height() &&
+         std::memcmp(a.pixels().data(), b.pixels().data(), a.pixels().size() * sizeof(Bgra8)) == 0;
+}
+
+}  // namespace
+
+int fuzz_png_reader(const std::uint8_t* data, std::size_t size) {
+  host_image_ptr image;
+  try {
+    image = decode_png(data, size);
+  } catch (const image_format_error&) {
+    return 0;
+  }
+  fuzz_require(image != nullptr, target, "accepted input gave no picture");
+  fuzz_require(has_png_signature(data, size), target, "accepted bytes without the PNG signature");
+  fuzz_require(image->width() > 0 && image->height() > 0, target, "accepted an empty picture");
+  fuzz_require(std::int64_t{image->width()} * image->height() <= memory_image::max_pixels, target,
+               "accepted a picture beyond the host's limit");
+  fuzz_require(image->pixels().size() == static_cast<std::size_t>(image->width()) * image->height(),
+               target, "pixel count differs from the size");
+
+  // What the host writes it must read back as it was.
+  const std::vector<unsigned char> encoded = encode_png(*image);
+  host_image_ptr again;
+  try {
+    again = decode_png(encoded.data(), encoded.size());
+  } catch (const image_format_error&) {
+    fuzz_require(false, target, "cannot read back its own encoding");
+  }
+  fuzz_require(same_pixels(*image, *again), target, "encoding and decoding changed the pixels");
+  return 0;
+}

@@ -1,0 +1,58 @@
+#include <cstring>
+
+#include "refhost/tga_codec.hpp"
+#include "tests/fuzz/fuzz_check.hpp"
+#include "tests/fuzz/fuzz_targets.hpp"
+
+namespace {
+
+constexpr const char* target = "fuzz_tga_reader";
+
+bool same_pixels(const memory_image& a, const memory_image& b) {
+  return a.width() == b.width() && a.height() == b.height() &&
+         std::memcmp(a.pixels().data(), b.pixels().data(), a.pixels().size() * sizeof(Bgra8)) == 0;
+}
+
+}  // namespace
+
+int fuzz_tga_reader(const std::uint8_t* data, std::size_t size) {
+  host_image_ptr image;
+  try {
+    image = decode_tga(data, size);
+  } catch (const image_format_error&) {
+    return 0;
+  }
+  fuzz_require(image != nullptr, target, "accepted input gave no picture");
+  fuzz_require(size >= 18, target, "accepted a file shorter than the header");
+
+  const std::int32_t width = data[12] | data[13] << 8;
+  const std::int32_t height = data[14] | data[15] << 8;
+  const unsigned depth = data[16];
+  fuzz_require(image->width() == width && image->height() == height, target,
+               "picture size differs from the header");
+  fuzz_require(image->pixels().size() == static_cast<std::size_t>(width) * height, target,
+               "pixel count differs from the size");
+  fuzz_require(depth == 24 || depth == 32, target, "accepted a depth other than 24 or 32");
+
+  // The first stored pixel lands in the corner the descriptor names.
+  const unsigned descriptor = data[17];
+  const std::size_t first = 18 + std::size_t{data[0]};
+  const std::int32_t corner_x = (descriptor & 0x10) != 0 ? width - 1 : 0;
+  const std::int32_t corner_y = (descriptor & 0x20) != 0 ? 0 : height - 1;
+  const Bgra8& corner = image->at(corner_x, corner_y);
+  fuzz_require(corner.blue == data[first] && corner.green == data[first + 1] &&
+                   corner.red == data[first + 2] &&
+                   corner.alpha == (depth == 32 ? data[first + 3] : 255),
+               target, "first stored pixel is not in the corner the descriptor names");
+
+  // What the host writes it must read back as it was.
+  const std::vector<unsigned char> encoded = encode_tga(*image);
+  host_image_ptr again;
+  try {
+    again = decode_tga(encoded.data(), encoded.size());
+  } catch (const image_format_error&) {
+    fuzz_require(false, target, "cannot read back its own encoding");
+  }
+  fuzz_require(same_pixels(*image, *again), target, "encoding and decoding changed the pixels");
+  return 0;
+}
