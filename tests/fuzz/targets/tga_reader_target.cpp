@@ -1,17 +1,11 @@
-#include <cstring>
-
 #include "refhost/tga_codec.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 #include "tests/fuzz/fuzz_targets.hpp"
+#include "tests/fuzz/same_pixels.hpp"
 
 namespace {
 
 constexpr const char* target = "fuzz_tga_reader";
-
-bool same_pixels(const memory_image& a, const memory_image& b) {
-  return a.width() == b.width() && a.height() == b.height() &&
-         std::memcmp(a.pixels().data(), b.pixels().data(), a.pixels().size() * sizeof(Bgra8)) == 0;
-}
 
 }  // namespace
 
