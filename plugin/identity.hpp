@@ -3,24 +3,13 @@
 
 #include <cstdint>
 
-#include "host/com_unknown.hpp"
+#include "host/plugin_entry_points.hpp"
 #include "host/types.hpp"
 
-// The effector interface id in GUID byte layout, compared byte for byte.
-extern const std::uint8_t effector_interface_id[16];
+// Whether the 16 bytes at `id` are the effector interface id, byte for byte.
 bool is_effector_interface_id(const void* id);
 
-// The record get_info returns: six int32 words.
-struct PluginInfo {
-  std::int32_t newest_host_version;  // 440487: hosts from here on supply their version text
-  std::int32_t lowest_host_version;  // 430000: the version gate of has_interface
-  std::int32_t host_word_3;          // the remaining four are the host's to define
-  std::int32_t host_word_4;
-  std::int32_t host_word_5;
-  std::int32_t host_word_6;
-};
-static_assert(sizeof(PluginInfo) == 24, "PluginInfo is six int32");
-
+// 440487: hosts from here on supply their version text; 430000: the gate.
 inline constexpr PluginInfo plugin_info = {440487, 430000, 1, 2, 0, 1};
 inline constexpr std::int32_t lowest_host_version = 430000;
 inline constexpr std::int32_t interface_version = 25;

@@ -62,7 +62,10 @@ void print_discovery(const std::string& path, const discovery_report& found) {
             << "uuid               " << uuid_text(found.uuid) << "\n"
             << "interface version  " << found.interface_version << "\n"
             << "info               ";
-  for (std::int32_t word : found.info.words) std::cout << word << ' ';
+  const PluginInfo& info = found.info;
+  for (std::int32_t word : {info.newest_host_version, info.lowest_host_version, info.host_word_3,
+                            info.host_word_4, info.host_word_5, info.host_word_6})
+    std::cout << word << ' ';
   std::cout << "\n"
             << "resident           " << (found.resident ? "yes" : "no") << "\n"
             << "separate           " << (found.separate_interfaces ? "yes" : "no") << "\n";

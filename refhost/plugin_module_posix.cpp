@@ -6,11 +6,6 @@
 #include "plugin/module_resources.hpp"
 #include "refhost/plugin_module.hpp"
 
-const char* const entry_point_names[8] = {
-    "has_interface", "get_name", "get_interface_version",   "get_uuid",
-    "is_resident",   "get_info", "has_separate_interfaces", "create_interface",
-};
-
 plugin_module::plugin_module(const std::string& path) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
@@ -18,10 +13,7 @@ plugin_module::plugin_module(const std::string& path) : path_(path) {
     throw module_error("cannot load plug-in module " + path + ": " +
                        (reason != nullptr ? reason : "unknown error"));
   }
-  void* slots[8];
-  for (int i = 0; i < 8; ++i) slots[i] = resolve(entry_point_names[i]);
-  static_assert(sizeof(entry_points_) == sizeof(slots), "one pointer per entry point");
-  std::memcpy(&entry_points_, slots, sizeof slots);
+  resolve_entry_points();
 }
 
 plugin_module::~plugin_module() {

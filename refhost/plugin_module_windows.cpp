@@ -5,23 +5,13 @@
 
 #include "refhost/plugin_module.hpp"
 
-// The names an MSVC-built host looks up: stdcall decoration with the
-// argument bytes, a leading underscore kept by the export table.
-const char* const entry_point_names[8] = {
-    "_has_interface@8", "_get_name@16", "_get_interface_version@4",   "_get_uuid@16",
-    "_is_resident@12",  "_get_info@12", "_has_separate_interfaces@4", "_create_interface@20",
-};
-
 plugin_module::plugin_module(const std::string& path) : path_(path) {
   handle_ = LoadLibraryA(path.c_str());
   if (handle_ == nullptr) {
     throw module_error("cannot load plug-in module " + path + " (error " +
                        std::to_string(GetLastError()) + ")");
   }
-  void* slots[8];
-  for (int i = 0; i < 8; ++i) slots[i] = resolve(entry_point_names[i]);
-  static_assert(sizeof(entry_points_) == sizeof(slots), "one pointer per entry point");
-  std::memcpy(&entry_points_, slots, sizeof slots);
+  resolve_entry_points();
 }
 
 plugin_module::~plugin_module() {

@@ -7,7 +7,7 @@ plugin_session::plugin_session(const std::string& module_path, const session_set
       application_(new reference_application(settings.host_version, *services_)) {
   const plugin_entry_points& entry = module_.entry_points();
   HostApplication* application = application_.get();
-  const void* id = host_effector_interface_id;
+  const void* id = effector_interface_id;
 
   discovery_.accepted = entry.has_interface(id, application) != 0;
   if (!discovery_.accepted)

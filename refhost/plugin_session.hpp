@@ -15,7 +15,7 @@ struct discovery_report {
   std::string title;
   Uuid uuid{{0, 0, 0, 0}};
   std::int32_t interface_version = 0;
-  plugin_info_record info{{0, 0, 0, 0, 0, 0}};
+  PluginInfo info{0, 0, 0, 0, 0, 0};
   bool resident = false;
   bool separate_interfaces = false;
   std::int32_t first_reference_count = 0;  // create_interface's answer

@@ -32,8 +32,7 @@ TEST_F(discovery, the_version_gate_opens_at_430000) {
        {std::pair{429999, 0}, std::pair{430000, 1}, std::pair{440487, 1}, std::pair{-1, 0}}) {
     host.application.version = version;
     host.ledger.calls.clear();
-    EXPECT_EQ(entry().has_interface(host_effector_interface_id, &host.application), expected)
-        << version;
+    EXPECT_EQ(entry().has_interface(effector_interface_id, &host.application), expected) << version;
     EXPECT_EQ(host.ledger.calls, std::vector<std::string>{"application.get_version"});
   }
 }
@@ -46,7 +45,7 @@ TEST_F(discovery, a_foreign_id_is_refused_but_the_version_is_still_asked) {
 
 TEST_F(discovery, get_name_answers_the_hosts_own_title_text) {
   host.services.strings["plugin_title"] = "Quillmark (test)";
-  const char* title = entry().get_name(host_effector_interface_id, 0, &host.application, 0);
+  const char* title = entry().get_name(effector_interface_id, 0, &host.application, 0);
   EXPECT_EQ(title, host.services.strings["plugin_title"].c_str());  // the same pointer
   EXPECT_EQ(host.ledger.calls, (std::vector<std::string>{"application.get_services",
                                                          "services.get_localized_string"}));
@@ -57,7 +56,7 @@ TEST_F(discovery, get_name_answers_the_hosts_own_title_text) {
 
 TEST_F(discovery, identity_answers_need_no_host_call) {
   Uuid uuid{{1, 1, 1, 1}};
-  EXPECT_EQ(entry().get_uuid(&uuid, host_effector_interface_id, 0, 0), &uuid);
+  EXPECT_EQ(entry().get_uuid(&uuid, effector_interface_id, 0, 0), &uuid);
   const std::uint32_t plugin_words[4] = {0x05A838F5, 0xCA63446B, 0x9F83727D, 0x554E9C40};
   EXPECT_EQ(std::memcmp(uuid.words, plugin_words, 16), 0);
   EXPECT_EQ(entry().get_uuid(&uuid, foreign_id, 0, 0), &uuid);
@@ -66,10 +65,10 @@ TEST_F(discovery, identity_answers_need_no_host_call) {
   EXPECT_EQ(entry().get_interface_version(0), 25);
   EXPECT_EQ(entry().is_resident(0, 0, 0), 0);
   EXPECT_EQ(entry().has_separate_interfaces(0), 0);
-  plugin_info_record info{{-1, -1, -1, -1, -1, -1}};
+  PluginInfo info{-1, -1, -1, -1, -1, -1};
   EXPECT_EQ(entry().get_info(&info, 0, 0), &info);
   const std::int32_t expected[6] = {440487, 430000, 1, 2, 0, 1};
-  EXPECT_EQ(std::memcmp(info.words, expected, sizeof expected), 0);
+  EXPECT_EQ(std::memcmp(&info, expected, sizeof expected), 0);
   EXPECT_TRUE(host.ledger.calls.empty());
 }
 

@@ -1,0 +1,219 @@
+// The archive an artist is handed: unpacked as they would unpack it, every
+// file checked, and its DLL shown to be the very file the tests ran.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/plugin_entry_points.hpp"
+#include "tests/shipping/shipping_paths.hpp"
+#include "tests/support/pe_file.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string folder_name = std::string("Velloq-") + VELLOQ_VERSION + "-win32";
+
+std::vector<unsigned char> read_bytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(file),
+                                    std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const fs::path& path) {
+  const std::vector<unsigned char> bytes = read_bytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// What `cmake -E sha256sum` says of a file: an independent implementation.
+std::string sha256_of(const fs::path& path) {
+  const std::string command =
+      std::string("'") + VELLOQ_CMAKE_COMMAND + "' -E sha256sum '" + path.string() + "'";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return "<no cmake>";
+  char line[512] = {};
+  const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+  pclose(pipe);
+  return got ? std::string(line).substr(0, 64) : "<no output>";
+}
+
+// key -> value of every String in the version resource's StringFileInfo.
+// Each block: length, value length, type, UTF-16 key, padding to four
+// bytes, the value, padding, then child blocks up to its length.
+void read_version_strings(const std::vector<unsigned char>& data, std::size_t at, std::size_t end,
+                          std::map<std::string, std::string>& strings) {
+  auto u16 = [&](std::size_t offset) { return data.at(offset) | data.at(offset + 1) << 8; };
+  auto utf16 = [&](std::size_t& offset) {
+    std::string text;
+    for (; u16(offset) != 0; offset += 2) text += static_cast<char>(u16(offset) & 0xFF);
+    offset += 2;
+    return text;
+  };
+  while (at + 6 <= end) {
+    const std::size_t length = u16(at), value_length = u16(at + 2), type = u16(at + 4);
+    if (length == 0)
+      break;
+    std::size_t cursor = at + 6;
+    const std::string key = utf16(cursor);
+    cursor = (cursor + 3) & ~std::size_t{3};
+    if (type == 1 && value_length > 0) {
+      std::size_t value_at = cursor;
+      strings[key] = utf16(value_at);
+      cursor += 2 * value_length;
+    } else {
+      cursor += value_length;
+    }
+    cursor = (cursor + 3) & ~std::size_t{3};
+    read_version_strings(data, cursor, at + length, strings);
+    at = (at + length + 3) & ~std::size_t{3};
+  }
+}
+
+class release_archive : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string archive = win32_build_path(folder_name + ".zip");
+    ASSERT_TRUE(fs::exists(archive))
+        << archive << " is missing: `cmake --build --preset win32 --target package` makes it";
+    char pattern[] = "/tmp/velloq-archive-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    unpacked = new fs::path(pattern);
+    const std::string command = "cd '" + unpacked->string() + "' && '" + VELLOQ_CMAKE_COMMAND +
+                                "' -E tar xf '" + archive + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  static void TearDownTestSuite() {
+    if (unpacked != nullptr)
+      fs::remove_all(*unpacked);
+    delete unpacked;
+    unpacked = nullptr;
+  }
+  void SetUp() override { ASSERT_NE(unpacked, nullptr); }
+
+  static fs::path in_archive(const std::string& name) { return *unpacked / folder_name / name; }
+
+  static fs::path* unpacked;
+};
+
+fs::path* release_archive::unpacked = nullptr;
+
+TEST_F(release_archive, holds_exactly_the_five_files_in_one_folder) {
+  std::set<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(*unpacked))
+    entries.insert(fs::relative(entry.path(), *unpacked).generic_string());
+  const std::string f = folder_name + "/";
+  EXPECT_EQ(entries,
+            (std::set<std::string>{folder_name, f + "Velloq.dll", f + "Velloq.dll.debug",
+                                   f + "README.txt", f + "LICENSE.txt", f + "SHA256SUMS"}));
+}
+
+TEST_F(release_archive, its_dll_is_the_one_the_tests_ran) {
+  const std::vector<unsigned char> shipped = read_bytes(in_archive("Velloq.dll"));
+  ASSERT_FALSE(shipped.empty());
+  EXPECT_TRUE(shipped == read_bytes(shipped_dll_path()))
+      << "the archive's Velloq.dll differs from " << shipped_dll_path();
+}
+
+TEST_F(release_archive, its_dll_exports_the_eight_entry_points_and_carries_its_resources) {
+  const pe_file dll = pe_file::read(in_archive("Velloq.dll").string());
+  EXPECT_EQ(dll.export_module_name(), "Velloq.dll");
+  const std::vector<std::string> names = dll.export_names();
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()),
+            std::set<std::string>(std::begin(decorated_entry_point_names),
+                                  std::end(decorated_entry_point_names)));
+  EXPECT_EQ(names.size(), 8u);
+
+  const std::vector<unsigned char> english = read_bytes(source_path("resources/strings_en.xml"));
+  const std::vector<unsigned char> japanese = read_bytes(source_path("resources/strings_ja.xml"));
+  const std::vector<unsigned char> atlas = read_bytes(source_path("resources/ascii.tga"));
+  EXPECT_EQ(dll.resource("QZUL", "TEXT", 1033), english);
+  EXPECT_EQ(dll.resource("QZUL", "TEXT", 1041), japanese);
+  EXPECT_EQ(dll.resource("TARGA", "ASCII", 1033), atlas);
+  EXPECT_EQ(dll.resource("TARGA", "ascii", 1041), atlas);
+  EXPECT_FALSE(dll.resource("TARGA", "ASCII", 1031).has_value());
+}
+
+TEST_F(release_archive, its_dll_carries_the_version_record) {
+  const pe_file dll = pe_file::read(in_archive("Velloq.dll").string());
+  const auto record = dll.resource("#16", "#1", 1033);  // RT_VERSION
+  ASSERT_TRUE(record.has_value());
+  // VS_FIXEDFILEINFO follows the root block's key "VS_VERSION_INFO".
+  const std::vector<unsigned char>& data = *record;
+  const unsigned char signature[4] = {0xBD, 0x04, 0xEF, 0xFE};
+  const auto fixed = std::search(data.begin(), data.end(), signature, signature + 4);
+  ASSERT_NE(fixed, data.end());
+  auto word = [&](std::ptrdiff_t offset) {
+    const auto at = fixed + offset;
+    return static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16 | at[3] << 24);
+  };
+  EXPECT_EQ(word(8), 0x00010002u);   // file version 1.2
+  EXPECT_EQ(word(12), 0x00000001u);  // .0.1
+  EXPECT_EQ(word(16), 0x00010002u);  // product version
+  EXPECT_EQ(word(20), 0x00000001u);
+  std::map<std::string, std::string> strings;
+  read_version_strings(data, 0, data.size(), strings);
+  EXPECT_EQ(strings["FileDescription"], "Quillmark");
+  EXPECT_EQ(strings["InternalName"], "Velloq");
+  EXPECT_EQ(strings["FileVersion"], "1, 0, 0, 0");
+  EXPECT_EQ(strings["ProductVersion"], "1, 0, 0, 0");
+  EXPECT_EQ(strings["OriginalFilename"], "Velloq.dll");
+}
+
+TEST_F(release_archive, its_dll_is_stripped_and_linked_to_its_debug_information) {
+  const pe_file dll = pe_file::read(in_archive("Velloq.dll").string());
+  for (const pe_section& section : dll.sections())
+    EXPECT_NE(section.name.rfind(".debug", 0), 0u) << section.name << " left in the shipped DLL";
+  const auto link = dll.debug_link();
+  ASSERT_TRUE(link.has_value());
+  EXPECT_EQ(link->first, "Velloq.dll.debug");
+  const std::vector<unsigned char> debug = read_bytes(in_archive("Velloq.dll.debug"));
+  ASSERT_FALSE(debug.empty());
+  EXPECT_EQ(link->second, crc32(0, debug.data(), static_cast<uInt>(debug.size())))
+      << "the debug link's checksum does not match Velloq.dll.debug";
+  bool has_debug_info = false;
+  const pe_file debug_file(debug);
+  for (const pe_section& section : debug_file.sections())
+    has_debug_info = has_debug_info || section.name == ".debug_info";
+  EXPECT_TRUE(has_debug_info);
+}
+
+TEST_F(release_archive, the_checksums_list_every_other_file_correctly) {
+  std::istringstream sums(read_text(in_archive("SHA256SUMS")));
+  std::set<std::string> listed;
+  for (std::string sum, name; sums >> sum >> name;) {
+    listed.insert(name);
+    EXPECT_EQ(sum, sha256_of(in_archive(name))) << name;
+  }
+  EXPECT_EQ(listed,
+            (std::set<std::string>{"Velloq.dll", "Velloq.dll.debug", "README.txt", "LICENSE.txt"}));
+}
+
+TEST_F(release_archive, the_texts_are_for_windows_users) {
+  for (const char* name : {"README.txt", "LICENSE.txt"}) {
+    const std::string text = read_text(in_archive(name));
+    ASSERT_FALSE(text.empty()) << name;
+    std::size_t lone_line_feeds = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      lone_line_feeds += text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+    EXPECT_EQ(lone_line_feeds, 0u) << name << " needs CRLF line ends for Notepad";
+  }
+  const std::string readme = read_text(in_archive("README.txt"));
+  for (const std::string& needed :
+       {std::string("Velloq ") + VELLOQ_VERSION, std::string("Windows XP"),
+        std::string("Quillmark"), std::string("Removing")})
+    EXPECT_NE(readme.find(needed), std::string::npos) << needed;
+}
+
+}  // namespace
