@@ -177,10 +177,11 @@ std::vector<pe_import_module> pe_file::imports() const {
     pe_import_module module;
     module.dll = text_at(name);
     // The lookup table names what the address table will hold once bound.
-    for (std::uint32_t entry = lookup != 0 ? lookup : addresses;; entry += 4) {
-      const std::uint32_t value = u32_at(entry);
+    for (std::uint32_t i = 0;; ++i) {
+      const std::uint32_t value = u32_at((lookup != 0 ? lookup : addresses) + 4 * i);
       if (value == 0)
         break;
+      module.address_slots.push_back(addresses + 4 * i);
       if ((value & 0x80000000u) != 0)
         module.functions.push_back("#" + std::to_string(value & 0xFFFF));
       else
@@ -189,6 +190,44 @@ std::vector<pe_import_module> pe_file::imports() const {
     modules.push_back(module);
   }
   return modules;
+}
+
+std::vector<std::uint32_t> pe_file::base_relocations() const {
+  constexpr std::uint16_t absolute = 0, high_low = 3;
+  std::vector<std::uint32_t> words;
+  const std::uint32_t start = directory_rva(pe_directory::base_relocations);
+  const std::uint32_t end = start + directory_size(pe_directory::base_relocations);
+  // Blocks of one page each: its RVA, the block size, then 16-bit entries.
+  for (std::uint32_t block = start; start != 0 && block < end;) {
+    const std::uint32_t page = u32_at(block), size = u32_at(block + 4);
+    if (size < 8 || size > end - block)
+      throw pe_format_error("malformed relocation block at " + std::to_string(block));
+    for (std::uint32_t at = block + 8; at + 2 <= block + size; at += 2) {
+      const std::uint16_t entry = u16_at(at);
+      if (entry >> 12 == high_low)
+        words.push_back(page + (entry & 0x0FFFu));
+      else if (entry >> 12 != absolute)
+        throw pe_format_error("relocation kind " + std::to_string(entry >> 12) +
+                              " in a 32-bit image");
+    }
+    block += size;
+  }
+  return words;
+}
+
+std::optional<pe_tls_directory> pe_file::tls() const {
+  const std::uint32_t directory = directory_rva(pe_directory::tls);
+  if (directory == 0)
+    return std::nullopt;
+  pe_tls_directory tls;
+  tls.raw_data_start = u32_at(directory);
+  tls.raw_data_end = u32_at(directory + 4);
+  tls.index_address = u32_at(directory + 8);
+  tls.callbacks_address = u32_at(directory + 12);
+  tls.zero_fill = u32_at(directory + 16);
+  if (tls.raw_data_end < tls.raw_data_start)
+    throw pe_format_error("TLS template ends before it starts");
+  return tls;
 }
 
 std::optional<std::vector<unsigned char>> pe_file::resource(const std::string& type,

@@ -26,6 +26,17 @@ struct pe_section {
 struct pe_import_module {
   std::string dll;
   std::vector<std::string> functions;  // "#n" for an import by ordinal
+  // The RVA of the address-table slot that receives each function's address.
+  std::vector<std::uint32_t> address_slots;
+};
+
+// The TLS directory; its addresses are virtual addresses at the image base.
+struct pe_tls_directory {
+  std::uint32_t raw_data_start = 0;
+  std::uint32_t raw_data_end = 0;
+  std::uint32_t index_address = 0;
+  std::uint32_t callbacks_address = 0;
+  std::uint32_t zero_fill = 0;
 };
 
 // Indices into the optional header's data directories.
@@ -86,6 +97,11 @@ class pe_file {
   std::optional<std::uint32_t> export_rva(const std::string& name) const;
 
   std::vector<pe_import_module> imports() const;
+
+  // The RVAs of the 32-bit words that change by the distance the image is
+  // moved from its base; other relocation kinds throw.
+  std::vector<std::uint32_t> base_relocations() const;
+  std::optional<pe_tls_directory> tls() const;
 
   // The resource of this type and name (compared without regard to case,
   // as Windows does) in `language`; empty when absent.

@@ -1,0 +1,38 @@
+#pragma once
+// The heap behind the emulated msvcrt's malloc family. Blocks are never
+// reused, so a use after free reads the dead pattern instead of someone
+// else's data; each block is followed by a guard whose damage is reported
+// when the block is freed, and every live block is known for the leak
+// report at unload.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class x86_emulator;
+
+class emulated_heap {
+ public:
+  emulated_heap(x86_emulator& cpu, std::uint32_t base, std::uint32_t size);
+
+  // A new block of `size` bytes filled with 0xCD; 0 when the heap is full.
+  std::uint32_t allocate(std::uint32_t size);
+  // Frees a block; a pointer that is no live block is recorded as a problem.
+  void release(std::uint32_t address);
+  // The size of a live block, or -1 when `address` is none.
+  std::int64_t size_of(std::uint32_t address) const;
+
+  const std::map<std::uint32_t, std::uint32_t>& live_blocks() const { return live_; }
+  std::uint64_t allocations() const { return allocations_; }
+  // Double frees, frees of unknown pointers, damaged guards.
+  std::vector<std::string> problems;
+
+ private:
+  x86_emulator& cpu_;
+  std::uint32_t next_;
+  std::uint32_t end_;
+  std::map<std::uint32_t, std::uint32_t> live_;
+  std::map<std::uint32_t, std::uint32_t> freed_;
+  std::uint64_t allocations_ = 0;
+};

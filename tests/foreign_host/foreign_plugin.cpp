@@ -1,0 +1,60 @@
+#include "tests/foreign_host/foreign_plugin.hpp"
+
+#include <cstdlib>
+#include <fstream>
+
+// {50E47D64-8922-11D1-9A00-00C04FCC9C26} in GUID byte layout.
+const unsigned char effector_interface_id_bytes[16] = {
+    0x64, 0x7D, 0xE4, 0x50, 0x22, 0x89, 0xD1, 0x11, 0x9A, 0x00, 0x00, 0xC0, 0x4F, 0xCC, 0x9C, 0x26};
+// The same with its last byte changed.
+const unsigned char foreign_interface_id_bytes[16] = {
+    0x64, 0x7D, 0xE4, 0x50, 0x22, 0x89, 0xD1, 0x11, 0x9A, 0x00, 0x00, 0xC0, 0x4F, 0xCC, 0x9C, 0x27};
+
+std::string win32_module_path() {
+  const char* chosen = std::getenv("VELLOQ_WIN32_MODULE");
+  const std::string path = chosen != nullptr && *chosen != 0 ? chosen : VELLOQ_WIN32_MODULE;
+  if (!std::ifstream(path, std::ios::binary)) {
+    throw load_error("Velloq.dll not found at " + path +
+                     " (build it first: cmake --preset win32 && "
+                     "cmake --build --preset win32 --target velloq)");
+  }
+  return path;
+}
+
+foreign_plugin::foreign_plugin(const windows_machine& machine, std::uint32_t base,
+                               const std::string& path)
+    : process(machine), module(process, path, base) {}
+
+call_outcome foreign_plugin::call_export(const std::string& decorated_name,
+                                         const std::vector<std::uint32_t>& args) {
+  const std::uint32_t address = module.export_address(decorated_name);
+  if (address == 0) {
+    call_outcome missing;
+    missing.stop_reason = "the module exports no " + decorated_name;
+    return missing;
+  }
+  return process.cpu.call(address, call_convention::stdcall, 0, args);
+}
+
+call_outcome foreign_plugin::call_slot(std::uint32_t object, int slot,
+                                       call_convention convention,
+                                       const std::vector<std::uint32_t>& args) {
+  const std::uint32_t table = process.cpu.read32(object);
+  const std::uint32_t entry = process.cpu.read32(table + 4 * static_cast<std::uint32_t>(slot));
+  return process.cpu.call(entry, convention, object, args);
+}
+
+std::uint32_t foreign_plugin::create_component() {
+  const std::uint32_t out = process.host_allocate(4, 4);
+  process.cpu.write32(out, 0);
+  const call_outcome created = call_export("_create_interface@20", {0, 0, out, 0, 0});
+  if (!created.clean() || created.eax != 1)
+    return 0;
+  return process.cpu.read32(out);
+}
+
+std::uint32_t foreign_plugin::host_bytes(const void* data, std::size_t size) {
+  const std::uint32_t address = process.host_allocate(static_cast<std::uint32_t>(size));
+  process.cpu.write(address, data, size);
+  return address;
+}

@@ -1,0 +1,381 @@
+// KERNEL32.dll as the module uses it. Each function keeps Windows'
+// semantics where the module could tell the difference, and records a
+// breach where the module asks something Windows would refuse.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "tests/foreign_host/windows_process.hpp"
+
+namespace {
+
+constexpr char kernel32[] = "KERNEL32.dll";
+constexpr std::uint32_t current_process = 0xFFFFFFFF;
+constexpr std::uint32_t thread_id = 0x5678;
+constexpr std::uint32_t error_invalid_handle = 6;
+constexpr std::uint32_t error_invalid_parameter = 87;
+constexpr std::uint32_t error_insufficient_buffer = 122;
+constexpr std::uint32_t error_mod_not_found = 126;
+constexpr std::uint32_t error_proc_not_found = 127;
+constexpr std::uint32_t wait_object_0 = 0;
+constexpr std::uint32_t wait_timeout = 0x102;
+constexpr std::uint32_t infinite = 0xFFFFFFFF;
+
+// Where the system modules appear to be loaded; their handles.
+struct system_module {
+  const char* name;  // lower case, without ".dll"
+  const char* dll;   // as the import tables name it
+  std::uint32_t handle;
+};
+constexpr system_module system_modules[] = {
+    {"kernel32", "KERNEL32.dll", 0x7C800000},
+    {"msvcrt", "msvcrt.dll", 0x77C10000},
+    {"user32", "USER32.dll", 0x7E410000},
+};
+
+const system_module* find_module(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0)
+    name.resize(name.size() - 4);
+  for (const system_module& m : system_modules) {
+    if (name == m.name)
+      return &m;
+  }
+  return nullptr;
+}
+
+const system_module* module_by_handle(std::uint32_t handle) {
+  for (const system_module& m : system_modules) {
+    if (handle == m.handle)
+      return &m;
+  }
+  return nullptr;
+}
+
+// A little-endian record assembled field by field, then written at once.
+struct record {
+  explicit record(std::size_t size) : bytes(size, 0) {}
+  template <class T>
+  void put(std::size_t at, T value) {
+    if (at + sizeof value > bytes.size())
+      throw std::out_of_range("record field past the record's end");
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+  }
+  void put16(std::size_t at, std::uint16_t value) { put(at, value); }
+  void put32(std::size_t at, std::uint32_t value) { put(at, value); }
+  void put64(std::size_t at, std::uint64_t value) { put(at, value); }
+  std::vector<std::uint8_t> bytes;
+};
+
+// SYSTEM_INFO (36 bytes) with the given processor architecture.
+void write_system_info(windows_process& p, std::uint32_t at, std::uint16_t architecture) {
+  record r(36);
+  r.put16(0, architecture);
+  r.put32(4, 0x1000);        // dwPageSize
+  r.put32(8, 0x00010000);    // lpMinimumApplicationAddress
+  r.put32(12, 0x7FFEFFFF);   // lpMaximumApplicationAddress
+  r.put32(16, (p.machine.processors >= 32 ? 0 : 1u << p.machine.processors) - 1);
+  r.put32(20, p.machine.processors);
+  r.put32(24, 586);          // dwProcessorType
+  r.put32(28, 0x10000);      // dwAllocationGranularity
+  r.put16(32, 6);            // wProcessorLevel
+  p.cpu.write(at, r.bytes.data(), r.bytes.size());
+}
+
+std::string read_wide_string(windows_process& p, std::uint32_t at) {
+  std::string text;
+  for (;; at += 2) {
+    std::uint16_t c = 0;
+    p.cpu.read(at, &c, 2);
+    if (c == 0)
+      return text;
+    text += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+}
+
+std::uint32_t module_handle(windows_process& p, const std::string& name) {
+  if (const system_module* m = find_module(name))
+    return m->handle;
+  p.set_last_error(error_mod_not_found);
+  return 0;
+}
+
+// The single thread can never be woken while it waits, so a wait without
+// a timeout on an unsignalled object is a deadlock.
+struct semaphore {
+  std::uint32_t count;
+  std::uint32_t maximum;
+};
+
+}  // namespace
+
+void provide_kernel32(windows_process& process) {
+  windows_process& p = process;
+  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
+    p.provide(kernel32, name, popped, std::move(handler));
+  };
+  auto semaphores = std::make_shared<std::map<std::uint32_t, semaphore>>();
+
+  // Thread-local storage: the slots live in the thread block, as on Windows.
+  auto slot_address = [](std::uint32_t index) {
+    return emulated_layout::thread_block + windows_process::tls_slots_offset + 4 * index;
+  };
+  auto slot_in_use = [&p](std::uint32_t index) {
+    return index < windows_process::tls_slot_count && ((p.tls_slots_in_use >> index) & 1u) != 0;
+  };
+  provide("TlsAlloc", 0, [&p, slot_address](stub_call& c) {
+    for (std::uint32_t i = 0; i < windows_process::tls_slot_count; ++i) {
+      if (((p.tls_slots_in_use >> i) & 1u) == 0) {
+        p.tls_slots_in_use |= 1u << i;
+        p.cpu.write32(slot_address(i), 0);
+        c.result(i);
+        return;
+      }
+    }
+    c.result(0xFFFFFFFF);  // TLS_OUT_OF_INDEXES
+  });
+  provide("TlsFree", 4, [&p, slot_in_use](stub_call& c) {
+    if (!slot_in_use(c.arg(0))) {
+      p.breach("TlsFree of a slot not allocated: " + std::to_string(c.arg(0)));
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    p.tls_slots_in_use &= ~(1u << c.arg(0));
+    c.result(1);
+  });
+  provide("TlsGetValue", 4, [&p, slot_address, slot_in_use](stub_call& c) {
+    if (!slot_in_use(c.arg(0))) {
+      p.breach("TlsGetValue of a slot not allocated: " + std::to_string(c.arg(0)));
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    // Windows clears the last error here, so that a stored 0 can be told apart.
+    p.set_last_error(0);
+    c.result(p.cpu.read32(slot_address(c.arg(0))));
+  });
+  provide("TlsSetValue", 8, [&p, slot_address, slot_in_use](stub_call& c) {
+    if (!slot_in_use(c.arg(0))) {
+      p.breach("TlsSetValue of a slot not allocated: " + std::to_string(c.arg(0)));
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    p.cpu.write32(slot_address(c.arg(0)), c.arg(1));
+    c.result(1);
+  });
+
+  provide("GetLastError", 0, [&p](stub_call& c) {
+    c.result(p.cpu.read32(emulated_layout::thread_block + 0x34));
+  });
+  provide("SetLastError", 4, [&p](stub_call& c) { p.set_last_error(c.arg(0)); });
+  provide("GetCurrentThreadId", 0, [](stub_call& c) { c.result(thread_id); });
+  provide("GetCurrentProcess", 0, [](stub_call& c) { c.result(current_process); });
+  provide("Sleep", 4, [](stub_call&) {});
+
+  // Critical sections: one thread, so entering never waits; the books
+  // catch a leave without an enter and a section never deleted.
+  provide("InitializeCriticalSection", 4, [&p](stub_call& c) {
+    record r(24);
+    r.put32(4, 0xFFFFFFFF);  // LockCount
+    p.cpu.write(c.arg(0), r.bytes.data(), r.bytes.size());
+    p.critical_sections.insert(c.arg(0));
+  });
+  provide("DeleteCriticalSection", 4, [&p](stub_call& c) {
+    if (p.critical_sections.erase(c.arg(0)) == 0)
+      p.breach("DeleteCriticalSection of a section never initialised");
+    else if (p.cpu.read32(c.arg(0) + 8) != 0)
+      p.breach("DeleteCriticalSection of a section still entered");
+  });
+  provide("EnterCriticalSection", 4, [&p](stub_call& c) {
+    if (p.critical_sections.count(c.arg(0)) == 0)
+      p.breach("EnterCriticalSection of a section never initialised");
+    p.cpu.write32(c.arg(0) + 8, p.cpu.read32(c.arg(0) + 8) + 1);  // RecursionCount
+    p.cpu.write32(c.arg(0) + 12, thread_id);                       // OwningThread
+  });
+  provide("LeaveCriticalSection", 4, [&p](stub_call& c) {
+    const std::uint32_t depth = p.cpu.read32(c.arg(0) + 8);
+    if (depth == 0) {
+      p.breach("LeaveCriticalSection of a section not entered");
+      return;
+    }
+    p.cpu.write32(c.arg(0) + 8, depth - 1);
+    if (depth == 1)
+      p.cpu.write32(c.arg(0) + 12, 0);
+  });
+
+  provide("CreateSemaphoreW", 16, [&p, semaphores](stub_call& c) {
+    if (c.arg(1) > c.arg(2) || c.arg(2) == 0) {
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    const std::uint32_t handle = p.open_handle("semaphore");
+    (*semaphores)[handle] = semaphore{c.arg(1), c.arg(2)};
+    c.result(handle);
+  });
+  provide("ReleaseSemaphore", 12, [&p, semaphores](stub_call& c) {
+    const auto it = semaphores->find(c.arg(0));
+    if (it == semaphores->end() || it->second.count + c.arg(1) > it->second.maximum) {
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    if (c.arg(2) != 0)
+      p.cpu.write32(c.arg(2), it->second.count);
+    it->second.count += c.arg(1);
+    c.result(1);
+  });
+  provide("WaitForSingleObject", 8, [&p, semaphores](stub_call& c) {
+    const auto it = semaphores->find(c.arg(0));
+    if (it == semaphores->end()) {
+      p.breach("WaitForSingleObject on something that is no semaphore");
+      c.result(0xFFFFFFFF);  // WAIT_FAILED
+      return;
+    }
+    if (it->second.count > 0) {
+      --it->second.count;
+      c.result(wait_object_0);
+    } else if (c.arg(1) == infinite) {
+      c.cpu.stop_call("deadlock: the only thread waits forever on an unsignalled semaphore");
+    } else {
+      c.result(wait_timeout);
+    }
+  });
+  provide("CloseHandle", 4, [&p, semaphores](stub_call& c) {
+    if (!p.close_handle(c.arg(0))) {
+      p.breach("CloseHandle of a handle not open");
+      p.set_last_error(error_invalid_handle);
+      c.result(0);
+      return;
+    }
+    semaphores->erase(c.arg(0));
+    c.result(1);
+  });
+
+  // Modules: the system DLLs are always there; nothing else is.
+  provide("GetModuleHandleA", 4, [&p](stub_call& c) {
+    c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, p.cpu.read_string(c.arg(0))));
+  });
+  provide("GetModuleHandleW", 4, [&p](stub_call& c) {
+    c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, read_wide_string(p, c.arg(0))));
+  });
+  auto load_library = [&p](const std::string& name, stub_call& c) {
+    const std::uint32_t handle = module_handle(p, name);
+    if (handle != 0)
+      ++p.library_references[module_by_handle(handle)->dll];
+    c.result(handle);
+  };
+  provide("LoadLibraryA", 4, [&p, load_library](stub_call& c) {
+    load_library(p.cpu.read_string(c.arg(0)), c);
+  });
+  provide("LoadLibraryW", 4, [&p, load_library](stub_call& c) {
+    load_library(read_wide_string(p, c.arg(0)), c);
+  });
+  provide("FreeLibrary", 4, [&p](stub_call& c) {
+    const system_module* m = module_by_handle(c.arg(0));
+    const auto it = m != nullptr ? p.library_references.find(m->dll) : p.library_references.end();
+    if (it == p.library_references.end() || it->second == 0) {
+      p.breach("FreeLibrary of a module not loaded through LoadLibrary");
+      c.result(0);
+      return;
+    }
+    --it->second;
+    c.result(1);
+  });
+  provide("GetProcAddress", 8, [&p](stub_call& c) {
+    const system_module* m = module_by_handle(c.arg(0));
+    // Names only: an ordinal (a value below 0x10000) finds nothing here.
+    const std::string name = c.arg(1) >= 0x10000 ? p.cpu.read_string(c.arg(1)) : std::string();
+    const windows_machine& machine = p.machine;
+    const bool absent = (name == "GetNativeSystemInfo" && !machine.has_get_native_system_info) ||
+                        (name == "IsWow64Process" && !machine.has_is_wow64_process) ||
+                        (name == "GetProductInfo" && !machine.has_get_product_info);
+    if (m == nullptr || name.empty() || absent || !p.exported_by_system(m->dll, name)) {
+      p.set_last_error(m == nullptr ? error_invalid_handle : error_proc_not_found);
+      c.result(0);
+      return;
+    }
+    c.result(p.bind(m->dll, name));
+  });
+
+  // The machine's description.
+  provide("GetVersionExA", 4, [&p](stub_call& c) {
+    const std::uint32_t size = p.cpu.read32(c.arg(0));
+    if (size != 156)
+      p.breach("GetVersionExA with a record size of " + std::to_string(size) + ", not 156");
+    if (size != 156 && size != 148) {
+      p.set_last_error(error_insufficient_buffer);
+      c.result(0);
+      return;
+    }
+    const windows_machine& m = p.machine;
+    record r(size);
+    r.put32(0, size);
+    r.put32(4, m.major_version);
+    r.put32(8, m.minor_version);
+    r.put32(12, m.build_number);
+    r.put32(16, m.platform_id);
+    if (size == 156) {
+      r.put16(152, m.suite_mask);
+      r.bytes[154] = m.product_type;
+    }
+    p.cpu.write(c.arg(0), r.bytes.data(), r.bytes.size());
+    c.result(1);
+  });
+  provide("GetSystemInfo", 4, [&p](stub_call& c) {
+    write_system_info(p, c.arg(0), p.machine.process_architecture);
+  });
+  provide("GetNativeSystemInfo", 4, [&p](stub_call& c) {
+    write_system_info(p, c.arg(0), p.machine.native_architecture);
+  });
+  provide("IsWow64Process", 8, [&p](stub_call& c) {
+    if (c.arg(0) != current_process)
+      p.breach("IsWow64Process asked about a handle other than the current process");
+    p.cpu.write32(c.arg(1), p.machine.wow64 ? 1 : 0);
+    c.result(1);
+  });
+  provide("GetProductInfo", 20, [&p](stub_call& c) {
+    if (c.arg(0) != 6 || c.arg(1) != 0 || c.arg(2) != 0 || c.arg(3) != 0)
+      p.breach("GetProductInfo asked about a version other than 6.0 SP 0.0");
+    p.cpu.write32(c.arg(4), p.machine.edition);
+    c.result(1);
+  });
+  provide("GlobalMemoryStatusEx", 4, [&p](stub_call& c) {
+    const std::uint32_t length = p.cpu.read32(c.arg(0));
+    if (length != 64) {
+      p.breach("GlobalMemoryStatusEx with a record length of " + std::to_string(length) +
+               ", not 64");
+      p.set_last_error(error_invalid_parameter);
+      c.result(0);
+      return;
+    }
+    const std::uint64_t total = p.machine.total_physical_memory;
+    record r(64);
+    r.put32(0, 64);
+    r.put32(4, 40);  // dwMemoryLoad
+    r.put64(8, total);
+    r.put64(16, total / 2);
+    r.put64(24, total * 2);
+    r.put64(32, total);
+    r.put64(40, std::uint64_t{2} << 30);  // the 32-bit process's user space
+    r.put64(48, std::uint64_t{1} << 30);
+    p.cpu.write(c.arg(0), r.bytes.data(), r.bytes.size());
+    c.result(1);
+  });
+  provide("GetTickCount", 0, [&p](stub_call& c) {
+    windows_machine& m = p.machine;
+    if (!m.ticks.empty()) {
+      m.tick = m.ticks.front();
+      m.ticks.erase(m.ticks.begin());
+    }
+    c.result(m.tick);
+  });
+}

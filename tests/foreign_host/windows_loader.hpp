@@ -1,0 +1,61 @@
+#pragma once
+// Loads a DLL into an emulated process as the Windows loader does: the
+// image mapped at its preferred base or moved with its relocations, every
+// import bound to the process's stubs, the static TLS block, the TLS
+// callbacks and then DllMain with DLL_PROCESS_ATTACH; and unloads it with
+// DLL_PROCESS_DETACH, listing what the module left behind.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/foreign_host/windows_process.hpp"
+#include "tests/support/pe_file.hpp"
+
+struct load_error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class loaded_module {
+ public:
+  // Throws load_error naming the reason when the module cannot be loaded
+  // or its DllMain refuses the attach. `base` 0: the preferred base.
+  loaded_module(windows_process& process, const std::string& path, std::uint32_t base = 0);
+
+  // The address of an export, by its exact name; 0 when there is none.
+  std::uint32_t export_address(const std::string& name) const;
+  const std::map<std::string, std::uint32_t>& exports() const { return exports_; }
+  const std::string& export_module_name() const { return module_name_; }
+  std::uint32_t base() const { return base_; }
+  std::uint32_t size() const { return size_; }
+
+  // DLL_PROCESS_DETACH, then what is left behind: every problem found
+  // (failed detach, open handles, vectored handlers, critical sections not
+  // deleted, heap misuse, contract breaches). Live heap blocks are listed
+  // apart in `leaked_blocks`.
+  struct unload_report {
+    std::vector<std::string> problems;
+    std::map<std::uint32_t, std::uint32_t> leaked_blocks;
+  };
+  unload_report unload();
+
+ private:
+  void map_image(const pe_file& image);
+  void relocate(const pe_file& image);
+  void bind_imports(const pe_file& image);
+  void set_up_tls(const pe_file& image);
+  // TLS callbacks, then the entry point; the entry point's outcome.
+  call_outcome notify(std::uint32_t reason);
+
+  windows_process& process_;
+  std::uint32_t base_ = 0;
+  std::uint32_t size_ = 0;
+  std::uint32_t entry_ = 0;
+  std::uint32_t preferred_base_ = 0;
+  std::map<std::string, std::uint32_t> exports_;
+  std::string module_name_;
+  std::vector<std::uint32_t> tls_callbacks_;
+  std::vector<std::string> notify_problems_;
+  bool attached_ = false;
+};
