@@ -306,6 +306,56 @@ void provide_kernel32(windows_process& process) {
     c.result(p.bind(m->dll, name));
   });
 
+  // Text conversions. The emulated system's ANSI code page is ISO 8859-1:
+  // every byte is the character of the same number, and a character above
+  // 0xFF becomes '?', reported through the used-default flag.
+  provide("WideCharToMultiByte", 32, [&p](stub_call& c) {
+    std::vector<std::uint16_t> wide;
+    for (std::uint32_t at = c.arg(2), i = 0; c.arg(3) == 0xFFFFFFFF || i < c.arg(3);
+         ++i, at += 2) {
+      std::uint16_t w = 0;
+      p.cpu.read(at, &w, 2);
+      wide.push_back(w);
+      if (c.arg(3) == 0xFFFFFFFF && w == 0)
+        break;
+    }
+    std::vector<std::uint8_t> narrow;
+    bool used_default = false;
+    for (std::uint16_t w : wide) {
+      used_default = used_default || w > 0xFF;
+      narrow.push_back(w > 0xFF ? '?' : static_cast<std::uint8_t>(w));
+    }
+    if (c.arg(7) != 0)
+      p.cpu.write32(c.arg(7), used_default ? 1 : 0);
+    if (c.arg(5) != 0) {
+      if (narrow.size() > c.arg(5)) {
+        p.set_last_error(error_insufficient_buffer);
+        c.result(0);
+        return;
+      }
+      p.cpu.write(c.arg(4), narrow.data(), narrow.size());
+    }
+    c.result(static_cast<std::uint32_t>(narrow.size()));
+  });
+  provide("MultiByteToWideChar", 24, [&p](stub_call& c) {
+    std::vector<std::uint16_t> wide;
+    for (std::uint32_t at = c.arg(2), i = 0; c.arg(3) == 0xFFFFFFFF || i < c.arg(3); ++i, ++at) {
+      const std::uint8_t b = p.cpu.read_bytes(at, 1)[0];
+      wide.push_back(b);
+      if (c.arg(3) == 0xFFFFFFFF && b == 0)
+        break;
+    }
+    if (c.arg(5) != 0) {
+      if (wide.size() > c.arg(5)) {
+        p.set_last_error(error_insufficient_buffer);
+        c.result(0);
+        return;
+      }
+      p.cpu.write(c.arg(4), wide.data(), 2 * wide.size());
+    }
+    c.result(static_cast<std::uint32_t>(wide.size()));
+  });
+
   // The machine's description.
   provide("GetVersionExA", 4, [&p](stub_call& c) {
     const std::uint32_t size = p.cpu.read32(c.arg(0));

@@ -134,6 +134,24 @@ void provide_msvcrt(windows_process& process) {
     c.result(at == std::string::npos ? 0 : c.arg(0) + static_cast<std::uint32_t>(at));
   });
 
+  // Only the "C" locale exists: asking for it or querying gives "C".
+  const std::uint32_t c_locale = p.host_string("C");
+  provide("setlocale", [&p, c_locale](stub_call& c) {
+    const std::string wanted = c.arg(1) == 0 ? "C" : p.cpu.read_string(c.arg(1));
+    c.result(wanted == "C" || wanted.empty() ? c_locale : 0);
+  });
+
+  // struct lconv of the "C" locale: ten texts, "." the decimal point and
+  // the rest empty, then eight numbers at CHAR_MAX (not available).
+  const std::uint32_t lconv = p.host_allocate(48, 4);
+  {
+    const std::uint32_t point = p.host_string("."), empty = p.host_string("");
+    for (std::uint32_t i = 0; i < 10; ++i) p.cpu.write32(lconv + 4 * i, i == 0 ? point : empty);
+    const std::vector<std::uint8_t> unavailable(8, 127);
+    p.cpu.write(lconv + 40, unavailable.data(), unavailable.size());
+  }
+  provide("localeconv", [lconv](stub_call& c) { c.result(lconv); });
+
   provide("_errno", [errno_location](stub_call& c) { c.result(errno_location); });
   provide("_lock", [](stub_call&) {});
   provide("_unlock", [](stub_call&) {});
