@@ -58,3 +58,15 @@ std::uint32_t foreign_plugin::host_bytes(const void* data, std::size_t size) {
   process.cpu.write(address, data, size);
   return address;
 }
+
+std::string foreign_plugin::render_frame(std::uint32_t component, test_host& host) {
+  const std::uint32_t job = hosts.address_of<RenderJob>(&host.job);
+  const std::uint32_t application = hosts.address_of<HostApplication>(&host.application);
+  const call_outcome begin = call_slot(component, 205, call_convention::thiscall, {job, application, 0});
+  if (!begin.clean())
+    return "begin_render " + begin.describe();
+  const call_outcome end = call_slot(component, 207, call_convention::thiscall, {0});
+  if (!end.clean())
+    return "end_render " + end.describe();
+  return std::string();
+}

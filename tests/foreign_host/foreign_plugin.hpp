@@ -11,6 +11,7 @@
 #include "tests/foreign_host/emulated_host_objects.hpp"
 #include "tests/foreign_host/windows_loader.hpp"
 #include "tests/foreign_host/windows_process.hpp"
+#include "tests/support/test_host.hpp"
 
 // The DLL under test: VELLOQ_WIN32_MODULE from the environment, else the
 // win32 build's. A missing file fails the load, naming the path.
@@ -30,6 +31,10 @@ class foreign_plugin {
                          const std::vector<std::uint32_t>& args);
   // _create_interface@20; the component's address (0 when that failed).
   std::uint32_t create_component();
+  // One frame: begin_render (slot 205) with `host`'s job and application,
+  // then end_render (slot 207). Empty when both calls were clean, else what
+  // went wrong.
+  std::string render_frame(std::uint32_t component, test_host& host);
 
   // Host memory holding `size` bytes copied from `data`.
   std::uint32_t host_bytes(const void* data, std::size_t size);

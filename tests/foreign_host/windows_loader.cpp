@@ -52,6 +52,7 @@ loaded_module::loaded_module(windows_process& process, const std::string& path,
     throw load_error("cannot load " + path + ": " + why);
   }
   attached_ = true;
+  handles_after_attach_ = process_.open_handles();
 }
 
 void loaded_module::map_image(const pe_file& image) {
@@ -152,8 +153,13 @@ loaded_module::unload_report loaded_module::unload() {
   if (!detach.clean())
     report.problems.push_back("DllMain(DLL_PROCESS_DETACH) " + detach.describe());
   for (const std::string& problem : notify_problems_) report.problems.push_back(problem);
-  for (const std::string& handle : process_.open_handles())
-    report.problems.push_back("left open: " + handle);
+  for (const auto& [handle, kind] : process_.open_handles()) {
+    const std::string what = kind + " handle " + hex(handle);
+    if (handles_after_attach_.count(handle) != 0)
+      report.handles_left_from_attach.push_back(what);
+    else
+      report.problems.push_back("left open: " + what);
+  }
   for (std::uint32_t handler : process_.vectored_handlers)
     report.problems.push_back("vectored exception handler still registered: " + hex(handler));
   for (const auto& [dll, count] : process_.library_references) {

@@ -31,11 +31,13 @@ class loaded_module {
   std::uint32_t size() const { return size_; }
 
   // DLL_PROCESS_DETACH, then what is left behind: every problem found
-  // (failed detach, open handles, vectored handlers, critical sections not
-  // deleted, heap misuse, contract breaches). Live heap blocks are listed
-  // apart in `leaked_blocks`.
+  // (failed detach, handles opened after the attach and still open,
+  // vectored handlers, critical sections not deleted, libraries not freed,
+  // heap misuse, contract breaches). Handles the attach opened and the
+  // detach left open, and live heap blocks, are listed apart.
   struct unload_report {
     std::vector<std::string> problems;
+    std::vector<std::string> handles_left_from_attach;
     std::map<std::uint32_t, std::uint32_t> leaked_blocks;
   };
   unload_report unload();
@@ -57,5 +59,6 @@ class loaded_module {
   std::string module_name_;
   std::vector<std::uint32_t> tls_callbacks_;
   std::vector<std::string> notify_problems_;
+  std::map<std::uint32_t, std::string> handles_after_attach_;
   bool attached_ = false;
 };

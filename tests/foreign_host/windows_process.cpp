@@ -121,16 +121,6 @@ bool windows_process::close_handle(std::uint32_t handle) {
   return handles_.erase(handle) != 0;
 }
 
-std::vector<std::string> windows_process::open_handles() const {
-  std::vector<std::string> open;
-  for (const auto& [handle, kind] : handles_) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s handle 0x%X", kind.c_str(), handle);
-    open.push_back(text);
-  }
-  return open;
-}
-
 void windows_process::set_last_error(std::uint32_t code) {
   cpu.write32(thread_block + teb_last_error, code);
 }

@@ -41,7 +41,8 @@ class windows_process {
   // Kernel objects the stubs hand out.
   std::uint32_t open_handle(const std::string& kind);
   bool close_handle(std::uint32_t handle);
-  std::vector<std::string> open_handles() const;
+  // Open handles and what they are.
+  const std::map<std::uint32_t, std::string>& open_handles() const { return handles_; }
 
   void set_last_error(std::uint32_t code);
   // A breach of a system service's contract, seen by its stub.

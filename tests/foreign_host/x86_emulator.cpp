@@ -115,6 +115,7 @@ void stub_call::result64(std::uint64_t edx_eax) const {
 
 x86_emulator::x86_emulator() {
   check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "uc_open");
+  set_reg(UC_X86_REG_FPCW, x87_control);
   map(gdt, 0x1000);
   map(stack_limit, stack_base - stack_limit);
   map(stubs, stubs_size);
@@ -286,6 +287,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   set_reg(UC_X86_REG_EAX, 0xA1A1A1A1);
   set_reg(UC_X86_REG_EDX, 0xD1D1D1D1);
   set_reg(UC_X86_REG_EFLAGS, 0x202);
+  set_reg(UC_X86_REG_FPCW, x87_control);
 
   stop_reason_.clear();
   memory_fault_.clear();
@@ -314,6 +316,10 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
       if (reg(r.id) != r.value)
         outcome.clobbered.push_back(r.name);
     }
+    // The host's floating-point state is the host's: a callee that changes
+    // the x87 precision or exception masks changes the host's arithmetic.
+    if ((reg(UC_X86_REG_FPCW) & 0x1F3F) != (x87_control & 0x1F3F))
+      outcome.clobbered.push_back("the x87 control word");
   }
   const std::size_t stack_args = args.size() + (convention == call_convention::com_stdcall);
   outcome.expected_popped =

@@ -55,11 +55,12 @@ struct call_outcome {
   std::uint32_t edx = 0;
   std::int32_t popped = 0;           // bytes the callee removed besides the return address
   std::int32_t expected_popped = 0;  // what its convention demands
-  std::vector<std::string> clobbered;  // callee-saved registers not restored
+  std::vector<std::string> clobbered;  // callee-saved registers and state not restored
   std::string stop_reason;             // why it did not return
   std::uint64_t blocks = 0;            // translation blocks run
 
-  // Came back, popped what it should and kept EBX, ESI, EDI and EBP.
+  // Came back, popped what it should and kept EBX, ESI, EDI, EBP and the
+  // x87 control word.
   bool clean() const { return returned && popped == expected_popped && clobbered.empty(); }
   std::string describe() const;
 };
@@ -121,6 +122,10 @@ class x86_emulator {
 
   // Answers the CPUID instruction; leaf in EAX, sub-leaf in ECX.
   std::function<cpuid_answer(std::uint32_t leaf, std::uint32_t subleaf)> cpuid;
+  // The x87 control word a call starts with. Windows starts threads, and an
+  // MSVC program keeps them, with 53-bit precision and every exception
+  // masked (0x027F), unlike a bare FNINIT's 64-bit precision (0x037F).
+  std::uint16_t x87_control = 0x027F;
   // Translation blocks one call may run before it counts as hung.
   std::uint64_t block_limit = 200'000'000;
 
