@@ -39,9 +39,9 @@ TEST(call_checks, registers_the_callee_must_keep) {
   const call_outcome r = run({0x31, 0xF6, 0x89, 0xE5, 0xC3}, call_convention::cdecl_call);
   EXPECT_EQ(r.clobbered, (std::vector<std::string>{"ESI", "EBP"}));
   // fldcw [esp-2] after storing 0x037F there: 64-bit precision left behind
-  const call_outcome x87 = run({0x66, 0xC7, 0x44, 0x24, 0xFE, 0x7F, 0x03, 0xD9, 0x6C, 0x24,
-                                0xFE, 0xC3},
-                               call_convention::cdecl_call);
+  const call_outcome x87 =
+      run({0x66, 0xC7, 0x44, 0x24, 0xFE, 0x7F, 0x03, 0xD9, 0x6C, 0x24, 0xFE, 0xC3},
+          call_convention::cdecl_call);
   EXPECT_EQ(x87.clobbered, (std::vector<std::string>{"the x87 control word"}));
 }
 
@@ -67,8 +67,8 @@ TEST(call_checks, an_import_no_stub_provides_names_itself_when_called) {
 
 TEST(call_checks, fs_leads_to_the_thread_block) {
   // mov eax, fs:[0x18] (the block's own address); ret
-  const call_outcome r = run({0x64, 0xA1, 0x18, 0x00, 0x00, 0x00, 0xC3},
-                             call_convention::cdecl_call);
+  const call_outcome r =
+      run({0x64, 0xA1, 0x18, 0x00, 0x00, 0x00, 0xC3}, call_convention::cdecl_call);
   ASSERT_TRUE(r.clean()) << r.describe();
   EXPECT_EQ(r.eax, emulated_layout::thread_block);
 }

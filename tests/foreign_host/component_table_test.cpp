@@ -112,8 +112,8 @@ int argument_count(kind what) {
 
 bool takes_result_location(kind what) {
   return what == kind::empty_result || what == kind::part_variant ||
-         what == kind::zero_byte_and_true || what == kind::plugin_uuid ||
-         what == kind::nil_uuid || what == kind::shape_adapter;
+         what == kind::zero_byte_and_true || what == kind::plugin_uuid || what == kind::nil_uuid ||
+         what == kind::shape_adapter;
 }
 
 class component_table : public ::testing::Test {
@@ -223,7 +223,8 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
       std::vector<std::uint32_t> args;
       for (int i = 0; i < argument_count(run.what); ++i)
         args.push_back(0x10000000u * (i + 1) + static_cast<std::uint32_t>(position));
-      const std::uint32_t result_size = run.what == kind::plugin_uuid || run.what == kind::nil_uuid ? 16 : 1;
+      const std::uint32_t result_size =
+          run.what == kind::plugin_uuid || run.what == kind::nil_uuid ? 16 : 1;
       const std::uint32_t at = location(result_size);
       if (takes_result_location(run.what))
         args[0] = at;
@@ -272,8 +273,8 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
         case kind::plugin_uuid:
           EXPECT_EQ(r.eax, at);
           EXPECT_EQ(dll.process.cpu.read_bytes(at, 16),
-                    (std::vector<std::uint8_t>{0xF5, 0x38, 0xA8, 0x05, 0x6B, 0x44, 0x63, 0xCA,
-                                               0x7D, 0x72, 0x83, 0x9F, 0x40, 0x9C, 0x4E, 0x55}));
+                    (std::vector<std::uint8_t>{0xF5, 0x38, 0xA8, 0x05, 0x6B, 0x44, 0x63, 0xCA, 0x7D,
+                                               0x72, 0x83, 0x9F, 0x40, 0x9C, 0x4E, 0x55}));
           break;
         case kind::nil_uuid:
           EXPECT_EQ(r.eax, at);

@@ -38,7 +38,8 @@ std::string drawn_report(const call_ledger& ledger) {
     if (entry.rfind("atlas", 0) == 0 && pixel_call(entry, "get_pixel", x, y)) {
       character = static_cast<char>(0x20 + y * 16 + x);
       atlas_read = true;
-    } else if (atlas_read && entry.rfind("image.", 0) == 0 && pixel_call(entry, "get_pixel", x, y)) {
+    } else if (atlas_read && entry.rfind("image.", 0) == 0 &&
+               pixel_call(entry, "get_pixel", x, y)) {
       draws.push_back(draw{character, x, y});
       atlas_read = false;
     }

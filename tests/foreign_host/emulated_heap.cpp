@@ -24,7 +24,10 @@ emulated_heap::emulated_heap(x86_emulator& cpu, std::uint32_t base, std::uint32_
 }
 
 std::uint32_t emulated_heap::allocate(std::uint32_t size) {
-  const std::uint64_t span = (std::uint64_t{size} + guard_size + alignment - 1) & ~std::uint64_t{alignment - 1};
+  if (++allocations_ == failing_)
+    return 0;
+  const std::uint64_t span =
+      (std::uint64_t{size} + guard_size + alignment - 1) & ~std::uint64_t{alignment - 1};
   if (next_ + span > end_)
     return 0;
   const std::uint32_t address = next_;
@@ -33,7 +36,6 @@ std::uint32_t emulated_heap::allocate(std::uint32_t size) {
   std::fill(fill.begin(), fill.begin() + size, fresh);
   cpu_.write(address, fill.data(), fill.size());
   live_[address] = size;
-  ++allocations_;
   return address;
 }
 

@@ -23,6 +23,9 @@ class emulated_heap {
   // The size of a live block, or -1 when `address` is none.
   std::int64_t size_of(std::uint32_t address) const;
 
+  // Makes the `count`-th allocation from now on fail, as when memory runs out.
+  void fail_allocation(std::uint64_t count) { failing_ = allocations_ + count; }
+
   const std::map<std::uint32_t, std::uint32_t>& live_blocks() const { return live_; }
   std::uint64_t allocations() const { return allocations_; }
   // Double frees, frees of unknown pointers, damaged guards.
@@ -35,4 +38,5 @@ class emulated_heap {
   std::map<std::uint32_t, std::uint32_t> live_;
   std::map<std::uint32_t, std::uint32_t> freed_;
   std::uint64_t allocations_ = 0;
+  std::uint64_t failing_ = 0;  // the number of the allocation that fails; 0: none
 };

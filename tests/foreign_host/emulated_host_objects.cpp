@@ -8,24 +8,24 @@
 
 // Every operation of the five host objects, once. Each interface's table
 // gets AddRef and Release from host_object, then these.
-#define VELLOQ_HOST_OPERATIONS(X)                                                          \
-  X(HostApplication, get_version)                                                          \
-  X(HostApplication, get_services)                                                         \
-  X(HostApplication, get_render_settings)                                                  \
-  X(HostServices, get_localized_string)                                                    \
-  X(HostServices, load_image_resource)                                                     \
-  X(HostServices, get_version_text)                                                        \
-  X(RenderJob, is_aborted)                                                                 \
-  X(RenderJob, get_output_image)                                                           \
-  X(RenderJob, get_application)                                                            \
-  X(HostImage, get_size)                                                                   \
-  X(HostImage, get_pixel)                                                                  \
-  X(HostImage, set_pixel)                                                                  \
-  X(RenderSettings, get_renderer_uuid)                                                     \
-  X(RenderSettings, get_gi_method)                                                         \
-  X(RenderSettings, get_irradiance_caching)                                                \
-  X(RenderSettings, get_setup_time)                                                        \
-  X(RenderSettings, get_rendering_time)                                                    \
+#define VELLOQ_HOST_OPERATIONS(X)           \
+  X(HostApplication, get_version)           \
+  X(HostApplication, get_services)          \
+  X(HostApplication, get_render_settings)   \
+  X(HostServices, get_localized_string)     \
+  X(HostServices, load_image_resource)      \
+  X(HostServices, get_version_text)         \
+  X(RenderJob, is_aborted)                  \
+  X(RenderJob, get_output_image)            \
+  X(RenderJob, get_application)             \
+  X(HostImage, get_size)                    \
+  X(HostImage, get_pixel)                   \
+  X(HostImage, set_pixel)                   \
+  X(RenderSettings, get_renderer_uuid)      \
+  X(RenderSettings, get_gi_method)          \
+  X(RenderSettings, get_irradiance_caching) \
+  X(RenderSettings, get_setup_time)         \
+  X(RenderSettings, get_rendering_time)     \
   X(RenderSettings, notify_image_changed)
 #define VELLOQ_HOST_INTERFACES(X) \
   X(HostApplication) X(HostServices) X(RenderJob) X(HostImage) X(RenderSettings)
@@ -139,10 +139,9 @@ struct table_entry {
 template <class Interface, class Method>
 table_entry make_entry(emulated_host_objects& hosts, Method method, const char* name) {
   using forward = forwarder<Interface, Method>;
-  const std::uint32_t stub =
-      hosts.process.cpu.add_stub(name, forward::popped, [&hosts, method, name](stub_call& c) {
-        forward::call(hosts, method, name, c);
-      });
+  const std::uint32_t stub = hosts.process.cpu.add_stub(
+      name, forward::popped,
+      [&hosts, method, name](stub_call& c) { forward::call(hosts, method, name, c); });
   return table_entry{slot_index(method), stub};
 }
 
@@ -166,7 +165,7 @@ std::uint32_t make_table(windows_process& process, const char* interface,
 
 emulated_host_objects::emulated_host_objects(windows_process& owner) : process(owner) {
   std::map<std::string, std::vector<table_entry>> entries;
-#define VELLOQ_HOST_REFERENCE_COUNTING(I)                                              \
+#define VELLOQ_HOST_REFERENCE_COUNTING(I)                                               \
   entries[typeid(I).name()].push_back(make_entry<I>(*this, &I::AddRef, #I "::AddRef")); \
   entries[typeid(I).name()].push_back(make_entry<I>(*this, &I::Release, #I "::Release"));
 #define VELLOQ_HOST_OPERATION(I, M) \

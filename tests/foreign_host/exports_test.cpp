@@ -42,10 +42,10 @@ TEST_F(exports, exactly_the_eight_decorated_names_under_the_modules_name) {
     EXPECT_GE(address, dll.module.base()) << name;
     EXPECT_LT(address, dll.module.base() + dll.module.size()) << name;
   }
-  EXPECT_EQ(names, (std::set<std::string>{"_has_interface@8", "_get_name@16",
-                                          "_get_interface_version@4", "_get_uuid@16",
-                                          "_is_resident@12", "_get_info@12",
-                                          "_has_separate_interfaces@4", "_create_interface@20"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"_has_interface@8", "_get_name@16", "_get_interface_version@4",
+                                   "_get_uuid@16", "_is_resident@12", "_get_info@12",
+                                   "_has_separate_interfaces@4", "_create_interface@20"}));
   EXPECT_EQ(dll.module.export_module_name(), "Velloq.dll");
 }
 
@@ -71,8 +71,8 @@ TEST_F(exports, the_version_gate_asks_the_version_first_whatever_the_id) {
 
 TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_foreign_id) {
   host.services.strings["plugin_title"] = "Quillmark";
-  call_outcome r = dll.call_export("_get_name@16", {id(effector_interface_id_bytes), 7,
-                                                    application(), 9});
+  call_outcome r =
+      dll.call_export("_get_name@16", {id(effector_interface_id_bytes), 7, application(), 9});
   ASSERT_TRUE(r.clean()) << r.describe();
   // The very address the host's get_localized_string answered.
   EXPECT_EQ(r.eax, dll.hosts.text_address(host.services.strings["plugin_title"].c_str()));

@@ -36,8 +36,7 @@ call_outcome foreign_plugin::call_export(const std::string& decorated_name,
   return process.cpu.call(address, call_convention::stdcall, 0, args);
 }
 
-call_outcome foreign_plugin::call_slot(std::uint32_t object, int slot,
-                                       call_convention convention,
+call_outcome foreign_plugin::call_slot(std::uint32_t object, int slot, call_convention convention,
                                        const std::vector<std::uint32_t>& args) {
   const std::uint32_t table = process.cpu.read32(object);
   const std::uint32_t entry = process.cpu.read32(table + 4 * static_cast<std::uint32_t>(slot));
@@ -62,7 +61,8 @@ std::uint32_t foreign_plugin::host_bytes(const void* data, std::size_t size) {
 std::string foreign_plugin::render_frame(std::uint32_t component, test_host& host) {
   const std::uint32_t job = hosts.address_of<RenderJob>(&host.job);
   const std::uint32_t application = hosts.address_of<HostApplication>(&host.application);
-  const call_outcome begin = call_slot(component, 205, call_convention::thiscall, {job, application, 0});
+  const call_outcome begin =
+      call_slot(component, 205, call_convention::thiscall, {job, application, 0});
   if (!begin.clean())
     return "begin_render " + begin.describe();
   const call_outcome end = call_slot(component, 207, call_convention::thiscall, {0});

@@ -22,9 +22,6 @@ constexpr std::uint32_t error_invalid_parameter = 87;
 constexpr std::uint32_t error_insufficient_buffer = 122;
 constexpr std::uint32_t error_mod_not_found = 126;
 constexpr std::uint32_t error_proc_not_found = 127;
-constexpr std::uint32_t wait_object_0 = 0;
-constexpr std::uint32_t wait_timeout = 0x102;
-constexpr std::uint32_t infinite = 0xFFFFFFFF;
 
 // Where the system modules appear to be loaded; their handles.
 struct system_module {
@@ -77,14 +74,14 @@ struct record {
 void write_system_info(windows_process& p, std::uint32_t at, std::uint16_t architecture) {
   record r(36);
   r.put16(0, architecture);
-  r.put32(4, 0x1000);        // dwPageSize
-  r.put32(8, 0x00010000);    // lpMinimumApplicationAddress
-  r.put32(12, 0x7FFEFFFF);   // lpMaximumApplicationAddress
+  r.put32(4, 0x1000);       // dwPageSize
+  r.put32(8, 0x00010000);   // lpMinimumApplicationAddress
+  r.put32(12, 0x7FFEFFFF);  // lpMaximumApplicationAddress
   r.put32(16, (p.machine.processors >= 32 ? 0 : 1u << p.machine.processors) - 1);
   r.put32(20, p.machine.processors);
-  r.put32(24, 586);          // dwProcessorType
-  r.put32(28, 0x10000);      // dwAllocationGranularity
-  r.put16(32, 6);            // wProcessorLevel
+  r.put32(24, 586);      // dwProcessorType
+  r.put32(28, 0x10000);  // dwAllocationGranularity
+  r.put16(32, 6);        // wProcessorLevel
   p.cpu.write(at, r.bytes.data(), r.bytes.size());
 }
 
@@ -106,13 +103,6 @@ std::uint32_t module_handle(windows_process& p, const std::string& name) {
   return 0;
 }
 
-// The single thread can never be woken while it waits, so a wait without
-// a timeout on an unsignalled object is a deadlock.
-struct semaphore {
-  std::uint32_t count;
-  std::uint32_t maximum;
-};
-
 }  // namespace
 
 void provide_kernel32(windows_process& process) {
@@ -120,7 +110,6 @@ void provide_kernel32(windows_process& process) {
   auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
     p.provide(kernel32, name, popped, std::move(handler));
   };
-  auto semaphores = std::make_shared<std::map<std::uint32_t, semaphore>>();
 
   // Thread-local storage: the slots live in the thread block, as on Windows.
   auto slot_address = [](std::uint32_t index) {
@@ -132,23 +121,13 @@ void provide_kernel32(windows_process& process) {
   provide("TlsAlloc", 0, [&p, slot_address](stub_call& c) {
     for (std::uint32_t i = 0; i < windows_process::tls_slot_count; ++i) {
       if (((p.tls_slots_in_use >> i) & 1u) == 0) {
-        p.tls_slots_in_use |= 1u << i;
+        p.tls_slots_in_use |= std::uint64_t{1} << i;
         p.cpu.write32(slot_address(i), 0);
         c.result(i);
         return;
       }
     }
     c.result(0xFFFFFFFF);  // TLS_OUT_OF_INDEXES
-  });
-  provide("TlsFree", 4, [&p, slot_in_use](stub_call& c) {
-    if (!slot_in_use(c.arg(0))) {
-      p.breach("TlsFree of a slot not allocated: " + std::to_string(c.arg(0)));
-      p.set_last_error(error_invalid_parameter);
-      c.result(0);
-      return;
-    }
-    p.tls_slots_in_use &= ~(1u << c.arg(0));
-    c.result(1);
   });
   provide("TlsGetValue", 4, [&p, slot_address, slot_in_use](stub_call& c) {
     if (!slot_in_use(c.arg(0))) {
@@ -172,13 +151,11 @@ void provide_kernel32(windows_process& process) {
     c.result(1);
   });
 
-  provide("GetLastError", 0, [&p](stub_call& c) {
-    c.result(p.cpu.read32(emulated_layout::thread_block + 0x34));
-  });
+  provide("GetLastError", 0,
+          [&p](stub_call& c) { c.result(p.cpu.read32(emulated_layout::thread_block + 0x34)); });
   provide("SetLastError", 4, [&p](stub_call& c) { p.set_last_error(c.arg(0)); });
   provide("GetCurrentThreadId", 0, [](stub_call& c) { c.result(thread_id); });
   provide("GetCurrentProcess", 0, [](stub_call& c) { c.result(current_process); });
-  provide("Sleep", 4, [](stub_call&) {});
 
   // Critical sections: one thread, so entering never waits; the books
   // catch a leave without an enter and a section never deleted.
@@ -198,7 +175,7 @@ void provide_kernel32(windows_process& process) {
     if (p.critical_sections.count(c.arg(0)) == 0)
       p.breach("EnterCriticalSection of a section never initialised");
     p.cpu.write32(c.arg(0) + 8, p.cpu.read32(c.arg(0) + 8) + 1);  // RecursionCount
-    p.cpu.write32(c.arg(0) + 12, thread_id);                       // OwningThread
+    p.cpu.write32(c.arg(0) + 12, thread_id);                      // OwningThread
   });
   provide("LeaveCriticalSection", 4, [&p](stub_call& c) {
     const std::uint32_t depth = p.cpu.read32(c.arg(0) + 8);
@@ -211,84 +188,32 @@ void provide_kernel32(windows_process& process) {
       p.cpu.write32(c.arg(0) + 12, 0);
   });
 
-  provide("CreateSemaphoreW", 16, [&p, semaphores](stub_call& c) {
+  // Semaphores back the runtime's locks; with one thread they are never
+  // waited on, so only their handles matter.
+  provide("CreateSemaphoreW", 16, [&p](stub_call& c) {
     if (c.arg(1) > c.arg(2) || c.arg(2) == 0) {
       p.set_last_error(error_invalid_parameter);
       c.result(0);
       return;
     }
-    const std::uint32_t handle = p.open_handle("semaphore");
-    (*semaphores)[handle] = semaphore{c.arg(1), c.arg(2)};
-    c.result(handle);
+    c.result(p.open_handle("semaphore"));
   });
-  provide("ReleaseSemaphore", 12, [&p, semaphores](stub_call& c) {
-    const auto it = semaphores->find(c.arg(0));
-    if (it == semaphores->end() || it->second.count + c.arg(1) > it->second.maximum) {
-      p.set_last_error(error_invalid_parameter);
-      c.result(0);
-      return;
-    }
-    if (c.arg(2) != 0)
-      p.cpu.write32(c.arg(2), it->second.count);
-    it->second.count += c.arg(1);
-    c.result(1);
-  });
-  provide("WaitForSingleObject", 8, [&p, semaphores](stub_call& c) {
-    const auto it = semaphores->find(c.arg(0));
-    if (it == semaphores->end()) {
-      p.breach("WaitForSingleObject on something that is no semaphore");
-      c.result(0xFFFFFFFF);  // WAIT_FAILED
-      return;
-    }
-    if (it->second.count > 0) {
-      --it->second.count;
-      c.result(wait_object_0);
-    } else if (c.arg(1) == infinite) {
-      c.cpu.stop_call("deadlock: the only thread waits forever on an unsignalled semaphore");
-    } else {
-      c.result(wait_timeout);
-    }
-  });
-  provide("CloseHandle", 4, [&p, semaphores](stub_call& c) {
+  provide("CloseHandle", 4, [&p](stub_call& c) {
     if (!p.close_handle(c.arg(0))) {
       p.breach("CloseHandle of a handle not open");
       p.set_last_error(error_invalid_handle);
       c.result(0);
       return;
     }
-    semaphores->erase(c.arg(0));
     c.result(1);
   });
 
-  // Modules: the system DLLs are always there; nothing else is.
+  // Modules: the system DLLs are there; nothing else is.
   provide("GetModuleHandleA", 4, [&p](stub_call& c) {
     c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, p.cpu.read_string(c.arg(0))));
   });
   provide("GetModuleHandleW", 4, [&p](stub_call& c) {
     c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, read_wide_string(p, c.arg(0))));
-  });
-  auto load_library = [&p](const std::string& name, stub_call& c) {
-    const std::uint32_t handle = module_handle(p, name);
-    if (handle != 0)
-      ++p.library_references[module_by_handle(handle)->dll];
-    c.result(handle);
-  };
-  provide("LoadLibraryA", 4, [&p, load_library](stub_call& c) {
-    load_library(p.cpu.read_string(c.arg(0)), c);
-  });
-  provide("LoadLibraryW", 4, [&p, load_library](stub_call& c) {
-    load_library(read_wide_string(p, c.arg(0)), c);
-  });
-  provide("FreeLibrary", 4, [&p](stub_call& c) {
-    const system_module* m = module_by_handle(c.arg(0));
-    const auto it = m != nullptr ? p.library_references.find(m->dll) : p.library_references.end();
-    if (it == p.library_references.end() || it->second == 0) {
-      p.breach("FreeLibrary of a module not loaded through LoadLibrary");
-      c.result(0);
-      return;
-    }
-    --it->second;
-    c.result(1);
   });
   provide("GetProcAddress", 8, [&p](stub_call& c) {
     const system_module* m = module_by_handle(c.arg(0));
@@ -311,8 +236,7 @@ void provide_kernel32(windows_process& process) {
   // 0xFF becomes '?', reported through the used-default flag.
   provide("WideCharToMultiByte", 32, [&p](stub_call& c) {
     std::vector<std::uint16_t> wide;
-    for (std::uint32_t at = c.arg(2), i = 0; c.arg(3) == 0xFFFFFFFF || i < c.arg(3);
-         ++i, at += 2) {
+    for (std::uint32_t at = c.arg(2), i = 0; c.arg(3) == 0xFFFFFFFF || i < c.arg(3); ++i, at += 2) {
       std::uint16_t w = 0;
       p.cpu.read(at, &w, 2);
       wide.push_back(w);
@@ -380,12 +304,10 @@ void provide_kernel32(windows_process& process) {
     p.cpu.write(c.arg(0), r.bytes.data(), r.bytes.size());
     c.result(1);
   });
-  provide("GetSystemInfo", 4, [&p](stub_call& c) {
-    write_system_info(p, c.arg(0), p.machine.process_architecture);
-  });
-  provide("GetNativeSystemInfo", 4, [&p](stub_call& c) {
-    write_system_info(p, c.arg(0), p.machine.native_architecture);
-  });
+  provide("GetSystemInfo", 4,
+          [&p](stub_call& c) { write_system_info(p, c.arg(0), p.machine.process_architecture); });
+  provide("GetNativeSystemInfo", 4,
+          [&p](stub_call& c) { write_system_info(p, c.arg(0), p.machine.native_architecture); });
   provide("IsWow64Process", 8, [&p](stub_call& c) {
     if (c.arg(0) != current_process)
       p.breach("IsWow64Process asked about a handle other than the current process");

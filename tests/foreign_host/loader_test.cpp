@@ -16,8 +16,7 @@ TEST(loader, a_missing_dll_fails_naming_the_path) {
     foreign_plugin dll(windows_machine(), 0, "/nonexistent/Velloq.dll");
     FAIL() << "loaded a file that is not there";
   } catch (const load_error& e) {
-    EXPECT_NE(std::string(e.what()).find("/nonexistent/Velloq.dll"), std::string::npos)
-        << e.what();
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/Velloq.dll"), std::string::npos) << e.what();
   }
 }
 

@@ -89,10 +89,6 @@ void provide_msvcrt(windows_process& process) {
     p.cpu.write(c.arg(0), p.cpu.read_bytes(c.arg(1), c.arg(2)).data(), c.arg(2));
     c.result(c.arg(0));
   });
-  provide("memmove", [&p](stub_call& c) {
-    p.cpu.write(c.arg(0), p.cpu.read_bytes(c.arg(1), c.arg(2)).data(), c.arg(2));
-    c.result(c.arg(0));
-  });
   provide("memset", [&p](stub_call& c) {
     const std::vector<std::uint8_t> fill(c.arg(2), static_cast<std::uint8_t>(c.arg(1)));
     p.cpu.write(c.arg(0), fill.data(), fill.size());
@@ -165,10 +161,6 @@ void provide_msvcrt(windows_process& process) {
     p.breach("output to a FILE that is no standard stream");
     return -1;
   };
-  provide("fputc", [&p, stream_of](stub_call& c) {
-    p.console_write(stream_of(c.arg(1)), std::string(1, static_cast<char>(c.arg(0))));
-    c.result(c.arg(0) & 0xFF);
-  });
   provide("fputs", [&p, stream_of](stub_call& c) {
     p.console_write(stream_of(c.arg(1)), p.cpu.read_string(c.arg(0)));
     c.result(0);
@@ -180,13 +172,6 @@ void provide_msvcrt(windows_process& process) {
     c.result(c.arg(2));
   });
 
-  // The ways out: the process would end here, so the call never returns.
+  // The process would end here, so the call never returns.
   provide("abort", [](stub_call& c) { c.cpu.stop_call("abort() called"); });
-  provide("_amsg_exit", [](stub_call& c) {
-    c.cpu.stop_call("_amsg_exit(" + std::to_string(c.arg(0)) + ") called");
-  });
-  provide("_assert", [&p](stub_call& c) {
-    c.cpu.stop_call("assertion failed: " + p.cpu.read_string(c.arg(0)) + " at " +
-                    p.cpu.read_string(c.arg(1)) + ":" + std::to_string(c.arg(2)));
-  });
 }

@@ -63,7 +63,8 @@ long sysconf(int name) noexcept {
   if (active != nullptr && name == _SC_NPROCESSORS_ONLN)
     return active->processors;
   if (active != nullptr && name == _SC_PHYS_PAGES)
-    return static_cast<long>(active->physical_memory / static_cast<std::uint64_t>(next(_SC_PAGE_SIZE)));
+    return static_cast<long>(active->physical_memory /
+                             static_cast<std::uint64_t>(next(_SC_PAGE_SIZE)));
   return next(name);
 }
 }

@@ -13,7 +13,7 @@
 struct native_facts {
   // CLOCK_MONOTONIC in milliseconds, answered in turn, the last one again.
   std::vector<std::uint64_t> ticks;
-  long processors = 1;               // _SC_NPROCESSORS_ONLN
+  long processors = 1;                // _SC_NPROCESSORS_ONLN
   std::uint64_t physical_memory = 0;  // _SC_PHYS_PAGES times the page size
   // uname: the module joins these with blanks for its OS line.
   std::string system_name, release, machine;

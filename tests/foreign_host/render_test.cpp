@@ -90,8 +90,8 @@ animation_record stamp_in_dll(const std::vector<picture>& frames, const twin_mac
   test_host host(frames[0].width, frames[0].height);
   set_up_host(host);
   const std::uint32_t component = dll.create_component();
-  animation_record record = record_animation(
-      host, frames, [&] { return dll.render_frame(component, host); });
+  animation_record record =
+      record_animation(host, frames, [&] { return dll.render_frame(component, host); });
   const call_outcome released = dll.call_slot(component, 2, call_convention::com_stdcall, {});
   if (!released.clean() || released.eax != 0)
     record.problems.push_back("last Release " + released.describe());
@@ -160,8 +160,7 @@ animation_record expect_same_stamps(const std::vector<picture>& frames,
     SCOPED_TRACE("frame " + std::to_string(i + 1) + ", " + frames[i].name);
     EXPECT_EQ(dll.frames[i].calls, native.frames[i].calls);
     EXPECT_EQ(dll.frames[i].counts, native.frames[i].counts);
-    EXPECT_EQ(first_difference(dll.frames[i].pixels, native.frames[i].pixels, frames[i].width),
-              "");
+    EXPECT_EQ(first_difference(dll.frames[i].pixels, native.frames[i].pixels, frames[i].width), "");
   }
   return dll;
 }
@@ -196,8 +195,7 @@ TEST(render, an_animation_on_one_component_with_a_wrapping_tick) {
   twin_machine machine;
   // Frame 2 starts just before the millisecond counter wraps and ends after.
   machine.ticks = {5000, 6250, 0xFFFFFF00u, 0x00000100u, 700, 1700};
-  expect_same_stamps({uniform("dark", 96, 72, Bgra8{0, 0, 0, 255}),
-                      noise("noise", 96, 72, 3),
+  expect_same_stamps({uniform("dark", 96, 72, Bgra8{0, 0, 0, 255}), noise("noise", 96, 72, 3),
                       uniform("bright", 96, 72, Bgra8{255, 255, 255, 255})},
                      machine);
 }

@@ -66,10 +66,9 @@ std::uint32_t make_single_base_type(foreign_plugin& dll, const module_scene_type
 }
 
 std::uint32_t make_scene_object(foreign_plugin& dll, std::uint32_t type_info) {
-  const std::uint32_t never_called =
-      dll.process.cpu.add_stub("scene object destructor", 0, [](stub_call& c) {
-        c.cpu.stop_call("the module destroyed a scene object the host owns");
-      });
+  const std::uint32_t never_called = dll.process.cpu.add_stub(
+      "scene object destructor", 0,
+      [](stub_call& c) { c.cpu.stop_call("the module destroyed a scene object the host owns"); });
   const std::uint32_t table[4] = {0, type_info, never_called, never_called};
   const std::uint32_t table_address = dll.host_bytes(table, sizeof table);
   const std::uint32_t object[2] = {table_address + 8, 0};

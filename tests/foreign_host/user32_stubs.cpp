@@ -12,8 +12,7 @@ void provide_user32(windows_process& process) {
     const std::uint32_t record = c.arg(2);
     const std::uint32_t size = p.cpu.read32(record);
     if (size != 424) {
-      p.breach("EnumDisplayDevicesA with a record size of " + std::to_string(size) +
-               ", not 424");
+      p.breach("EnumDisplayDevicesA with a record size of " + std::to_string(size) + ", not 424");
       c.result(0);
       return;
     }

@@ -17,8 +17,7 @@ std::string hex(std::uint32_t value) {
 
 }  // namespace
 
-loaded_module::loaded_module(windows_process& process, const std::string& path,
-                             std::uint32_t base)
+loaded_module::loaded_module(windows_process& process, const std::string& path, std::uint32_t base)
     : process_(process) {
   const pe_file image = [&] {
     try {
@@ -102,7 +101,8 @@ void loaded_module::set_up_tls(const pe_file& image) {
   const std::uint32_t template_size = tls.raw_data_end - tls.raw_data_start;
   const std::uint32_t block = process_.host_allocate(template_size + tls.zero_fill + 4, 16);
   if (template_size != 0) {
-    process_.cpu.write(block, process_.cpu.read_bytes(tls.raw_data_start + delta, template_size).data(),
+    process_.cpu.write(block,
+                       process_.cpu.read_bytes(tls.raw_data_start + delta, template_size).data(),
                        template_size);
   }
   const std::uint32_t array = process_.host_allocate(4, 4);
@@ -160,11 +160,9 @@ loaded_module::unload_report loaded_module::unload() {
     else
       report.problems.push_back("left open: " + what);
   }
-  for (std::uint32_t handler : process_.vectored_handlers)
-    report.problems.push_back("vectored exception handler still registered: " + hex(handler));
-  for (const auto& [dll, count] : process_.library_references) {
-    if (count != 0)
-      report.problems.push_back(dll + " loaded " + std::to_string(count) + " more times than freed");
+  for (std::uint32_t slot = 0; slot < windows_process::tls_slot_count; ++slot) {
+    if (((process_.tls_slots_in_use >> slot) & 1u) != 0)
+      report.problems.push_back("TLS slot " + std::to_string(slot) + " still allocated");
   }
   for (std::uint32_t section : process_.critical_sections)
     report.problems.push_back("critical section never deleted: " + hex(section));

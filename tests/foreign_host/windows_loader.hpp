@@ -31,10 +31,9 @@ class loaded_module {
   std::uint32_t size() const { return size_; }
 
   // DLL_PROCESS_DETACH, then what is left behind: every problem found
-  // (failed detach, handles opened after the attach and still open,
-  // vectored handlers, critical sections not deleted, libraries not freed,
-  // heap misuse, contract breaches). Handles the attach opened and the
-  // detach left open, and live heap blocks, are listed apart.
+  // (failed detach, handles opened after the attach and still open, TLS
+  // slots, critical sections not deleted, heap misuse, contract breaches). Handles the attach
+  // opened and the detach left open, and live heap blocks, are listed apart.
   struct unload_report {
     std::vector<std::string> problems;
     std::vector<std::string> handles_left_from_attach;

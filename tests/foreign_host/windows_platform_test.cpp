@@ -113,8 +113,10 @@ TEST(windows_platform, the_operating_system_table) {
                    "Windows Vista Home Premium Edition 32-bit"},
            os_case{"Vista Ultimate", windows_6(0, 0x1C, amd64),
                    "Windows Vista Ultimate Edition 64-bit"},
-           os_case{"Vista Business N", windows_6(0, 0x10, x86), "Windows Vista Business Edition 32-bit"},
-           os_case{"7 Professional", windows_6(1, 48, amd64), "Windows 7 Professional Edition 64-bit"},
+           os_case{"Vista Business N", windows_6(0, 0x10, x86),
+                   "Windows Vista Business Edition 32-bit"},
+           os_case{"7 Professional", windows_6(1, 48, amd64),
+                   "Windows 7 Professional Edition 64-bit"},
            os_case{"7 Starter", windows_6(1, 0x2F, x86), "Windows 7 Starter Edition 32-bit"},
            os_case{"7 Home Basic", windows_6(1, 5, x86), "Windows 7 Home Basic Edition 32-bit"},
            os_case{"7 Enterprise", windows_6(1, 4, amd64), "Windows 7 Enterprise Edition 64-bit"},
@@ -136,8 +138,8 @@ TEST(windows_platform, the_operating_system_table) {
     EXPECT_EQ(calls_of(report, "GetVersionExA"), 1u);
     // The three newer services are looked up by name each time, never bound.
     EXPECT_GE(calls_of(report, "GetModuleHandleA"), 2u);
-    const bool edition_asked = c.machine.platform_id == 2 && c.machine.major_version == 6 &&
-                               c.machine.product_type == 1;
+    const bool edition_asked =
+        c.machine.platform_id == 2 && c.machine.major_version == 6 && c.machine.product_type == 1;
     EXPECT_EQ(calls_of(report, "GetProductInfo"),
               edition_asked && c.machine.has_get_product_info ? 1u : 0u);
     EXPECT_EQ(calls_of(report, "IsWow64Process"), c.machine.has_is_wow64_process ? 1u : 0u);
@@ -148,7 +150,7 @@ TEST(windows_platform, the_operating_system_table) {
 
 // CPUID answering `brand` in the brand leaves, up to `highest`.
 std::function<cpuid_answer(std::uint32_t, std::uint32_t)> processor(const std::string& brand,
-                                                                     std::uint32_t highest) {
+                                                                    std::uint32_t highest) {
   return [brand, highest](std::uint32_t leaf, std::uint32_t subleaf) {
     if (leaf == 0x80000000u)
       return cpuid_answer{highest, 0, 0, 0};
@@ -175,8 +177,9 @@ TEST(windows_platform, the_processor_line_from_cpuid_and_the_processor_count) {
   for (const cpu_case& c : {
            cpu_case{"one processor, leading blanks", 1, pentium, 0x80000004u,
                     "Intel(R) Pentium(R) 4 CPU 3.00GHz "},
-           cpu_case{"eight processors, runs of blanks", 8, "Intel(R)  Core(TM)2   CPU 6600 @ 2.40GHz",
-                    0x80000008u, "8 x Intel(R) Core(TM)2 CPU 6600 @ 2.40GHz "},
+           cpu_case{"eight processors, runs of blanks", 8,
+                    "Intel(R)  Core(TM)2   CPU 6600 @ 2.40GHz", 0x80000008u,
+                    "8 x Intel(R) Core(TM)2 CPU 6600 @ 2.40GHz "},
            cpu_case{"no brand leaves", 1, pentium, 0x80000001u, ""},
            cpu_case{"no extended leaves at all, two processors", 2, pentium, 0x0000000Du, "2 x "},
            cpu_case{"none reported", 0, "AMD Athlon(tm) 64 X2", 0x80000018u,
@@ -192,9 +195,8 @@ TEST(windows_platform, the_processor_line_from_cpuid_and_the_processor_count) {
     EXPECT_EQ(report.lines.at("CPU: "), c.line) << report.text;
     // Leaf 0x80000000 first, then the brand leaves the highest one allows.
     std::vector<std::uint32_t> expected{0x80000000u};
-    for (std::uint32_t leaf = 0x80000002u; leaf <= 0x80000004u && leaf <= c.highest &&
-                                           c.highest >= 0x80000000u;
-         ++leaf)
+    for (std::uint32_t leaf = 0x80000002u;
+         leaf <= 0x80000004u && leaf <= c.highest && c.highest >= 0x80000000u; ++leaf)
       expected.push_back(leaf);
     EXPECT_EQ(report.cpuid_leaves, expected);
   }
@@ -213,7 +215,8 @@ TEST(windows_platform, adapters_memory_and_a_wrapping_tick) {
                        {{0x1, "Mirror Driver"}, {0x5, "ATI Radeon X1950"}, {0x0, "Other"}},
                        "ATI Radeon X1950"},
            device_case{"two primary: the later one",
-                       {{0x5, "NVIDIA GeForce 8800 GT"}, {0x4, "Intel GMA 950"}}, "Intel GMA 950"},
+                       {{0x5, "NVIDIA GeForce 8800 GT"}, {0x4, "Intel GMA 950"}},
+                       "Intel GMA 950"},
        }) {
     SCOPED_TRACE(c.what);
     windows_machine machine;

@@ -102,8 +102,9 @@ std::uint32_t windows_process::bind(const std::string& dll, const std::string& f
     address = it->second.data;
   } else {
     stub_handler handler = it->second.handler;
-    address = cpu.add_stub(name, it->second.popped, [this, name, handler](stub_call& call) {
-      ++stub_calls_[name];
+    std::uint64_t* calls = &stub_calls_[name];  // map nodes stay put
+    address = cpu.add_stub(name, it->second.popped, [calls, handler](stub_call& call) {
+      ++*calls;
       handler(call);
     });
   }

@@ -2,9 +2,8 @@
 // One emulated 32-bit Windows process: the CPU, a thread block and process
 // block, the heap, memory the host owns, and the system DLLs' functions as
 // native stubs that the loader binds imports to. The stubs keep the
-// process's books (handles, TLS slots, critical sections, vectored
-// handlers, console output) so that what a module leaves behind can be
-// checked, and they record every breach of a service's contract.
+// process's books (handles, TLS slots, critical sections, console output) so that what a module
+// leaves behind can be checked, and they record every breach of a service's contract.
 
 #include <cstdint>
 #include <map>
@@ -56,10 +55,8 @@ class windows_process {
 
   std::vector<std::string> breaches;
   std::map<int, std::string> console;
-  std::uint32_t tls_slots_in_use = 0;  // bit per TlsAlloc slot
+  std::uint64_t tls_slots_in_use = 0;  // bit per TlsAlloc slot
   std::set<std::uint32_t> critical_sections;
-  std::vector<std::uint32_t> vectored_handlers;
-  std::map<std::string, int> library_references;  // LoadLibrary minus FreeLibrary
   std::uint32_t iob = 0;  // msvcrt's _iob: stdin, stdout, stderr records
 
   static constexpr std::uint32_t tls_slot_count = 64;

@@ -81,11 +81,11 @@ struct emulator_hooks {
   static bool on_invalid_memory(uc_engine*, uc_mem_type type, std::uint64_t address, int size,
                                 std::int64_t, void* user) {
     auto& cpu = *static_cast<x86_emulator*>(user);
-    const char* kind = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT ? "write"
+    const char* kind = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT   ? "write"
                        : type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT ? "fetch"
                                                                                     : "read";
-    cpu.memory_fault_ = std::string(kind) + " of " + std::to_string(size) + " bytes at " +
-                        hex(address);
+    cpu.memory_fault_ =
+        std::string(kind) + " of " + std::to_string(size) + " bytes at " + hex(address);
     return false;
   }
 };
@@ -244,10 +244,9 @@ std::uint32_t x86_emulator::add_routine(const std::vector<std::uint8_t>& code) {
 
 void x86_emulator::set_thread_block(std::uint32_t base, std::uint32_t size) {
   const std::uint64_t table[] = {
-      0,
-      segment_descriptor(0, 0xFFFFF, 0x9B, 0xC),        // flat code, ring 0
-      segment_descriptor(0, 0xFFFFF, 0x93, 0xC),        // flat data, ring 0
-      segment_descriptor(base, size - 1, 0xF3, 0x4),    // the thread block, byte granular
+      0, segment_descriptor(0, 0xFFFFF, 0x9B, 0xC),   // flat code, ring 0
+      segment_descriptor(0, 0xFFFFF, 0x93, 0xC),      // flat data, ring 0
+      segment_descriptor(base, size - 1, 0xF3, 0x4),  // the thread block, byte granular
   };
   write(gdt, table, sizeof table);
   uc_x86_mmr gdtr{0, gdt, sizeof table - 1, 0};

@@ -53,8 +53,8 @@ struct call_outcome {
   bool returned = false;
   std::uint32_t eax = 0;
   std::uint32_t edx = 0;
-  std::int32_t popped = 0;           // bytes the callee removed besides the return address
-  std::int32_t expected_popped = 0;  // what its convention demands
+  std::int32_t popped = 0;             // bytes the callee removed besides the return address
+  std::int32_t expected_popped = 0;    // what its convention demands
   std::vector<std::string> clobbered;  // callee-saved registers and state not restored
   std::string stop_reason;             // why it did not return
   std::uint64_t blocks = 0;            // translation blocks run
