@@ -129,9 +129,11 @@ class component_table : public ::testing::Test {
     return dll.process.cpu.read32(at - 4) == 0xABABABAB &&
            dll.process.cpu.read32(at + size) == 0xABABABAB;
   }
+  // The component's heap block; empty once it is no live block.
   std::vector<std::uint8_t> component_bytes() {
-    return dll.process.cpu.read_bytes(
-        component, static_cast<std::size_t>(dll.process.heap.size_of(component)));
+    const std::int64_t size = dll.process.heap.size_of(component);
+    return size < 0 ? std::vector<std::uint8_t>()
+                    : dll.process.cpu.read_bytes(component, static_cast<std::size_t>(size));
   }
   call_outcome call(int slot, const std::vector<std::uint32_t>& args) {
     return dll.call_slot(component, slot, call_convention::thiscall, args);
@@ -168,6 +170,7 @@ TEST_F(component_table, iunknown_with_the_com_convention_then_the_query_at_slot_
 }
 
 TEST_F(component_table, slot_3_is_the_one_slot_deleting_destructor) {
+  ASSERT_NE(component, 0u);
   // Called directly with bit 0 set: destroys, frees, answers the address.
   call_outcome r = call(3, {1});
   ASSERT_TRUE(r.clean()) << r.describe();
@@ -214,6 +217,7 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
   EXPECT_EQ(tally[kind::answers_false], 14);
   EXPECT_EQ(tally[kind::answers_true], 6);
 
+  ASSERT_NE(component, 0u);
   const module_scene_types types = find_module_scene_types(dll);
   const std::uint32_t plain_shape = make_scene_object(dll, types.shape_class);
   const std::uint32_t part = make_scene_object(dll, types.part_class);
@@ -294,6 +298,7 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
 }
 
 TEST_F(component_table, the_shape_adapter_forwards_a_part_and_nothing_else) {
+  ASSERT_NE(component, 0u);
   const module_scene_types types = find_module_scene_types(dll);
   // A class the module has never seen, derived from shape_class.
   const std::uint32_t other_type =
@@ -319,6 +324,7 @@ TEST_F(component_table, the_shape_adapter_forwards_a_part_and_nothing_else) {
 }
 
 TEST_F(component_table, the_16_effector_operations_with_the_hooks_at_205_and_207) {
+  ASSERT_NE(component, 0u);
   host.use_shipped_atlas();
   const std::uint32_t job = dll.hosts.address_of<RenderJob>(&host.job);
   const std::uint32_t application = dll.hosts.address_of<HostApplication>(&host.application);

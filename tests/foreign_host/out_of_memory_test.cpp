@@ -1,44 +1,59 @@
-// Memory running out inside the end hook: operator new throws bad_alloc
-// within the DLL, its own unwinder carries it to the hook's handler, and
-// the host sees an ordinary return, with every reference it handed out
-// given back, and a component that serves the next render.
+// Memory running out inside the end hook, at each of its allocations in
+// turn. Where operator new fails, bad_alloc is thrown inside the DLL and its
+// own unwinder carries it to the hook's handler; either way the host sees
+// an ordinary return, gets back every reference it handed out, and the
+// component serves the next render.
 
 #include <gtest/gtest.h>
+
+#include <iostream>
 
 #include "tests/foreign_host/foreign_plugin.hpp"
 
 namespace {
 
-TEST(out_of_memory, a_failed_allocation_in_the_end_hook_stays_inside_the_module) {
+TEST(out_of_memory, each_failed_allocation_in_the_end_hook_stays_inside_the_module) {
   foreign_plugin dll;
-  test_host host(32, 24, Bgra8{100, 100, 100, 0});
+  test_host host(8, 8, Bgra8{100, 100, 100, 0});
   host.use_shipped_atlas();
   const std::uint32_t component = dll.create_component();
   const std::uint32_t job = dll.hosts.address_of<RenderJob>(&host.job);
   const std::uint32_t application = dll.hosts.address_of<HostApplication>(&host.application);
+  auto begin = [&] {
+    return dll.call_slot(component, 205, call_convention::thiscall, {job, application, 0});
+  };
+  auto end = [&] { return dll.call_slot(component, 207, call_convention::thiscall, {0}); };
 
-  // A clean render first, to count the end hook's allocations.
-  ASSERT_TRUE(
-      dll.call_slot(component, 205, call_convention::thiscall, {job, application, 0}).clean());
-  std::uint64_t before = dll.process.heap.allocations();
-  ASSERT_TRUE(dll.call_slot(component, 207, call_convention::thiscall, {0}).clean());
+  // Two clean renders, the second to count an end hook's allocations once
+  // the runtime has set itself up.
+  ASSERT_EQ(dll.render_frame(component, host), "");
+  ASSERT_TRUE(begin().clean());
+  const std::uint64_t before = dll.process.heap.allocations();
+  ASSERT_TRUE(end().clean());
   const std::uint64_t per_end_hook = dll.process.heap.allocations() - before;
   ASSERT_GT(per_end_hook, 4u);
-  EXPECT_EQ(host.settings.notifications, 1);
 
-  // Now one allocation in the middle of the report fails.
-  ASSERT_TRUE(
-      dll.call_slot(component, 205, call_convention::thiscall, {job, application, 0}).clean());
-  dll.process.heap.fail_allocation(per_end_hook / 2);
-  const call_outcome failed = dll.call_slot(component, 207, call_convention::thiscall, {0});
-  ASSERT_TRUE(failed.clean()) << failed.describe();
-  EXPECT_EQ(host.settings.notifications, 1) << "notified although the report was never made";
-  EXPECT_TRUE(host.reference_problems(true).empty())
-      << ::testing::PrintToString(host.reference_problems(true));
-  EXPECT_TRUE(dll.process.console[2].empty()) << dll.process.console[2];
+  int given_up = 0;
+  for (std::uint64_t failing = 1; failing <= per_end_hook; ++failing) {
+    SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
+    ASSERT_TRUE(begin().clean());
+    const std::int64_t notifications = host.settings.notifications;
+    dll.process.heap.fail_allocation(failing);
+    const call_outcome r = end();
+    ASSERT_TRUE(r.clean()) << r.describe();
+    ASSERT_TRUE(host.reference_problems(true).empty())
+        << ::testing::PrintToString(host.reference_problems(true));
+    ASSERT_TRUE(dll.process.console[2].empty()) << dll.process.console[2];
+    if (host.settings.notifications == notifications)
+      ++given_up;
+  }
+  // Where the formatting streams meet the failure they swallow it (the
+  // stream goes bad and the field comes out empty); the others leave.
+  EXPECT_GT(given_up, 0);
+  std::cout << "[ info     ] " << given_up << " of " << per_end_hook
+            << " failed allocations made the end hook give up\n";
 
   EXPECT_EQ(dll.render_frame(component, host), "");
-  EXPECT_EQ(host.settings.notifications, 2);
   const call_outcome released = dll.call_slot(component, 2, call_convention::com_stdcall, {});
   EXPECT_TRUE(released.clean() && released.eax == 0) << released.describe();
   EXPECT_TRUE(host.reference_problems(false).empty());
