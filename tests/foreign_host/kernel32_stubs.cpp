@@ -115,8 +115,15 @@ void provide_kernel32(windows_process& process) {
   auto slot_address = [](std::uint32_t index) {
     return emulated_layout::thread_block + windows_process::tls_slots_offset + 4 * index;
   };
-  auto slot_in_use = [&p](std::uint32_t index) {
-    return index < windows_process::tls_slot_count && ((p.tls_slots_in_use >> index) & 1u) != 0;
+  // A slot not allocated fails the call as on Windows, and is a breach.
+  auto slot_in_use = [&p](stub_call& c) {
+    const std::uint32_t index = c.arg(0);
+    if (index < windows_process::tls_slot_count && ((p.tls_slots_in_use >> index) & 1u) != 0)
+      return true;
+    p.breach(c.name + " of a slot not allocated: " + std::to_string(index));
+    p.set_last_error(error_invalid_parameter);
+    c.result(0);
+    return false;
   };
   provide("TlsAlloc", 0, [&p, slot_address](stub_call& c) {
     for (std::uint32_t i = 0; i < windows_process::tls_slot_count; ++i) {
@@ -130,23 +137,15 @@ void provide_kernel32(windows_process& process) {
     c.result(0xFFFFFFFF);  // TLS_OUT_OF_INDEXES
   });
   provide("TlsGetValue", 4, [&p, slot_address, slot_in_use](stub_call& c) {
-    if (!slot_in_use(c.arg(0))) {
-      p.breach("TlsGetValue of a slot not allocated: " + std::to_string(c.arg(0)));
-      p.set_last_error(error_invalid_parameter);
-      c.result(0);
+    if (!slot_in_use(c))
       return;
-    }
     // Windows clears the last error here, so that a stored 0 can be told apart.
     p.set_last_error(0);
     c.result(p.cpu.read32(slot_address(c.arg(0))));
   });
   provide("TlsSetValue", 8, [&p, slot_address, slot_in_use](stub_call& c) {
-    if (!slot_in_use(c.arg(0))) {
-      p.breach("TlsSetValue of a slot not allocated: " + std::to_string(c.arg(0)));
-      p.set_last_error(error_invalid_parameter);
-      c.result(0);
+    if (!slot_in_use(c))
       return;
-    }
     p.cpu.write32(slot_address(c.arg(0)), c.arg(1));
     c.result(1);
   });
