@@ -153,7 +153,6 @@ void provide_kernel32(windows_process& process) {
   provide("GetLastError", 0,
           [&p](stub_call& c) { c.result(p.cpu.read32(emulated_layout::thread_block + 0x34)); });
   provide("SetLastError", 4, [&p](stub_call& c) { p.set_last_error(c.arg(0)); });
-  provide("GetCurrentThreadId", 0, [](stub_call& c) { c.result(thread_id); });
   provide("GetCurrentProcess", 0, [](stub_call& c) { c.result(current_process); });
 
   // Critical sections: one thread, so entering never waits; the books
