@@ -7,10 +7,13 @@
 // classic (v35) TrueType bytecode interpreter at 11 pixels per em. At that size
 // the font's own hinting snaps the cap height to 8 pixels, the x-height to 6
 // and most stems to one fully covered pixel column, which is exactly the grid
-// the report text is laid out on. Coverage is rounded to 16 levels. A short
-// rule file (glyph_fixes.txt) then adjusts the glyphs whose hinted shape
-// misses the cell layout: brackets that must span the whole line, quotes that
-// must start on the top row, glyphs that spill into the inter-character gap.
+// the report text is laid out on. The antialiased coverage is then darkened
+// so that every stroke has a fully covered core (see kFullFrom and
+// fill_piece_cores) and rounded to 16 levels. A short rule file
+// (glyph_fixes.txt) then adjusts the glyphs whose hinted shape misses the cell
+// layout: brackets that must span the whole line, quotes that must start on
+// the top row, wide glyphs that fill the cell, glyphs that spill into the
+// inter-character gap.
 //
 // The output depends only on the font file, the rule file and the FreeType
 // interpreter, so running the tool again gives the same bytes; a ctest
@@ -29,6 +32,7 @@
 #include FT_MODULE_H
 #include FT_DRIVER_H
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -70,6 +74,18 @@ constexpr int kCodes = kGridCols * kGridRows;  // 0x20..0x7F
 // rows 9 and 10, and row 11 stays blank to separate report lines.
 constexpr int kBaselineRow = 9;
 constexpr double kPixelsPerEm = 11.0;
+// A one-pixel stroke that does not fall on the pixel grid (a diagonal, the
+// flank of a bowl) spreads its ink over two pixels, so the antialiased
+// outline never covers any pixel of it completely: the cores of "o", "0", "S"
+// or "X" come out at 83 to 96 % and would print translucent next to the solid
+// stems. Coverage from this fraction up is taken as the inside of a stroke and
+// made full (after rounding to 16 levels, from about 82 %); everything below
+// is scaled by the same factor, so all diagonals and curves are darkened alike
+// and their edges keep their shape in proportion to the core.
+constexpr double kFullFrom = 0.85;
+// Pixels from this level up are more ink than background; touching ones
+// (at edges or corners) form one piece of a glyph: a stroke, a dot, a bar.
+constexpr int kInkLevel = 8;
 
 // Coverage of one cell in 16 levels, 0 (empty) to 15 (full).
 using Cell = std::array<std::array<int, kCellW>, kCellH>;
@@ -82,6 +98,44 @@ std::string describe(int code) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "'%c' (0x%02X)", code, code);
   return buf;
+}
+
+// Coverage of one cell as a fraction 0..1, before it is rounded to levels.
+using Ink = std::array<std::array<double, kCellW>, kCellH>;
+
+int level_of(double ink) {
+  return static_cast<int>(std::lround(ink * 15));
+}
+
+// A piece thinner than a pixel even at its middle, such as the bar of the
+// percent sign or the dot inside the zero, is still translucent after the
+// stroke-core correction. Each piece is scaled so that its darkest pixel is
+// full; pieces that already have a full pixel are left as they are, and the
+// faint edge pixels around a piece keep their coverage.
+void fill_piece_cores(Ink& ink) {
+  std::array<std::array<bool, kCellW>, kCellH> seen{};
+  for (int y0 = 0; y0 < kCellH; ++y0) {
+    for (int x0 = 0; x0 < kCellW; ++x0) {
+      if (seen[y0][x0] || level_of(ink[y0][x0]) < kInkLevel)
+        continue;
+      std::vector<std::pair<int, int>> piece{{x0, y0}};
+      seen[y0][x0] = true;
+      double darkest = 0;
+      for (size_t i = 0; i < piece.size(); ++i) {
+        const auto [x, y] = piece[i];
+        darkest = std::max(darkest, ink[y][x]);
+        for (int ny = std::max(0, y - 1); ny <= std::min(kCellH - 1, y + 1); ++ny) {
+          for (int nx = std::max(0, x - 1); nx <= std::min(kCellW - 1, x + 1); ++nx) {
+            if (!seen[ny][nx] && level_of(ink[ny][nx]) >= kInkLevel) {
+              seen[ny][nx] = true;
+              piece.push_back({nx, ny});
+            }
+          }
+        }
+      }
+      for (const auto& [x, y] : piece) ink[y][x] /= darkest;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -118,6 +172,7 @@ char char_from_level(int level) {
 //   CHARS size X Y        rasterise at X by Y pixels per em instead of 11 x 11
 //   CHARS shift DX DY     move the glyph right by DX and down by DY pixels
 //   CHARS repeat ROW      duplicate row ROW, pushing the rows below it down
+//   CHARS drop ROW        remove row ROW, pulling the rows above it down
 //   CHARS erase X Y W H   clear a rectangle of the cell
 //   CHARS grid            replace the glyph by the 12 lines of 8 levels that
 //                         follow ('.' for 0, then 1..9 and a..f for 15)
@@ -146,8 +201,8 @@ Fixes read_fixes(const std::string& path) {
     for (double v; words >> v;) rule.args.push_back(v);
     if (!words.eof())
       fail(where(number) + "bad argument");
-    const std::map<std::string, size_t> arity = {
-        {"size", 2}, {"shift", 2}, {"repeat", 1}, {"erase", 4}, {"grid", 0}};
+    const std::map<std::string, size_t> arity = {{"size", 2}, {"shift", 2}, {"repeat", 1},
+                                                 {"drop", 1}, {"erase", 4}, {"grid", 0}};
     auto it = arity.find(rule.op);
     if (it == arity.end())
       fail(where(number) + "unknown rule '" + rule.op + "'");
@@ -212,7 +267,6 @@ class Font {
   // baseline. Coverage that falls outside the cell is an error: it would be
   // cut off silently otherwise.
   Cell render(int code, double ppem_x, double ppem_y) {
-    Cell cell{};
     const auto to26_6 = [](double v) { return static_cast<FT_F26Dot6>(std::lround(v * 64)); };
     if (FT_Set_Char_Size(face_, to26_6(ppem_x), to26_6(ppem_y), 72, 72) != 0 ||
         FT_Load_Char(face_, code, FT_LOAD_TARGET_NORMAL | FT_LOAD_NO_AUTOHINT) != 0 ||
@@ -221,19 +275,25 @@ class Font {
     }
     const FT_GlyphSlot slot = face_->glyph;
     const FT_Bitmap& bitmap = slot->bitmap;
+    Ink ink{};
     for (unsigned row = 0; row < bitmap.rows; ++row) {
       for (unsigned col = 0; col < bitmap.width; ++col) {
-        const int coverage = bitmap.buffer[row * bitmap.pitch + col];
-        const int level = (coverage * 15 + 127) / 255;  // nearest of 16 levels
-        if (level == 0)
+        const double stroke =
+            std::min(1.0, bitmap.buffer[row * bitmap.pitch + col] / 255.0 / kFullFrom);
+        if (level_of(stroke) == 0)
           continue;
         const int x = slot->bitmap_left + static_cast<int>(col);
         const int y = kBaselineRow - slot->bitmap_top + static_cast<int>(row);
         if (x < 0 || x >= kCellW || y < 0 || y >= kCellH) {
           fail(describe(code) + " does not fit its cell; add a rule for it");
         }
-        cell[y][x] = level;
+        ink[y][x] = stroke;
       }
+    }
+    fill_piece_cores(ink);
+    Cell cell{};
+    for (int y = 0; y < kCellH; ++y) {
+      for (int x = 0; x < kCellW; ++x) cell[y][x] = level_of(ink[y][x]);
     }
     return cell;
   }
@@ -275,6 +335,12 @@ void apply(const Rule& rule, int code, Cell& cell) {
         lost("pushes the bottom row out");
     }
     for (int y = kCellH - 1; y > at; --y) cell[y] = cell[y - 1];
+  } else if (rule.op == "drop") {
+    const int at = arg(0);
+    if (at < 0 || at >= kCellH)
+      lost("names a bad row");
+    for (int y = at; y > 0; --y) cell[y] = cell[y - 1];
+    cell[0] = {};
   } else if (rule.op == "erase") {
     for (int y = arg(1); y < arg(1) + arg(3); ++y) {
       for (int x = arg(0); x < arg(0) + arg(2); ++x) {
