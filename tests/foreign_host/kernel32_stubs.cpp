@@ -213,6 +213,9 @@ void provide_kernel32(windows_process& process) {
   provide("GetModuleHandleW", 4, [&p](stub_call& c) {
     c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, read_wide_string(p, c.arg(0))));
   });
+  // A name no stub provides counts as absent, as on a system too old for
+  // it: the runtime's probes of msvcrt for ___lc_codepage_func and
+  // __lc_codepage then take their fallback (the "C" locale's code page 0).
   provide("GetProcAddress", 8, [&p](stub_call& c) {
     const system_module* m = module_by_handle(c.arg(0));
     // Names only: an ordinal (a value below 0x10000) finds nothing here.

@@ -2,8 +2,9 @@
 // One emulated 32-bit Windows process: the CPU, a thread block and process
 // block, the heap, memory the host owns, and the system DLLs' functions as
 // native stubs that the loader binds imports to. The stubs keep the
-// process's books (handles, TLS slots, critical sections, console output) so that what a module
-// leaves behind can be checked, and they record every breach of a service's contract.
+// process's books (handles, TLS slots, critical sections, console output)
+// so that what a module leaves behind can be checked, and they record
+// every breach of a service's contract.
 
 #include <cstdint>
 #include <map>
