@@ -3,6 +3,7 @@
 #include <new>
 
 #include "plugin/identity.hpp"
+#include "plugin/x87_state_guard.hpp"
 #include "report/system_platform.hpp"
 
 // Exceptions and the module boundary. The DLL links its own static C++
@@ -32,6 +33,7 @@ Uuid* VELLOQ_THISCALL velloq_component::get_plugin_uuid(Uuid* result, std::int32
 
 void VELLOQ_THISCALL velloq_component::begin_render(RenderJob* job, HostApplication* application,
                                                     std::int32_t) {
+  const x87_state_guard host_floating_point;
   try {
     run_begin_render(job, application);
   } catch (...) {
@@ -39,6 +41,7 @@ void VELLOQ_THISCALL velloq_component::begin_render(RenderJob* job, HostApplicat
 }
 
 void VELLOQ_THISCALL velloq_component::end_render(std::int32_t) {
+  const x87_state_guard host_floating_point;
   try {
     run_end_render();
   } catch (...) {

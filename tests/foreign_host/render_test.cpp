@@ -85,8 +85,11 @@ animation_record record_animation(test_host& host, const std::vector<picture>& f
   return record;
 }
 
-animation_record stamp_in_dll(const std::vector<picture>& frames, const twin_machine& machine) {
+// `x87_control`: the floating-point state the host calls with.
+animation_record stamp_in_dll(const std::vector<picture>& frames, const twin_machine& machine,
+                              std::uint16_t x87_control) {
   foreign_plugin dll(machine.as_windows());
+  dll.process.cpu.x87_control = x87_control;
   test_host host(frames[0].width, frames[0].height);
   set_up_host(host);
   const std::uint32_t component = dll.create_component();
@@ -146,8 +149,9 @@ std::string first_difference(const std::vector<Bgra8>& a, const std::vector<Bgra
 // Both modules stamp `frames` on one component each; everything must
 // agree. The DLL's record, for further checks.
 animation_record expect_same_stamps(const std::vector<picture>& frames,
-                                    const twin_machine& machine = twin_machine()) {
-  const animation_record dll = stamp_in_dll(frames, machine);
+                                    const twin_machine& machine = twin_machine(),
+                                    std::uint16_t x87_control = 0x027F) {
+  const animation_record dll = stamp_in_dll(frames, machine, x87_control);
   const animation_record native = stamp_natively(frames, machine);
   EXPECT_TRUE(dll.problems.empty()) << ::testing::PrintToString(dll.problems);
   EXPECT_TRUE(native.problems.empty()) << ::testing::PrintToString(native.problems);
@@ -198,6 +202,23 @@ TEST(render, an_animation_on_one_component_with_a_wrapping_tick) {
   expect_same_stamps({uniform("dark", 96, 72, Bgra8{0, 0, 0, 255}), noise("noise", 96, 72, 3),
                       uniform("bright", 96, 72, Bgra8{255, 255, 255, 255})},
                      machine);
+}
+
+// A host may leave the x87 unit as it needs it, not as the plug-in does:
+// Direct3D 9 sets single precision unless told otherwise, a bare FNINIT
+// gives 64-bit precision, and a host may unmask the invalid-operation,
+// division and overflow exceptions to catch its own faults (the mean of a
+// block with no pixel inside the picture is 0/0). The stamp must not
+// change, nor leave an exception pending for the host, and the host must
+// get its control word back: every call checks both.
+TEST(render, whatever_floating_point_state_the_host_calls_with) {
+  const std::vector<picture> frames = {noise("noise", 120, 180, 5),
+                                       uniform("1x1", 1, 1, Bgra8{9, 9, 9, 9})};
+  for (std::uint16_t control : {std::uint16_t{0x007F}, std::uint16_t{0x037F}, std::uint16_t{0x0272},
+                                std::uint16_t{0x0E7F}}) {
+    SCOPED_TRACE("x87 control word " + std::to_string(control));
+    for (const picture& frame : frames) expect_same_stamps({frame}, twin_machine(), control);
+  }
 }
 
 }  // namespace

@@ -287,6 +287,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   set_reg(UC_X86_REG_EDX, 0xD1D1D1D1);
   set_reg(UC_X86_REG_EFLAGS, 0x202);
   set_reg(UC_X86_REG_FPCW, x87_control);
+  set_reg(UC_X86_REG_FPSW, 0);
 
   stop_reason_.clear();
   memory_fault_.clear();
@@ -319,6 +320,10 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
     // the x87 precision or exception masks changes the host's arithmetic.
     if ((reg(UC_X86_REG_FPCW) & 0x1F3F) != (x87_control & 0x1F3F))
       outcome.clobbered.push_back("the x87 control word");
+    // An exception flag that the host's control word unmasks traps at the
+    // host's next floating-point instruction (the emulator does not trap).
+    if ((reg(UC_X86_REG_FPSW) & ~x87_control & 0x3F) != 0)
+      outcome.clobbered.push_back("the x87 status word (an exception left pending for the host)");
   }
   const std::size_t stack_args = args.size() + (convention == call_convention::com_stdcall);
   outcome.expected_popped =
