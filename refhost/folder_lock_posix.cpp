@@ -3,26 +3,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
 
 #include "refhost/folder_lock.hpp"
-
-namespace {
-
-// The holder's process id as it wrote it, digits only; empty otherwise.
-std::string recorded_holder(int fd) {
-  char text[24] = {};
-  const ssize_t got = pread(fd, text, sizeof text - 1, 0);
-  std::string digits;
-  for (ssize_t i = 0; i < got && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    digits += text[i];
-  }
-  return digits;
-}
-
-}  // namespace
 
 folder_lock::folder_lock(const std::string& folder) {
   const std::string path = folder + "/" + file_name;
@@ -42,17 +26,22 @@ folder_lock::folder_lock(const std::string& folder) {
   // one process exclude each other as two processes' do.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    const std::string holder = error == EWOULDBLOCK ? recorded_holder(fd) : std::string();
+    char record[24];
+    const ssize_t got = error == EWOULDBLOCK ? pread(fd, record, sizeof record, 0) : -1;
     ::close(fd);
     if (error == EWOULDBLOCK)
-      throw folder_busy_error(folder_busy_message(folder, holder));
-    throw file_error("cannot lock " + path + ": " + std::strerror(error));
+      throw folder_busy_error(folder_busy_message(folder, record, got > 0 ? got : 0));
+    if (error != ENOLCK && error != EOPNOTSUPP && error != ENOSYS)
+      throw file_error("cannot lock " + path + ": " + std::strerror(error));
+    unsupported_reason_ = std::strerror(error);
+    return;
   }
-  if (writable) {
+  // The process id only serves the message of a run that finds the folder
+  // busy; not recording it changes nothing else.
+  if (writable && ftruncate(fd, 0) == 0) {
     const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) == 0 && pwrite(fd, pid.data(), pid.size(), 0) < 0) {
-      // Only a courtesy for the message of a run that finds the folder busy.
-    }
+    const ssize_t ignored = pwrite(fd, pid.data(), pid.size(), 0);
+    (void)ignored;
   }
   handle_ = fd;
 }

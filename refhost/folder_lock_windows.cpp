@@ -1,29 +1,9 @@
 #include <windows.h>
 
-#include <cctype>
 #include <string>
 
 #include "refhost/folder_lock.hpp"
 #include "refhost/system_error_text.hpp"
-
-namespace {
-
-std::string recorded_holder(HANDLE file) {
-  char text[24] = {};
-  DWORD got = 0;
-  OVERLAPPED at{};
-  // Reading the locked byte range fails; the id lies beyond it.
-  at.Offset = 1;
-  if (!ReadFile(file, text, sizeof text - 1, &got, &at))
-    return {};
-  std::string digits;
-  for (DWORD i = 0; i < got && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    digits += text[i];
-  }
-  return digits;
-}
-
-}  // namespace
 
 folder_lock::folder_lock(const std::string& folder) {
   const std::string path = folder + "\\" + file_name;
@@ -38,11 +18,20 @@ folder_lock::folder_lock(const std::string& folder) {
   OVERLAPPED range{};
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
     const DWORD error = GetLastError();
-    const std::string holder = recorded_holder(file);
+    // The id lies past the locked first byte, where it can be read.
+    char record[24];
+    DWORD got = 0;
+    OVERLAPPED past_lock{};
+    past_lock.Offset = 1;
+    if (!ReadFile(file, record, sizeof record, &got, &past_lock))
+      got = 0;
     CloseHandle(file);
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
-      throw folder_busy_error(folder_busy_message(folder, holder));
-    throw file_error("cannot lock " + path + ": " + system_error_text(error));
+      throw folder_busy_error(folder_busy_message(folder, record, got));
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION)
+      throw file_error("cannot lock " + path + ": " + system_error_text(error));
+    unsupported_reason_ = system_error_text(error);
+    return;
   }
   // Byte 0 stays a blank; the process id follows it, outside the lock.
   const std::string record = " " + std::to_string(GetCurrentProcessId()) + "\r\n";

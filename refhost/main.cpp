@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,6 +93,28 @@ void report_other_frames(const std::string& folder, const std::vector<std::strin
             << (others.size() > 1 ? " to " + printable(others.back()) : std::string()) << ")\n";
 }
 
+// One run at a time in a folder; what runs that are gone left there can
+// go, and nothing there is replaced unless the user said so. The lock is
+// held until the returned object goes.
+std::unique_ptr<folder_lock> claim_output_folder(const host_command& command,
+                                                 const std::vector<std::string>& paths) {
+  std::filesystem::create_directories(command.out_dir);
+  auto lock = std::make_unique<folder_lock>(command.out_dir);
+  if (!lock->held()) {
+    std::cerr << "velloq-host: warning: cannot lock " << printable(command.out_dir) << " ("
+              << printable(lock->unsupported_reason())
+              << "): another run writing there would go unnoticed, and partial files left "
+                 "there stay\n";
+  } else {
+    for (const std::string& name : remove_stale_temporaries(command.out_dir)) {
+      if (!command.quiet)
+        std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
+    }
+  }
+  check_outputs_free(paths, command.overwrite);
+  return lock;
+}
+
 int run(const host_command& command) {
   interruption_cleanup::install();
   // Inputs first: a bad picture is refused before anything is written.
@@ -124,21 +147,13 @@ int run(const host_command& command) {
   if (!command.quiet)
     print_discovery(module_path, session.discovery());
 
-  // One run at a time in a folder; what is left there of runs that are gone
-  // can go, and nothing there is replaced unless the user said so.
-  std::filesystem::create_directories(command.out_dir);
-  const folder_lock lock(command.out_dir);
-  for (const std::string& name : remove_stale_temporaries(command.out_dir)) {
-    if (!command.quiet)
-      std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
-  }
   std::vector<std::string> paths;
   for (std::int32_t frame = 0; frame < command.frames; ++frame) {
     for (const picture_format* format : formats) {
       paths.push_back(frame_picture_path(command.out_dir, frame, *format));
     }
   }
-  check_outputs_free(paths, command.overwrite);
+  const std::unique_ptr<folder_lock> lock = claim_output_folder(command, paths);
   const replace_policy policy =
       command.overwrite ? replace_policy::replace_existing : replace_policy::keep_existing;
 

@@ -70,7 +70,7 @@ class cli_posix : public cli {
   // wait status; false in `caught` when the run ended first.
   int interrupt_while_writing(int signal_number, bool& caught) {
     const pid_t pid = start_host(
-        {"--out", out().string(), "--size", "3000x2000", "--frames", "40", "--tga", "--quiet"},
+        {"--out", out().string(), "--size", "1200x900", "--frames", "200", "--tga", "--quiet"},
         (dir / "log.txt").string());
     caught = false;
     int status = 0;
@@ -105,7 +105,7 @@ TEST_F(cli_posix, an_interrupted_run_leaves_only_complete_pictures) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
   EXPECT_TRUE(leftovers().empty()) << leftovers().front();
   for (const std::string& name : outputs()) {
-    EXPECT_EQ(read_output(name)->width(), 3000) << name;
+    EXPECT_EQ(read_output(name)->width(), 1200) << name;
   }
 }
 
