@@ -1,5 +1,6 @@
 #include "refhost/output_file.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
