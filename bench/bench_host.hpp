@@ -19,6 +19,7 @@
 #include "plugin/identity.hpp"
 #include "refhost/file_io.hpp"
 #include "refhost/image_handle.hpp"
+#include "refhost/png_codec.hpp"
 #include "refhost/ref_counted.hpp"
 #include "refhost/tga_codec.hpp"
 
@@ -135,7 +136,7 @@ class logged_image final : public logged_object<HostImage> {
 // reference host decodes its module's resource.
 inline const std::vector<unsigned char>& shipped_atlas_file() {
   static const std::vector<unsigned char> bytes =
-      read_file_bytes(VELLOQ_SOURCE_DIR "/resources/ascii.tga");
+      read_file_bytes(VELLOQ_SOURCE_DIR "/resources/ascii.tga", max_picture_file_bytes);
   return bytes;
 }
 

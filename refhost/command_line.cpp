@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdlib>
 
 namespace {
 
@@ -20,23 +19,6 @@ const named_renderer named_renderers[] = {
     {"tesserak", {{0x20301201, 0x53B811D9, 0xBCFF000A, 0x95BACEB2}}},
 };
 
-std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
-                           std::int64_t high) {
-  if (text.empty())
-    throw usage_error(option + " needs a number");
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE) {
-    throw usage_error(option + ": '" + text + "' is not a whole number");
-  }
-  if (value < low || value > high) {
-    throw usage_error(option + ": " + text + " is outside " + std::to_string(low) + " to " +
-                      std::to_string(high));
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 int hex_digit(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -52,7 +34,43 @@ std::string lower(std::string text) {
   return text;
 }
 
+// A value that names a file: an empty one would silently mean the default.
+const std::string& path_value(const std::string& option, const std::string& text) {
+  if (text.empty())
+    throw usage_error(option + " needs a path, not an empty text");
+  return text;
+}
+
 }  // namespace
+
+std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
+                           std::int64_t high) {
+  if (text.empty())
+    throw usage_error(option + " needs a number");
+  std::size_t at = text[0] == '-' ? 1 : 0;
+  if (at == text.size())
+    throw usage_error(option + ": '" + text + "' is not a whole number");
+  // Accumulated as a negative value, which reaches INT64_MIN; past the
+  // bounds the digits only need checking, not summing.
+  std::int64_t value = 0;
+  bool beyond = false;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c < '0' || c > '9')
+      throw usage_error(option + ": '" + text + "' is not a whole number");
+    if (!beyond) {
+      value = value * 10 - (c - '0');
+      beyond = value < -(std::int64_t{1} << 40);
+    }
+  }
+  if (text[0] != '-')
+    value = -value;
+  if (beyond || value < low || value > high) {
+    throw usage_error(option + ": " + text + " is outside " + std::to_string(low) + " to " +
+                      std::to_string(high));
+  }
+  return static_cast<std::int32_t>(value);
+}
 
 Uuid renderer_from_text(const std::string& text) {
   for (const named_renderer& renderer : named_renderers) {
@@ -94,7 +112,7 @@ host_command parse_command_line(const std::vector<std::string>& args) {
     if (option == "--help" || option == "-h") {
       command.help = true;
     } else if (option == "--module") {
-      command.module_path = value();
+      command.module_path = path_value(option, value());
     } else if (option == "--size") {
       const std::string& size = value();
       const std::size_t x = size.find('x');
@@ -102,16 +120,17 @@ host_command parse_command_line(const std::vector<std::string>& args) {
         throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
       command.width = parse_integer("--size width", size.substr(0, x), 1, max_picture_side);
       command.height = parse_integer("--size height", size.substr(x + 1), 1, max_picture_side);
+      command.size_given = true;
     } else if (option == "--input") {
-      command.input_path = value();
+      command.input_path = path_value(option, value());
     } else if (option == "--frames") {
       command.frames = parse_integer(option, value(), 1, max_frames);
     } else if (option == "--out") {
-      command.out_dir = value();
-      if (command.out_dir.empty())
-        throw usage_error("--out needs a folder");
+      command.out_dir = path_value(option, value());
     } else if (option == "--tga") {
       command.write_tga = true;
+    } else if (option == "--overwrite" || option == "-y") {
+      command.overwrite = true;
     } else if (option == "--host-version") {
       command.host_version = parse_integer(option, value(), INT32_MIN, INT32_MAX);
     } else if (option == "--version-text") {
@@ -142,6 +161,10 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       throw usage_error("unknown option '" + option + "' (see --help)");
     }
   }
+  // The picture's size is the file's; a size given as well would be
+  // ignored without a word.
+  if (command.size_given && !command.input_path.empty())
+    throw usage_error("--size and --input do not go together: the picture keeps its own size");
   return command;
 }
 
@@ -155,11 +178,14 @@ Plug-in and output
   --module PATH              plug-in module to load (default: the one beside velloq-host)
   --out DIR                  folder for the stamped pictures (default: out)
   --tga                      also write each picture as TGA
+  --overwrite, -y            replace pictures already in the folder (without it
+                             velloq-host refuses before writing anything)
   --quiet                    print only errors
 
 The render
   --size WxH                 built-in scene size, 1 to 16384 per side (default: 640x480)
   --input FILE               take this PNG or TGA as the finished render instead
+                             (not with --size: the picture keeps its own size)
   --frames N                 render an animation of N frames, 1 to 100000 (default: 1)
   --abort                    the render job reports itself aborted
 
@@ -178,7 +204,17 @@ What the host tells the plug-in
 
   --help                     this text
 
-Exit status: 0 done, 1 an input, module or output failed, 2 a bad option,
-3 the plug-in does not offer its effector to this host.
+The plug-in stamps its report into the bottom-left corner and then makes
+every pixel fully opaque: a picture with transparent areas comes back
+without them.
+
+Pictures are named render_0001.png, render_0002.png, ... in the --out folder.
+Each is written under a temporary name and renamed when complete; two runs
+cannot write into the same folder at once (the second one refuses), and an
+interrupted run removes its partial file.
+
+Exit status: 0 done, 1 an input, module or output failed (a picture already
+there without --overwrite too), 2 a bad option, 3 the plug-in does not offer
+its effector to this host, 128 + the signal's number when interrupted.
 )";
 }

@@ -17,10 +17,12 @@ struct host_command {
   std::string module_path;  // empty: the module built beside velloq-host
   std::int32_t width = 640;
   std::int32_t height = 480;
+  bool size_given = false;
   std::string input_path;  // empty: the built-in scene
   std::int32_t frames = 1;
   std::string out_dir = "out";
   bool write_tga = false;
+  bool overwrite = false;  // replace pictures that are already there
   std::int32_t host_version = 440460;
   std::string version_text = "Vorlen reference host";
   Uuid renderer{{0, 0, 0, 0}};
@@ -40,6 +42,12 @@ inline constexpr std::int32_t max_frames = 100000;
 
 // Throws usage_error naming the option at fault.
 host_command parse_command_line(const std::vector<std::string>& args);
+
+// A whole number as every option takes it: an optional '-' and decimal
+// digits, nothing before or after (no blanks, no '+'), within low to high.
+// Throws usage_error naming `option`.
+std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
+                           std::int64_t high);
 
 std::string usage_text();
 

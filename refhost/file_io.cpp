@@ -1,17 +1,12 @@
 #include "refhost/file_io.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -26,83 +21,72 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
   throw file_error(std::string(what) + " " + path + ": " + std::strerror(error));
 }
 
-long current_process_id() {
-#ifdef _WIN32
-  return _getpid();
-#else
-  return static_cast<long>(getpid());
-#endif
+[[noreturn]] void too_large(const std::string& path, std::size_t max_bytes) {
+  throw file_error(path + ": too large or corrupt: it holds more than " +
+                   std::to_string(max_bytes) + " bytes, the most the host reads from it");
 }
 
-// Flushes the stream and asks the system to put the data on disk, so that
-// a crash right after the rename cannot leave an empty target behind.
-bool flush_to_disk(std::FILE* file) {
-  if (std::fflush(file) != 0)
-    return false;
-#ifdef _WIN32
-  return _commit(_fileno(file)) == 0;
+// The size of a regular file; -1 for anything else.
+long long regular_file_size(std::FILE* file) {
+#if defined(_WIN32)
+  struct _stat64 status;
+  if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)
+    return -1;
 #else
-  return fsync(fileno(file)) == 0;
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
+    return -1;
 #endif
-}
-
-// Replaces `to` if it exists. std::rename cannot do that on Windows.
-void replace_file(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-    const DWORD error = GetLastError();
-    throw file_error("cannot rename " + from + " to " + to + ": Windows error " +
-                     std::to_string(error));
-  }
-#else
-  if (std::rename(from.c_str(), to.c_str()) != 0) {
-    const int error = errno;
-    throw file_error("cannot rename " + from + " to " + to + ": " + std::strerror(error));
-  }
-#endif
+  return static_cast<long long>(status.st_size);
 }
 
 }  // namespace
 
-std::vector<unsigned char> read_file_bytes(const std::string& path) {
+std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t max_bytes) {
   file_ptr file(std::fopen(path.c_str(), "rb"));
   if (!file)
     fail("cannot open", path);
-  std::vector<unsigned char> bytes;
-  unsigned char chunk[65536];
+  const long long known_size = regular_file_size(file.get());
+  if (known_size >= 0 && static_cast<unsigned long long>(known_size) > max_bytes)
+    too_large(path, max_bytes);
+
+  // Read in pieces up to one byte past the limit, which tells that the
+  // file is too large; a regular file in one piece of its size (plus that
+  // byte, in case it grows), a stream in pieces of up to 16 MiB, so that
+  // memory stays within the limit and a piece.
+  std::vector<std::vector<unsigned char>> pieces;
+  std::size_t total = 0;
+  std::size_t next = known_size >= 0 ? static_cast<std::size_t>(known_size) + 1 : 1 << 16;
   for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    bytes.insert(bytes.end(), chunk, chunk + got);
-    if (got < sizeof chunk)
+    const std::size_t room = max_bytes - total;
+    const std::size_t want = next <= room ? next : room + 1;
+    std::vector<unsigned char> piece(want);
+    const std::size_t got = std::fread(piece.data(), 1, want, file.get());
+    piece.resize(got);
+    total += got;
+    pieces.push_back(std::move(piece));
+    if (total > max_bytes)
+      too_large(path, max_bytes);
+    if (got < want)
       break;
+    next = std::min<std::size_t>(next * 2, 1 << 24);
   }
   // A directory opens fine on POSIX systems and fails only here.
   if (std::ferror(file.get()))
     fail("cannot read", path);
+  if (pieces.size() == 1)
+    return std::move(pieces.front());
+  std::vector<unsigned char> bytes;
+  bytes.reserve(total);
+  for (const std::vector<unsigned char>& piece : pieces) {
+    bytes.insert(bytes.end(), piece.begin(), piece.end());
+  }
   return bytes;
 }
 
-std::string temporary_path_for(const std::string& path) {
-  return path + ".tmp-" + std::to_string(current_process_id());
-}
-
-void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes) {
-  const std::string temporary = temporary_path_for(path);
-  file_ptr file(std::fopen(temporary.c_str(), "wb"));
-  if (!file)
-    fail("cannot create", temporary);
-  try {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-      fail("cannot write", temporary);
-    }
-    if (!flush_to_disk(file.get()))
-      fail("cannot write", temporary);
-    if (std::fclose(file.release()) != 0)
-      fail("cannot write", temporary);
-    replace_file(temporary, path);
-  } catch (...) {
-    file.reset();
-    std::remove(temporary.c_str());
-    throw;
-  }
+void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes,
+                           replace_policy policy) {
+  output_file file(path);
+  file.write(bytes.data(), bytes.size());
+  file.commit(policy);
 }

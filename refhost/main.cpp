@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,10 +25,14 @@
 #include "refhost/command_line.hpp"
 #include "refhost/executable_dir.hpp"
 #include "refhost/file_io.hpp"
+#include "refhost/folder_lock.hpp"
+#include "refhost/interruption_cleanup.hpp"
+#include "refhost/output_plan.hpp"
+#include "refhost/picture_formats.hpp"
 #include "refhost/plugin_session.hpp"
 #include "refhost/png_codec.hpp"
+#include "refhost/printable_text.hpp"
 #include "refhost/scene.hpp"
-#include "refhost/tga_codec.hpp"
 
 namespace {
 
@@ -57,8 +62,8 @@ std::string uuid_text(const Uuid& uuid) {
 }
 
 void print_discovery(const std::string& path, const discovery_report& found) {
-  std::cout << "plug-in            " << path << "\n"
-            << "title              " << found.title << "\n"
+  std::cout << "plug-in            " << printable(path) << "\n"
+            << "title              " << printable(found.title) << "\n"
             << "uuid               " << uuid_text(found.uuid) << "\n"
             << "interface version  " << found.interface_version << "\n"
             << "info               ";
@@ -71,17 +76,64 @@ void print_discovery(const std::string& path, const discovery_report& found) {
             << "separate           " << (found.separate_interfaces ? "yes" : "no") << "\n";
 }
 
-std::string frame_path(const std::string& dir, std::int32_t frame, const char* extension) {
-  std::ostringstream name;
-  name << dir << "/render_" << std::setw(4) << std::setfill('0') << frame + 1 << extension;
-  return name.str();
+// Every format asked for must hold the picture before anything is written.
+void check_formats_hold(const std::vector<const picture_format*>& formats, std::int32_t width,
+                        std::int32_t height, const std::string& source) {
+  for (const picture_format* format : formats) {
+    const std::string limitation = format->size_limitation(width, height);
+    if (!limitation.empty())
+      throw image_format_error(source + ": " + limitation + "; nothing was written");
+  }
+}
+
+void report_other_frames(const std::string& folder, const std::vector<std::string>& written) {
+  const std::vector<std::string> others = other_frame_pictures(folder, written);
+  if (others.empty())
+    return;
+  std::cerr << "velloq-host: warning: " << printable(folder) << " also holds " << others.size()
+            << (others.size() == 1 ? " picture" : " pictures") << " this run did not write ("
+            << printable(others.front())
+            << (others.size() > 1 ? " to " + printable(others.back()) : std::string()) << ")\n";
+}
+
+// One run at a time in a folder; what runs that are gone left there can
+// go, and nothing there is replaced unless the user said so. The lock is
+// held until the returned object goes.
+std::unique_ptr<folder_lock> claim_output_folder(const host_command& command,
+                                                 const std::vector<std::string>& paths) {
+  std::filesystem::create_directories(command.out_dir);
+  auto lock = std::make_unique<folder_lock>(command.out_dir);
+  if (!lock->held()) {
+    std::cerr << "velloq-host: warning: cannot lock " << printable(command.out_dir) << " ("
+              << printable(lock->unsupported_reason())
+              << "): another run writing there would go unnoticed, and partial files left "
+                 "there stay\n";
+  } else {
+    for (const std::string& name : remove_stale_temporaries(command.out_dir)) {
+      if (!command.quiet)
+        std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
+    }
+  }
+  check_outputs_free(paths, command.overwrite);
+  return lock;
 }
 
 int run(const host_command& command) {
+  interruption_cleanup::install();
   // Inputs first: a bad picture is refused before anything is written.
   host_image_ptr input;
   if (!command.input_path.empty())
     input = decode_image_file(command.input_path);
+  std::vector<const picture_format*> formats{&png_format};
+  if (command.write_tga)
+    formats.push_back(&tga_format);
+  if (input) {
+    check_formats_hold(formats, input->width(), input->height(), command.input_path);
+  } else {
+    check_formats_hold(
+        formats, command.width, command.height,
+        "--size " + std::to_string(command.width) + "x" + std::to_string(command.height));
+  }
 
   const std::string module_path =
       command.module_path.empty() ? executable_dir() + module_file_name : command.module_path;
@@ -91,14 +143,23 @@ int run(const host_command& command) {
   settings.language = command.language;
   plugin_session session(module_path, settings);
   if (!session.discovery().accepted) {
-    std::cerr << "velloq-host: " << module_path << " does not offer its effector to host version "
-              << command.host_version << "\n";
+    std::cerr << "velloq-host: " << printable(module_path)
+              << " does not offer its effector to host version " << command.host_version << "\n";
     return 3;
   }
   if (!command.quiet)
     print_discovery(module_path, session.discovery());
 
-  std::filesystem::create_directories(command.out_dir);
+  std::vector<std::string> paths;
+  for (std::int32_t frame = 0; frame < command.frames; ++frame) {
+    for (const picture_format* format : formats) {
+      paths.push_back(frame_picture_path(command.out_dir, frame, *format));
+    }
+  }
+  const std::unique_ptr<folder_lock> lock = claim_output_folder(command, paths);
+  const replace_policy policy =
+      command.overwrite ? replace_policy::replace_existing : replace_policy::keep_existing;
+
   const bool show_progress =
       command.frames > 1 && !command.quiet && velloq_isatty(velloq_fileno(stderr)) != 0;
   const clock_type::time_point animation_start = clock_type::now();
@@ -133,10 +194,9 @@ int run(const host_command& command) {
                 << " picture changes for frame " << frame + 1 << "\n";
     }
 
-    const std::string png = frame_path(command.out_dir, frame, ".png");
-    write_file_atomically(png, encode_png(*picture));
-    if (command.write_tga) {
-      write_file_atomically(frame_path(command.out_dir, frame, ".tga"), encode_tga(*picture));
+    const std::size_t first_path = static_cast<std::size_t>(frame) * formats.size();
+    for (std::size_t k = 0; k < formats.size(); ++k) {
+      write_file_atomically(paths[first_path + k], formats[k]->encode(*picture), policy);
     }
     if (show_progress) {
       std::cerr << "\rframe " << frame + 1 << " of " << command.frames << ", " << std::fixed
@@ -146,16 +206,17 @@ int run(const host_command& command) {
     if (!command.quiet && !show_progress) {
       std::cout << "frame " << frame + 1 << " of " << command.frames << ": "
                 << (outcome.notifications != 0 ? "stamped" : "left as rendered") << ", wrote "
-                << png << "\n";
+                << printable(paths[first_path]) << "\n";
     }
   }
   if (show_progress)
     std::cerr << "\n";
   if (show_progress)
-    std::cout << "wrote " << command.frames << " frames to " << command.out_dir << "\n";
+    std::cout << "wrote " << command.frames << " frames to " << printable(command.out_dir) << "\n";
   for (const std::string& problem : session.problems()) {
-    std::cerr << "velloq-host: warning: " << problem << "\n";
+    std::cerr << "velloq-host: warning: " << printable(problem) << "\n";
   }
+  report_other_frames(command.out_dir, paths);
   return 0;
 }
 
@@ -166,7 +227,7 @@ int main(int argc, char** argv) {
   try {
     command = parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const usage_error& error) {
-    std::cerr << "velloq-host: " << error.what() << "\n";
+    std::cerr << "velloq-host: " << printable(error.what()) << "\n";
     return 2;
   }
   if (command.help) {
@@ -176,7 +237,7 @@ int main(int argc, char** argv) {
   try {
     return run(command);
   } catch (const std::exception& error) {
-    std::cerr << "velloq-host: " << error.what() << "\n";
+    std::cerr << "velloq-host: " << printable(error.what()) << "\n";
     return 1;
   }
 }

@@ -4,10 +4,11 @@
 #include <cstring>
 
 #include "plugin/module_resources.hpp"
+#include "refhost/module_file_check.hpp"
 #include "refhost/plugin_module.hpp"
 
 plugin_module::plugin_module(const std::string& path) : path_(path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(checked_module_path(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* reason = dlerror();
     throw module_error("cannot load plug-in module " + path + ": " +

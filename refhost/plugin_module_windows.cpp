@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "refhost/module_file_check.hpp"
 #include "refhost/plugin_module.hpp"
 
 plugin_module::plugin_module(const std::string& path) : path_(path) {
-  handle_ = LoadLibraryA(path.c_str());
+  handle_ = LoadLibraryA(checked_module_path(path).c_str());
   if (handle_ == nullptr) {
     throw module_error("cannot load plug-in module " + path + " (error " +
                        std::to_string(GetLastError()) + ")");

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <vector>
 
 #include "refhost/png_codec.hpp"
@@ -30,6 +32,80 @@ static void* stb_copy_bytes(void* to, const void* from, size_t count) {
 }
 #define memcpy stb_copy_bytes
 
+// Every block stb's reader takes goes through these, which count what it
+// holds while a decode's budget is active, refuse what would pass it, and
+// tell that refusal apart from the system running out of memory. A block
+// carries its size in front of it, as free() needs to know what goes.
+namespace {
+
+struct allocation_budget {
+  size_t limit = 0;
+  size_t held = 0;
+  bool exceeded = false;
+  bool failed = false;
+};
+
+thread_local allocation_budget* active_budget = nullptr;
+
+constexpr size_t block_header = alignof(std::max_align_t) > sizeof(size_t)
+                                    ? alignof(std::max_align_t)
+                                    : sizeof(size_t);
+
+unsigned char* block_start(void* block) {
+  return block == nullptr ? nullptr : static_cast<unsigned char*>(block) - block_header;
+}
+
+size_t block_size(void* block) {
+  size_t size = 0;
+  if (block != nullptr)
+    memcpy(&size, block_start(block), sizeof size);
+  return size;
+}
+
+void* budget_realloc(void* block, size_t size) {
+  const size_t old_size = block_size(block);
+  allocation_budget* budget = active_budget;
+  if (budget != nullptr) {
+    const size_t others = budget->held - (old_size < budget->held ? old_size : budget->held);
+    if (size > budget->limit || others > budget->limit - size) {
+      budget->exceeded = true;
+      return nullptr;
+    }
+  }
+  if (size > SIZE_MAX - block_header)
+    return nullptr;
+  auto* grown = static_cast<unsigned char*>(std::realloc(block_start(block), size + block_header));
+  if (grown == nullptr) {
+    if (budget != nullptr)
+      budget->failed = true;
+    return nullptr;
+  }
+  memcpy(grown, &size, sizeof size);
+  if (budget != nullptr)
+    budget->held = budget->held - (old_size < budget->held ? old_size : budget->held) + size;
+  return grown + block_header;
+}
+
+void* budget_malloc(size_t size) {
+  return budget_realloc(nullptr, size);
+}
+
+void budget_free(void* block) {
+  if (block == nullptr)
+    return;
+  if (allocation_budget* budget = active_budget) {
+    const size_t size = block_size(block);
+    budget->held -= size < budget->held ? size : budget->held;
+  }
+  std::free(block_start(block));
+}
+
+}  // namespace
+
+#define STBI_MALLOC(size) budget_malloc(size)
+#define STBI_REALLOC(block, size) budget_realloc(block, size)
+#define STBI_FREE(block) budget_free(block)
+
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
@@ -52,14 +128,17 @@ static void* stb_copy_bytes(void* to, const void* from, size_t count) {
 
 namespace stb_glue {
 
-unsigned char* load_rgba(const unsigned char* data, int size, int* width, int* height) {
+load_outcome load_rgba(const unsigned char* data, int size, size_t memory_budget) {
+  allocation_budget budget;
+  budget.limit = memory_budget;
+  active_budget = &budget;
+  load_outcome outcome;
   int channels = 0;
-  return stbi_load_from_memory(data, size, width, height, &channels, 4);
-}
-
-bool probe_size(const unsigned char* data, int size, int* width, int* height) {
-  int channels = 0;
-  return stbi_info_from_memory(data, size, width, height, &channels) != 0;
+  outcome.rgba = stbi_load_from_memory(data, size, &outcome.width, &outcome.height, &channels, 4);
+  active_budget = nullptr;
+  outcome.over_budget = budget.exceeded;
+  outcome.out_of_memory = budget.failed;
+  return outcome;
 }
 
 void free_pixels(unsigned char* pixels) {
@@ -68,7 +147,7 @@ void free_pixels(unsigned char* pixels) {
 
 const char* failure_reason() {
   const char* reason = stbi_failure_reason();
-  return reason != nullptr ? reason : "unknown error";
+  return reason != nullptr ? reason : "the decoder failed without saying why";
 }
 
 bool write_png(std::vector<unsigned char>& out, int width, int height, const unsigned char* rgba) {

@@ -110,13 +110,20 @@ host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
   return image;
 }
 
+std::string tga_size_limitation(std::int32_t width, std::int32_t height) {
+  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) {
+    return "TGA cannot store a picture of " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels (1 to 65535 per side)";
+  }
+  return {};
+}
+
 std::vector<unsigned char> encode_tga(const memory_image& image) {
   const std::int32_t width = image.width();
   const std::int32_t height = image.height();
-  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) {
-    reject("cannot store a picture of " + std::to_string(width) + "x" + std::to_string(height) +
-           " pixels");
-  }
+  const std::string limitation = tga_size_limitation(width, height);
+  if (!limitation.empty())
+    throw image_format_error(limitation);
   std::vector<unsigned char> out;
   out.reserve(header_size +
               std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height) +

@@ -3,7 +3,9 @@
 // true-colour pictures only, which is all the host needs to read.
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "refhost/image_handle.hpp"
@@ -22,6 +24,10 @@ struct image_format_error : std::runtime_error {
 host_image_ptr decode_tga(const unsigned char* data, std::size_t size);
 
 // A 32-bit type-2 TGA with descriptor 0x08 (8 alpha bits, rows bottom to
-// top) and the TGA 2.0 footer. Throws image_format_error for an empty
-// picture or one wider or higher than 65535 pixels.
+// top) and the TGA 2.0 footer. Throws image_format_error for a picture
+// tga_size_limitation refuses.
 std::vector<unsigned char> encode_tga(const memory_image& image);
+
+// Why a TGA cannot hold a picture of this size (its header keeps each side
+// in 16 bits); empty when it can.
+std::string tga_size_limitation(std::int32_t width, std::int32_t height);

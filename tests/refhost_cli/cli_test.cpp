@@ -3,12 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,77 +10,20 @@
 #include "refhost/png_codec.hpp"
 #include "refhost/scene.hpp"
 #include "refhost/tga_codec.hpp"
+#include "tests/module/module_path.hpp"
+#include "tests/refhost_cli/cli_fixture.hpp"
+#include "tests/support/png_builder.hpp"
 #include "tests/support/test_host.hpp"
 
-namespace fs = std::filesystem;
+#if defined(_WIN32)
+#include <process.h>
+#define current_process_id _getpid
+#else
+#include <unistd.h>
+#define current_process_id getpid
+#endif
 
 namespace {
-
-struct run_result {
-  int exit_code;
-  std::string output;
-};
-
-std::string native_path(const std::string& path) {
-#if defined(_WIN32)
-  std::string converted = "Z:" + path;
-  for (char& c : converted) {
-    if (c == '/')
-      c = '\\';
-  }
-  return converted;
-#else
-  return path;
-#endif
-}
-
-class cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = fs::path(VELLOQ_BINARY_DIR) / "tests" / "cli_runs" /
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-
-  run_result run(const std::string& arguments) {
-    const std::string log = (dir / "log.txt").string();
-    const std::string command = "\"" + native_path(VELLOQ_HOST_PATH) + "\" --out \"" +
-                                native_path((dir / "out").string()) + "\" " + arguments + " > \"" +
-                                native_path(log) + "\" 2>&1";
-#if defined(_WIN32)
-    // cmd.exe drops the outer quotes of a command line that starts with one.
-    const int status = std::system(("\"" + command + "\"").c_str());
-#else
-    const int status = std::system(command.c_str());
-#endif
-    std::ifstream file(log);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
-#if defined(_WIN32)
-    return {status, text};
-#else
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-#endif
-  }
-
-  std::vector<std::string> outputs() const {
-    std::vector<std::string> names;
-    if (!fs::exists(dir / "out"))
-      return names;
-    for (const auto& entry : fs::directory_iterator(dir / "out")) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  host_image_ptr read_output(const std::string& name) {
-    return decode_image_file((dir / "out" / name).string());
-  }
-
-  fs::path dir;
-};
 
 int coverage(char ch, int k, int i) {
   const int n = static_cast<unsigned char>(ch) - 0x20;
@@ -187,8 +124,7 @@ TEST_F(cli, an_animation_stamps_every_frame) {
 
 TEST_F(cli, takes_a_picture_from_a_file_and_picks_black_text_on_white) {
   host_image_ptr white = make_host_image(100, 80, Bgra8{255, 255, 255, 0});
-  write_file_atomically((dir / "white.png").string(), encode_png(*white));
-  const run_result r = run("--input \"" + native_path((dir / "white.png").string()) + "\"");
+  const run_result r = run("--input " + input("white.png", encode_png(*white)));
   ASSERT_EQ(r.exit_code, 0) << r.output;
   const host_image_ptr stamped = read_output("render_0001.png");
   ASSERT_EQ(stamped->width(), 100);
@@ -211,16 +147,22 @@ TEST_F(cli, refuses_cleanly) {
   // A truncated PNG, a truncated TGA, a colour-mapped TGA and an RLE TGA.
   std::vector<unsigned char> png = encode_png(*make_host_image(8, 8));
   png.resize(png.size() / 2);
-  write_file_atomically((dir / "short.png").string(), png);
+  write_file_atomically((dir / "short.png").string(), png, replace_policy::replace_existing);
   std::vector<unsigned char> tga = encode_tga(*make_host_image(8, 8));
   tga.resize(40);
-  write_file_atomically((dir / "short.tga").string(), tga);
+  write_file_atomically((dir / "short.tga").string(), tga, replace_policy::replace_existing);
   tga = encode_tga(*make_host_image(8, 8));
   tga[1] = 1;
-  write_file_atomically((dir / "mapped.tga").string(), tga);
+  write_file_atomically((dir / "mapped.tga").string(), tga, replace_policy::replace_existing);
   tga[1] = 0;
   tga[2] = 10;
-  write_file_atomically((dir / "rle.tga").string(), tga);
+  write_file_atomically((dir / "rle.tga").string(), tga, replace_policy::replace_existing);
+  // Headers the host does not take, and a picture a TGA cannot hold.
+  png_spec big{100000, 100000, 8, 6, false};
+  const std::string big_png = input("big.png", build_png(big, {}, zlib_stored({0})));
+  png_spec deep{16384, 16384, 16, 6, false};
+  const std::string deep_png = input("deep.png", build_png(deep, {}, zlib_stored({0})));
+  const std::string wide_png = input("wide.png", encode_png(*make_host_image(70000, 2)));
 
   const refusal refusals[] = {
       {"--host-version 429999", 3, "does not offer"},
@@ -235,6 +177,23 @@ TEST_F(cli, refuses_cleanly) {
       {"--frames 0", 2, "--frames"},
       {"--renderer nonsense", 2, "--renderer"},
       {"--bogus", 2, "unknown option"},
+      {"--input " + big_png, 1, "big.png: PNG: a picture of 100000x100000 pixels is larger"},
+      {"--input " + deep_png, 1, "deep.png: PNG: a 16384x16384 picture with 16-bit samples"},
+      {"--input " + wide_png + " --tga", 1,
+       "wide.png: TGA cannot store a picture of 70000x2 pixels (1 to 65535 per side)"},
+      // Careless values: an empty path is not the default, a size is not
+      // silently dropped, and every number follows one rule.
+      {"--input \"\"", 2, "--input needs a path"},
+      {"--module \"\"", 2, "--module needs a path"},
+      {"--out \"\"", 2, "--out needs a path"},
+      {"--size 64x48 --input " + wide_png, 2, "--size and --input do not go together"},
+      {"--frames \" 12\"", 2, "' 12' is not a whole number"},
+      {"--frames \"12 \"", 2, "'12 ' is not a whole number"},
+      {"--frames +5", 2, "'+5' is not a whole number"},
+      {"--frames 1e3", 2, "'1e3' is not a whole number"},
+      {"--gi -", 2, "'-' is not a whole number"},
+      {"--size \"64x 48\"", 2, "' 48' is not a whole number"},
+      {"--gi 99999999999999999999999", 2, "is outside"},
   };
   for (const refusal& case_ : refusals) {
     const run_result r = run(case_.arguments);
@@ -249,11 +208,109 @@ TEST_F(cli, help_lists_every_option) {
   const run_result r = run("--help");
   EXPECT_EQ(r.exit_code, 0);
   for (const char* option :
-       {"--module", "--out", "--tga", "--size", "--input", "--frames", "--abort", "--host-version",
-        "--version-text", "--renderer", "--gi", "--irradiance-caching", "--setup-time",
-        "--rendering-time", "--language"}) {
+       {"--module", "--out", "--tga", "--overwrite", "--size", "--input", "--frames", "--abort",
+        "--host-version", "--version-text", "--renderer", "--gi", "--irradiance-caching",
+        "--setup-time", "--rendering-time", "--language"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
+  EXPECT_NE(r.output.find("fully opaque"), std::string::npos) << r.output;
+}
+
+TEST_F(cli, pictures_already_there_are_kept_unless_overwrite_is_given) {
+  ASSERT_EQ(run("--size 240x180").exit_code, 0);
+  const std::vector<unsigned char> first = output_bytes("render_0001.png");
+
+  // The second run's report differs; without --overwrite nothing changes.
+  for (const char* arguments :
+       {"--size 240x180 --rendering-time 9000", "--size 240x180 --rendering-time 9000 --tga"}) {
+    const run_result r = run(arguments);
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find("render_0001.png exists already; nothing was written"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(output_bytes("render_0001.png"), first);
+    EXPECT_EQ(outputs(), std::vector<std::string>{"render_0001.png"});
+  }
+
+  const run_result replaced = run("--size 240x180 --rendering-time 9000 --tga --overwrite");
+  ASSERT_EQ(replaced.exit_code, 0) << replaced.output;
+  EXPECT_NE(output_bytes("render_0001.png"), first);
+  EXPECT_EQ(outputs(), (std::vector<std::string>{"render_0001.png", "render_0001.tga"}));
+
+  // A picture made read-only is protected even from --overwrite.
+  const fs::path protected_picture = out() / "render_0001.png";
+  const std::vector<unsigned char> second = output_bytes("render_0001.png");
+  fs::permissions(protected_picture,
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const run_result refused = run("--size 240x180 --rendering-time 3000 --tga -y");
+  fs::permissions(protected_picture, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(refused.exit_code, 1) << refused.output;
+  EXPECT_NE(refused.output.find("render_0001.png is read-only, so it is kept"), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(output_bytes("render_0001.png"), second);
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(cli, a_shorter_sequence_says_what_else_the_folder_holds) {
+  ASSERT_EQ(run("--size 32x24 --frames 3").exit_code, 0);
+  const run_result r = run("--size 32x24 --frames 1 --overwrite");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("also holds 2 pictures this run did not write (render_0002.png to "
+                          "render_0003.png)"),
+            std::string::npos)
+      << r.output;
+}
+
+TEST_F(cli, a_folder_another_run_writes_into_is_left_alone) {
+  fs::create_directories(out());
+  const std::string partial = ".render_0001.png.0123456789ab.velloq-partial";
+  write_file_atomically((out() / partial).string(), {1, 2, 3}, replace_policy::keep_existing);
+  {
+    // This test holds the folder as a live run would: its partial file is
+    // that run's and stays.
+    const folder_lock live_run(out().string());
+    const run_result r = run("--size 32x24");
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find("another velloq-host run (process " +
+                            std::to_string(current_process_id()) + ") is writing into"),
+              std::string::npos)
+        << r.output;
+    EXPECT_TRUE(outputs().empty());
+    EXPECT_EQ(leftovers(), std::vector<std::string>{partial});
+  }
+  // That run is gone: its partial file goes with the next run.
+  const run_result r = run("--size 32x24");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("removed " + partial + ", left by an interrupted run"), std::string::npos)
+      << r.output;
+  EXPECT_TRUE(leftovers().empty());
+  EXPECT_EQ(outputs(), std::vector<std::string>{"render_0001.png"});
+}
+
+TEST_F(cli, cut_modules_are_refused_with_a_reason) {
+  const std::vector<unsigned char> module = read_file_bytes(module_path(), 1 << 28);
+  for (std::size_t length : {std::size_t{1000}, std::size_t{4096}, std::size_t{20000}}) {
+    const std::string name = "cut_" + std::to_string(length);
+    const std::string path = input(name, {module.begin(), module.begin() + length});
+    const run_result r = run("--module " + path);
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find(name + ": cut short"), std::string::npos) << r.output;
+    EXPECT_TRUE(outputs().empty());
+  }
+}
+
+TEST_F(cli, a_bare_module_name_is_the_file_in_the_current_folder) {
+  const std::string name = fs::path(module_path()).filename().string();
+  input(name, read_file_bytes(module_path(), 1 << 28));
+#if defined(_WIN32)
+  const std::string change_folder = "cd /d \"" + native_path(dir.string()) + "\" && ";
+#else
+  const std::string change_folder = "cd \"" + dir.string() + "\" && ";
+#endif
+  const run_result r = run("--size 32x24 --module " + name, change_folder);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(outputs(), std::vector<std::string>{"render_0001.png"});
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "refhost/file_io.hpp"
 #include "refhost/png_codec.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
+#include "tests/support/png_builder.hpp"
 
 namespace {
 
@@ -51,18 +52,169 @@ TEST(PngCodec, RejectsTruncatedAndForeignData) {
   EXPECT_THROW(decode_exact(decode_png, tga, tga.size()), image_format_error);
 }
 
-TEST(PngCodec, RefusesPicturesBeyondTheHostLimit) {
-  // Grey, so that stb's own limit of 2^30 bytes does not step in first.
+TEST(PngCodec, HeadersBeyondWhatTheHostDecodesSayWhatIsWrong) {
+  struct header_case {
+    std::uint32_t width, height;
+    unsigned depth, colour_type;
+    const char* message;
+  };
+  const header_case cases[] = {
+      {20000, 20000, 8, 0, "20000x20000 pixels is larger than the host supports"},
+      {100000, 100000, 8, 6, "100000x100000 pixels is larger than the host supports"},
+      {1u << 25, 1, 8, 6, "beyond the decoder's 16777216 pixels per side"},
+      // Within the host's limit, but 16-bit samples with alpha need 2 GiB.
+      {16384, 16384, 16, 6, "16384x16384 picture with 16-bit samples needs more than"},
+      {16384, 16384, 16, 2, "16384x16384 picture with 16-bit samples needs more than"},
+      {0, 5, 8, 6, "impossible size of 0x5"},
+      {5, 0x80000000u, 8, 6, "impossible size"},
+      {8, 8, 16, 3, "16-bit samples are impossible for colour type 3"},
+      {8, 8, 3, 0, "3-bit samples are impossible for colour type 0"},
+      {8, 8, 8, 5, "unknown colour type 5"},
+  };
+  for (const header_case& c : cases) {
+    png_spec spec;
+    spec.width = c.width;
+    spec.height = c.height;
+    spec.depth = c.depth;
+    spec.colour_type = c.colour_type;
+    const std::string message = rejection(decode_png, build_png(spec, {}, zlib_stored({0})));
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+  EXPECT_THROW(encode_png(*make_host_image(0, 3)), image_format_error);
   EXPECT_NE(rejection(decode_png, png_start(20000, 20000, 0)).find("larger than the host supports"),
             std::string::npos);
-  EXPECT_THROW(encode_png(*make_host_image(0, 3)), image_format_error);
+}
+
+namespace {
+
+// What stb gives for a sample at a depth: scaled to 8 bits.
+unsigned char as_8_bit(unsigned value, unsigned depth) {
+  if (depth == 16)
+    return static_cast<unsigned char>(value >> 8);
+  return static_cast<unsigned char>(value * 255 / ((1u << depth) - 1));
+}
+
+// A sample value that differs by pixel and channel and covers the depth.
+unsigned test_sample(std::uint32_t x, std::uint32_t y, unsigned channel, unsigned depth) {
+  const unsigned mask = depth == 16 ? 0xFFFF : (1u << depth) - 1;
+  return (x * 2654435761u + y * 40503u + channel * 977u) >> 7 & mask;
+}
+
+Bgra8 expected_pixel(const png_spec& spec, std::uint32_t x, std::uint32_t y) {
+  const auto s = [&](unsigned c) { return as_8_bit(test_sample(x, y, c, spec.depth), spec.depth); };
+  switch (spec.colour_type) {
+    case 0:
+      return Bgra8{s(0), s(0), s(0), 255};
+    case 2:
+      return Bgra8{s(2), s(1), s(0), 255};
+    case 4:
+      return Bgra8{s(0), s(0), s(0), s(1)};
+    default:
+      return Bgra8{s(2), s(1), s(0), s(3)};
+  }
+}
+
+}  // namespace
+
+TEST(PngCodec, ReadsEveryDepthAndLayoutWithinItsMemoryBudget) {
+  // The budget stb decodes within is tight; interlacing, packed samples and
+  // 16-bit ones each need a little more of it.
+  const std::pair<unsigned, std::vector<unsigned>> depths[] = {
+      {0, {1, 2, 4, 8, 16}}, {2, {8, 16}}, {4, {8, 16}}, {6, {8, 16}}};
+  // Large enough that the picture, not the budget's slack, decides.
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+      {1, 1}, {3, 5}, {9, 17}, {33, 7}, {301, 203}};
+  for (const auto& [colour_type, type_depths] : depths) {
+    for (unsigned depth : type_depths) {
+      for (const auto& [width, height] : sizes) {
+        for (bool interlaced : {false, true}) {
+          const png_spec spec{width, height, depth, colour_type, interlaced};
+          const png_bytes file = build_png(
+              spec, {}, zlib_stored(png_filtered_rows(spec, [&](auto x, auto y, unsigned c) {
+                return test_sample(x, y, c, depth);
+              })));
+          const std::string name = "type " + std::to_string(colour_type) + ", " +
+                                   std::to_string(depth) + " bits, " + std::to_string(width) + "x" +
+                                   std::to_string(height) + (interlaced ? ", interlaced" : "");
+          host_image_ptr image;
+          try {
+            image = decode_exact(decode_png, file, file.size());
+          } catch (const image_format_error& error) {
+            ADD_FAILURE() << name << ": " << error.what();
+            continue;
+          }
+          host_image_ptr expected = make_host_image(width, height);
+          for (std::uint32_t y = 0; y < height; ++y) {
+            for (std::uint32_t x = 0; x < width; ++x)
+              expected->at(x, y) = expected_pixel(spec, x, y);
+          }
+          EXPECT_TRUE(same_picture(*expected, *image)) << name;
+        }
+      }
+    }
+  }
+}
+
+TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
+  // Four entries, indices up to 255: the rest of stb's palette was never
+  // written, and its bytes used to reach the picture.
+  const png_bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
+  for (bool interlaced : {false, true}) {
+    const png_spec spec{16, 16, 8, 3, interlaced};
+    const auto index = [](std::uint32_t x, std::uint32_t y, unsigned) { return y * 16 + x; };
+    const png_bytes rows = png_filtered_rows(spec, index);
+    const png_bytes plain = build_png(spec, {{"PLTE", palette}}, zlib_stored(rows));
+    const host_image_ptr image = decode_exact(decode_png, plain, plain.size());
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      const Bgra8 pixel = image->at(i % 16, i / 16);
+      const Bgra8 expected =
+          i < 4 ? Bgra8{palette[i * 3 + 2], palette[i * 3 + 1], palette[i * 3], 255}
+                : Bgra8{0, 0, 0, 255};
+      ASSERT_TRUE(same_pixel(pixel, expected)) << "index " << i;
+    }
+    // Transparency for the given entries applies; the added ones stay opaque.
+    const png_bytes file =
+        build_png(spec, {{"PLTE", palette}, {"tRNS", {0, 128}}}, zlib_stored(rows));
+    const host_image_ptr seen_through = decode_exact(decode_png, file, file.size());
+    EXPECT_EQ(seen_through->at(0, 0).alpha, 0);
+    EXPECT_EQ(seen_through->at(1, 0).alpha, 128);
+    EXPECT_EQ(seen_through->at(2, 0).alpha, 255);
+    EXPECT_EQ(seen_through->at(9, 0).alpha, 255);
+  }
+  // More transparency entries than palette entries is refused as before.
+  const png_spec spec{2, 2, 8, 3, false};
+  const png_bytes rows = png_filtered_rows(spec, [](auto, auto, unsigned) { return 0u; });
+  EXPECT_NE(rejection(decode_png, build_png(spec, {{"PLTE", palette}, {"tRNS", {1, 2, 3, 4, 5}}},
+                                            zlib_stored(rows)))
+                .find("tRNS) has 5 entries for a palette of 4"),
+            std::string::npos);
+}
+
+TEST(PngCodec, CompressedDataInflatingPastThePictureIsRefused) {
+  // An 8x8 picture whose data inflates to 16 MiB (about 100 KiB of file):
+  // stb would inflate it all and keep the first rows.
+  const png_spec spec{8, 8, 8, 6, false};
+  const png_bytes bomb = build_png(spec, {}, zlib_zero_bomb(std::uint64_t{16} << 20));
+  EXPECT_LT(bomb.size(), 120000u);
+  const std::string message = rejection(decode_png, bomb);
+  EXPECT_NE(message.find("too large or corrupt: its compressed data inflates to more than a 8x8 "
+                         "picture needs"),
+            std::string::npos)
+      << message;
+  // The same picture with exactly its data, and a little more than it
+  // (encoders may pad), decodes.
+  const std::uint64_t exact = 8 * (1 + 8 * 4);
+  EXPECT_EQ(rejection(decode_png, build_png(spec, {}, zlib_zero_bomb(exact))), "(accepted)");
+  EXPECT_EQ(rejection(decode_png, build_png(spec, {}, zlib_zero_bomb(exact + 100))), "(accepted)");
 }
 
 TEST(ImageFile, ChoosesTheDecoderByContentNotByName) {
   const scratch_folder folder;
   const host_image_ptr picture = make_test_picture(3, 4);
-  write_file_atomically(folder.file("really_tga.png"), encode_tga(*picture));
-  write_file_atomically(folder.file("really_png.tga"), encode_png(*picture));
+  write_file_atomically(folder.file("really_tga.png"), encode_tga(*picture),
+                        replace_policy::keep_existing);
+  write_file_atomically(folder.file("really_png.tga"), encode_png(*picture),
+                        replace_policy::keep_existing);
   EXPECT_TRUE(same_picture(*picture, *decode_image_file(folder.file("really_tga.png"))));
   EXPECT_TRUE(same_picture(*picture, *decode_image_file(folder.file("really_png.tga"))));
 }
@@ -72,7 +224,7 @@ TEST(ImageFile, ErrorsNameTheFile) {
   const std::string broken = folder.file("broken.png");
   bytes half_png = encode_png(*make_test_picture(8, 8));
   half_png.resize(half_png.size() / 2);
-  write_file_atomically(broken, half_png);
+  write_file_atomically(broken, half_png, replace_policy::keep_existing);
   try {
     decode_image_file(broken);
     ADD_FAILURE() << "a broken PNG was accepted";

@@ -6,6 +6,7 @@
 
 #include "plugin/velloq_component.hpp"
 #include "refhost/file_io.hpp"
+#include "refhost/png_codec.hpp"
 #include "refhost/tga_codec.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 #include "tests/fuzz/fuzz_targets.hpp"
@@ -126,7 +127,7 @@ const memory_image& shipped_atlas() {
     host_image_ptr decoded;
     try {
       const std::vector<unsigned char> bytes =
-          read_file_bytes(VELLOQ_SOURCE_DIR "/resources/ascii.tga");
+          read_file_bytes(VELLOQ_SOURCE_DIR "/resources/ascii.tga", max_picture_file_bytes);
       decoded = decode_tga(bytes.data(), bytes.size());
     } catch (const std::exception& error) {
       std::fprintf(stderr, "%s: %s\n", target, error.what());

@@ -1,0 +1,60 @@
+#pragma once
+// One file written so that nobody sees it half-done and nobody can redirect
+// it. The bytes go to a new file created exclusively (it never opens a file
+// or link someone else put there) under an unpredictable name next to the
+// target, and are renamed to the target's name only once they are on disk.
+// An interruption removes the temporary (interruption_cleanup); if the run
+// dies outright, the next run into the folder removes it
+// (remove_stale_temporaries). Each frame and each thread uses its own.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class replace_policy {
+  keep_existing,     // a file already at the target's name makes commit fail
+  replace_existing,  // the target's name is taken over atomically
+};
+
+class output_file {
+ public:
+  // Where the random part of a temporary's name comes from; tests choose it.
+  using name_source = std::function<std::string()>;
+
+  // Creates the temporary beside `target`. Throws file_error naming the
+  // target when the folder refuses.
+  explicit output_file(const std::string& target);
+  output_file(const std::string& target, const name_source& random_part);
+  ~output_file();  // removes the temporary unless committed
+  output_file(const output_file&) = delete;
+  output_file& operator=(const output_file&) = delete;
+
+  // Throws file_error (a full disk, say); the temporary is then removed.
+  void write(const unsigned char* data, std::size_t size);
+
+  // Puts the bytes on disk and gives the file the target's name. Throws
+  // file_error, the temporary removed and the target as it was, when that
+  // fails or when policy is keep_existing and the name has been taken.
+  void commit(replace_policy policy);
+
+  const std::string& target() const { return target_; }
+  const std::string& temporary_path() const { return temporary_; }
+
+ private:
+  void discard();
+
+  std::string target_;
+  std::string temporary_;
+  long long handle_ = -1;  // file descriptor or HANDLE
+  int cleanup_slot_ = -1;
+};
+
+// Whether a file name is one output_file gives its temporaries.
+bool is_temporary_name(const std::string& file_name);
+
+// Removes the temporaries in `folder` that runs now gone left behind: the
+// regular files of is_temporary_name. Only safe while holding the folder's
+// lock (folder_lock), which no live run writing there lets go. Returns the
+// names removed.
+std::vector<std::string> remove_stale_temporaries(const std::string& folder);

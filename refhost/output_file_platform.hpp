@@ -1,0 +1,33 @@
+#pragma once
+// The system calls output_file makes, one file per platform.
+
+#include <cstddef>
+#include <string>
+
+namespace output_platform {
+
+constexpr long long no_handle = -1;
+
+// Creates `path` for writing only if nothing of that name exists, a
+// symbolic link included (O_CREAT | O_EXCL; CREATE_NEW). On failure returns
+// no_handle and sets `name_taken` when something was already there.
+long long create_new(const std::string& path, bool& name_taken);
+
+bool write_all(long long handle, const unsigned char* data, std::size_t size);
+
+// Puts the data on disk (fsync; FlushFileBuffers) and closes the handle,
+// which is closed whatever the result.
+bool sync_and_close(long long handle);
+
+void close(long long handle);
+
+// Renames `from` to `to`. With `replace` false it fails, `name_taken` set,
+// when `to` exists, without a moment in which either is missing.
+bool rename_file(const std::string& from, const std::string& to, bool replace, bool& name_taken);
+
+void remove(const std::string& path);
+
+// The reason of the last failure, as the system words it.
+std::string last_error_text();
+
+}  // namespace output_platform

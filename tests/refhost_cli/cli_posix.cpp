@@ -1,0 +1,198 @@
+// velloq-host against what only POSIX systems let a test do: devices that
+// never end, memory limits, signals at a chosen moment, planted links,
+// control characters in arguments, and valgrind watching every byte.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "refhost/output_file.hpp"
+#include "refhost/png_codec.hpp"
+#include "tests/refhost_cli/cli_fixture.hpp"
+#include "tests/support/png_builder.hpp"
+
+extern char** environ;
+
+namespace {
+
+// The sanitizers reserve terabytes of address space, so no limit on it can
+// be set for their build; there the runs go without one.
+#if defined(__SANITIZE_ADDRESS__)
+std::string address_space_limit(std::size_t) {
+  return "";
+}
+#else
+std::string address_space_limit(std::size_t mebibytes) {
+  return "ulimit -v " + std::to_string(mebibytes * 1024) + " && ";
+}
+#endif
+
+// velloq-host started with these arguments, its output in `log`, with
+// the default actions for the signals whatever this process inherited (a
+// background job's ignored SIGINT, for one).
+pid_t start_host(const std::vector<std::string>& arguments, const std::string& log) {
+  std::vector<std::string> words = {VELLOQ_HOST_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&files, 1, 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal_number);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+class cli_posix : public cli {
+ protected:
+  // Starts a long animation and sends `signal_number` the moment a partial
+  // file is in the folder, that is while a frame is written. Returns the
+  // wait status; false in `caught` when the run ended first.
+  int interrupt_while_writing(int signal_number, bool& caught) {
+    const pid_t pid = start_host(
+        {"--out", out().string(), "--size", "1200x900", "--frames", "200", "--tga", "--quiet"},
+        (dir / "log.txt").string());
+    caught = false;
+    int status = 0;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (!caught && std::chrono::steady_clock::now() < give_up) {
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        return status;
+      std::error_code error;
+      for (fs::directory_iterator entry(out(), error), end; !error && entry != end;
+           entry.increment(error)) {
+        if (is_temporary_name(entry->path().filename().string())) {
+          kill(pid, signal_number);
+          caught = true;
+          break;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!caught)
+      kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return status;
+  }
+};
+
+}  // namespace
+
+TEST_F(cli_posix, an_interrupted_run_leaves_only_complete_pictures) {
+  bool caught = false;
+  const int status = interrupt_while_writing(SIGINT, caught);
+  ASSERT_TRUE(caught) << "the run ended before a frame was being written";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+  for (const std::string& name : outputs()) {
+    EXPECT_EQ(read_output(name)->width(), 1200) << name;
+  }
+}
+
+TEST_F(cli_posix, a_killed_runs_partial_file_goes_with_the_next_run) {
+  bool caught = false;
+  interrupt_while_writing(SIGKILL, caught);
+  ASSERT_TRUE(caught) << "the run ended before a frame was being written";
+  // Nothing can clean up after SIGKILL; the next run into the folder can,
+  // as the lock tells it the writer is gone.
+  const std::vector<std::string> left = leftovers();
+  ASSERT_EQ(left.size(), 1u);
+  const run_result r = run("--size 32x24 --overwrite");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("removed " + left.front()), std::string::npos) << r.output;
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(cli_posix, endless_input_stops_at_the_largest_picture_file) {
+  const run_result r = run("--input /dev/zero", address_space_limit(1536));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("/dev/zero: too large or corrupt: it holds more than " +
+                          std::to_string(max_picture_file_bytes) + " bytes"),
+            std::string::npos)
+      << r.output;
+  EXPECT_TRUE(outputs().empty());
+}
+
+TEST_F(cli_posix, a_decompression_bomb_is_refused_within_little_memory) {
+  // An 8x8 picture whose data inflates to 1 GiB, from under 7 MB of file.
+  const png_spec spec{8, 8, 8, 6, false};
+  const std::string bomb = input("bomb.png", build_png(spec, {}, zlib_zero_bomb(1u << 30)));
+  const run_result r = run("--input " + bomb, address_space_limit(256));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("bomb.png: PNG: too large or corrupt: its compressed data inflates to "
+                          "more than a 8x8 picture needs"),
+            std::string::npos)
+      << r.output;
+  EXPECT_TRUE(outputs().empty());
+}
+
+TEST_F(cli_posix, a_link_planted_at_an_output_name_is_replaced_never_followed) {
+  fs::create_directories(out());
+  const fs::path victim = dir / "victim.txt";
+  input("victim.txt", {'k', 'e', 'e', 'p'});
+  fs::create_symlink(victim, out() / "render_0001.png");
+  EXPECT_EQ(run("--size 32x24").exit_code, 1);
+  ASSERT_EQ(run("--size 32x24 --overwrite").exit_code, 0);
+  EXPECT_EQ(read_file_bytes(victim.string(), 100),
+            (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(fs::is_symlink(out() / "render_0001.png"));
+  EXPECT_EQ(read_output("render_0001.png")->width(), 32);
+}
+
+TEST_F(cli_posix, control_characters_in_arguments_are_shown_escaped) {
+  const run_result r =
+      run("--renderer \"$(printf 'red\\033[2J\\n\\t')\" --input \"$(printf 'a\\033b')\"");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_NE(r.output.find("red\\x1b[2J"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find('\033'), std::string::npos) << r.output;
+  const run_result missing = run("--input \"$(printf 'gone\\033[31m.png')\"");
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.output.find("gone\\x1b[31m.png"), std::string::npos) << missing.output;
+  EXPECT_EQ(missing.output.find('\033'), std::string::npos) << missing.output;
+}
+
+TEST_F(cli_posix, a_short_palette_puts_no_undefined_byte_into_a_picture) {
+#if !defined(VELLOQ_VALGRIND)
+  GTEST_SKIP() << "valgrind watches the build without sanitizers";
+#else
+  // Four palette entries and indices up to 255 in the top rows, away from
+  // the report in the bottom-left corner.
+  const png_spec spec{256, 200, 8, 3, false};
+  const png_bytes rows = png_filtered_rows(spec, [](std::uint32_t x, auto, unsigned) { return x; });
+  const png_bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 200, 100, 50};
+  const std::string file =
+      input("palette.png", build_png(spec, {{"PLTE", palette}}, zlib_stored(rows)));
+  const run_result r = run("--input " + file + " --tga",
+                           std::string(VELLOQ_VALGRIND) + " --quiet --error-exitcode=97 ");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  for (const char* name : {"render_0001.png", "render_0001.tga"}) {
+    const host_image_ptr stamped = read_output(name);
+    EXPECT_EQ(stamped->at(3, 0).red, 200) << name;
+    for (std::int32_t x = 4; x < 256; ++x) {
+      const Bgra8 pixel = stamped->at(x, 0);
+      ASSERT_TRUE(pixel.red == 0 && pixel.green == 0 && pixel.blue == 0 && pixel.alpha == 255)
+          << name << " x " << x;
+    }
+  }
+#endif
+}
