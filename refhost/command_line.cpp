@@ -41,6 +41,37 @@ const std::string& path_value(const std::string& option, const std::string& text
   return text;
 }
 
+// "png", "tga" or both, as "png,tga" (in either order).
+void set_formats(host_command& command, const std::string& text) {
+  command.write_png = command.write_tga = false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string name = lower(text.substr(start, comma - start));
+    if (name == "png") {
+      command.write_png = true;
+    } else if (name == "tga") {
+      command.write_tga = true;
+    } else {
+      throw usage_error("--format takes png, tga or png,tga, not '" + text + "'");
+    }
+    if (comma == std::string::npos)
+      return;
+    start = comma + 1;
+  }
+}
+
+// The first input that is a numbered pattern; null when none is. Throws
+// usage_error for a malformed one.
+const std::string* first_frame_pattern(const std::vector<std::string>& inputs) {
+  const std::string* first = nullptr;
+  for (const std::string& input : inputs) {
+    if (frame_pattern::find(input) && first == nullptr)
+      first = &input;
+  }
+  return first;
+}
+
 }  // namespace
 
 std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
@@ -122,13 +153,21 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       command.height = parse_integer("--size height", size.substr(x + 1), 1, max_picture_side);
       command.size_given = true;
     } else if (option == "--input") {
-      command.input_path = path_value(option, value());
+      command.inputs.push_back(path_value(option, value()));
+    } else if (option == "--range") {
+      command.range = parse_frame_range(value(), max_frames);
     } else if (option == "--frames") {
       command.frames = parse_integer(option, value(), 1, max_frames);
+      command.frames_given = true;
     } else if (option == "--out") {
-      command.out_dir = path_value(option, value());
-    } else if (option == "--tga") {
-      command.write_tga = true;
+      command.out = path_value(option, value());
+    } else if (option == "--format" || option == "--tga") {
+      if (command.format_given)
+        throw usage_error(option + ": the formats are given once (--format png,tga for both)");
+      command.format_given = true;
+      set_formats(command, option == "--tga" ? "png,tga" : value());
+    } else if (option == "--jobs" || option == "-j") {
+      command.jobs = parse_integer(option, value(), 1, max_jobs);
     } else if (option == "--overwrite" || option == "-y") {
       command.overwrite = true;
     } else if (option == "--host-version") {
@@ -161,35 +200,59 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       throw usage_error("unknown option '" + option + "' (see --help)");
     }
   }
-  // The picture's size is the file's; a size given as well would be
-  // ignored without a word.
-  if (command.size_given && !command.input_path.empty())
+  // What would be ignored without a word is refused instead.
+  if (command.size_given && !command.inputs.empty())
     throw usage_error("--size and --input do not go together: the picture keeps its own size");
+  if (command.frames_given && !command.inputs.empty()) {
+    throw usage_error(
+        "--frames and --input do not go together: --frames counts the built-in scene's "
+        "frames; a numbered sequence takes --range");
+  }
+  const std::string* numbered = first_frame_pattern(command.inputs);
+  if (numbered != nullptr && !command.range) {
+    throw usage_error("--input " + *numbered +
+                      " is a numbered sequence: --range names its frames, such as --range 1-24");
+  }
+  if (command.range && numbered == nullptr)
+    throw usage_error("--range needs a numbered --input such as render.%04d.png");
   return command;
 }
 
 std::string usage_text() {
   return R"(velloq-host: the Velloq reference host. Loads a post-render plug-in, renders a
-picture (or takes one), lets the plug-in stamp it and writes the result.
+picture (or takes pictures already rendered), lets the plug-in stamp each one
+and writes the results.
 
 usage: velloq-host [options]
 
-Plug-in and output
-  --module PATH              plug-in module to load (default: the one beside velloq-host)
-  --out DIR                  folder for the stamped pictures (default: out)
-  --tga                      also write each picture as TGA
-  --overwrite, -y            replace pictures already in the folder (without it
-                             velloq-host refuses before writing anything)
-  --quiet                    print only errors
-
-The render
+Pictures in
+  --input PATH               a PNG or TGA to stamp, as if the host had just rendered
+                             it; a folder (its .png and .tga files, by name); or a
+                             numbered sequence such as render.%04d.png with --range.
+                             May be given many times. Without it: the built-in scene
+  --range FIRST-LAST         the frames of a numbered --input, such as 1-24 (or one
+                             frame, N). %d is the frame number, %04d the number with
+                             at least four digits; %% is a % in the name
   --size WxH                 built-in scene size, 1 to 16384 per side (default: 640x480)
-  --input FILE               take this PNG or TGA as the finished render instead
-                             (not with --size: the picture keeps its own size)
-  --frames N                 render an animation of N frames, 1 to 100000 (default: 1)
+  --frames N                 render the built-in scene as an animation of N frames,
+                             1 to 100000 (default: 1)
   --abort                    the render job reports itself aborted
 
-What the host tells the plug-in
+Pictures out
+  --out DIR|FILE             folder for the stamped pictures (default: out), or a file
+                             name ending in .png or .tga: one picture's, or with a
+                             frame number, such as stamped/shot.%04d.png, a sequence's
+  --format png|tga|png,tga   the formats to write (default: png; from --out's
+                             extension when it names a file)
+  --tga                      the same as --format png,tga
+  --overwrite, -y            replace pictures already there (without it velloq-host
+                             refuses before writing anything)
+  --jobs N, -j N             stamp N frames at once, 1 to 64 (default: one per
+                             processor core); each has its own plug-in component
+  --module PATH              plug-in module to load (default: the one beside velloq-host)
+  --quiet                    print only errors
+
+What the host tells the plug-in (the same for every frame)
   --host-version N           host version number (default: 440460, release 11.0.0)
   --version-text TEXT        the host's version text, used from 440487 on
                              (default: "Vorlen reference host")
@@ -198,8 +261,11 @@ What the host tells the plug-in
   --gi CODE                  global illumination method code (default: 0, none)
   --irradiance-caching on|off  (default: off)
   --setup-time N             setup time, in seconds below host version 440468 and in
-                             milliseconds from it on (default: what the host measured)
-  --rendering-time N         rendering time in milliseconds (default: what the host measured)
+                             milliseconds from it on (default: what the host measured
+                             for the frame: opening and reading its file's header)
+  --rendering-time N         rendering time in milliseconds (default: what the host
+                             measured for the frame: reading and decoding its picture,
+                             or rendering the built-in scene)
   --language 1033|1041       the host's language: English or Japanese (default: 1033)
 
   --help                     this text
@@ -208,13 +274,21 @@ The plug-in stamps its report into the bottom-left corner and then makes
 every pixel fully opaque: a picture with transparent areas comes back
 without them.
 
-Pictures are named render_0001.png, render_0002.png, ... in the --out folder.
-Each is written under a temporary name and renamed when complete; two runs
-cannot write into the same folder at once (the second one refuses), and an
-interrupted run removes its partial file.
+Pictures keep their input's name with the format's extension (render.0001.png
+becomes render.0001.tga with --format tga); the built-in scene's are named
+render_0001.png, render_0002.png, ... Each is written under a temporary name
+and renamed when complete; two runs cannot write into the same folder at once
+(the second one refuses), and an interrupted run removes its partial files.
+A frame that cannot be read, decoded or written is reported with its name and
+the others go on; none of its files is left (with --overwrite, not even an
+earlier run's).
 
-Exit status: 0 done, 1 an input, module or output failed (a picture already
-there without --overwrite too), 2 a bad option, 3 the plug-in does not offer
-its effector to this host, 128 + the signal's number when interrupted.
+On a terminal a run of many frames shows its progress (frames done, frames per
+second, time left); every run ends with one summary line.
+
+Exit status: 0 done, 1 an input, module or output failed (for a run of many
+frames: at least one frame failed; a picture already there without
+--overwrite too), 2 a bad option, 3 the plug-in does not offer its effector to
+this host, 128 + the signal's number when interrupted.
 )";
 }

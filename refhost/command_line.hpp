@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/types.hpp"
+#include "refhost/frame_sequence.hpp"
 
 struct usage_error : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -18,11 +19,17 @@ struct host_command {
   std::int32_t width = 640;
   std::int32_t height = 480;
   bool size_given = false;
-  std::string input_path;  // empty: the built-in scene
-  std::int32_t frames = 1;
-  std::string out_dir = "out";
+  // Files, folders and numbered patterns; none: the built-in scene.
+  std::vector<std::string> inputs;
+  std::optional<frame_range> range;  // the frames of the numbered patterns
+  std::int32_t frames = 1;           // of the built-in scene
+  bool frames_given = false;
+  std::string out = "out";  // a folder, or a picture's file name (.png, .tga)
+  bool write_png = true;
   bool write_tga = false;
-  bool overwrite = false;  // replace pictures that are already there
+  bool format_given = false;  // --format or --tga
+  std::int32_t jobs = 0;      // 0: one per processor core
+  bool overwrite = false;     // replace pictures that are already there
   std::int32_t host_version = 440460;
   std::string version_text = "Vorlen reference host";
   Uuid renderer{{0, 0, 0, 0}};
@@ -39,6 +46,9 @@ struct host_command {
 // The largest picture side the host renders or reads, in pixels.
 inline constexpr std::int32_t max_picture_side = 16384;
 inline constexpr std::int32_t max_frames = 100000;
+// Each worker writes up to two files at once, and the interruption handler
+// tracks 128.
+inline constexpr std::int32_t max_jobs = 64;
 
 // Throws usage_error naming the option at fault.
 host_command parse_command_line(const std::vector<std::string>& args);

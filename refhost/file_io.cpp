@@ -10,20 +10,10 @@
 
 namespace {
 
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
-
 // Takes errno's value at once, before building the message can change it.
 [[noreturn]] void fail(const char* what, const std::string& path) {
   const int error = errno;
   throw file_error(std::string(what) + " " + path + ": " + std::strerror(error));
-}
-
-[[noreturn]] void too_large(const std::string& path, std::size_t max_bytes) {
-  throw file_error(path + ": too large or corrupt: it holds more than " +
-                   std::to_string(max_bytes) + " bytes, the most the host reads from it");
 }
 
 // The size of a regular file; -1 for anything else.
@@ -42,38 +32,57 @@ long long regular_file_size(std::FILE* file) {
 
 }  // namespace
 
-std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t max_bytes) {
-  file_ptr file(std::fopen(path.c_str(), "rb"));
-  if (!file)
-    fail("cannot open", path);
-  const long long known_size = regular_file_size(file.get());
-  if (known_size >= 0 && static_cast<unsigned long long>(known_size) > max_bytes)
-    too_large(path, max_bytes);
+void throw_too_large(const std::string& path, std::size_t max_bytes) {
+  throw file_error(path + ": too large or corrupt: it holds more than " +
+                   std::to_string(max_bytes) + " bytes, the most the host reads from it");
+}
 
+input_file::input_file(const std::string& path)
+    : path_(path), file_(std::fopen(path.c_str(), "rb")) {
+  if (!file_)
+    fail("cannot open", path);
+  // Reads go straight from the system into the caller's memory.
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  regular_size_ = regular_file_size(file_.get());
+}
+
+std::size_t input_file::read(void* target, std::size_t size) {
+  const std::size_t got = std::fread(target, 1, size, file_.get());
+  // A directory opens fine on POSIX systems and fails only here.
+  if (got < size && std::ferror(file_.get()))
+    fail("cannot read", path_);
+  return got;
+}
+
+void input_file::rewind() {
+  if (std::fseek(file_.get(), 0, SEEK_SET) != 0)
+    fail("cannot read", path_);
+}
+
+std::vector<unsigned char> input_file::read_rest(std::size_t max_bytes) {
+  if (regular_size_ >= 0 && static_cast<unsigned long long>(regular_size_) > max_bytes)
+    throw_too_large(path_, max_bytes);
   // Read in pieces up to one byte past the limit, which tells that the
   // file is too large; a regular file in one piece of its size (plus that
   // byte, in case it grows), a stream in pieces of up to 16 MiB, so that
   // memory stays within the limit and a piece.
   std::vector<std::vector<unsigned char>> pieces;
   std::size_t total = 0;
-  std::size_t next = known_size >= 0 ? static_cast<std::size_t>(known_size) + 1 : 1 << 16;
+  std::size_t next = regular_size_ >= 0 ? static_cast<std::size_t>(regular_size_) + 1 : 1 << 16;
   for (;;) {
     const std::size_t room = max_bytes - total;
     const std::size_t want = next <= room ? next : room + 1;
     std::vector<unsigned char> piece(want);
-    const std::size_t got = std::fread(piece.data(), 1, want, file.get());
+    const std::size_t got = read(piece.data(), want);
     piece.resize(got);
     total += got;
     pieces.push_back(std::move(piece));
     if (total > max_bytes)
-      too_large(path, max_bytes);
+      throw_too_large(path_, max_bytes);
     if (got < want)
       break;
     next = std::min<std::size_t>(next * 2, 1 << 24);
   }
-  // A directory opens fine on POSIX systems and fails only here.
-  if (std::ferror(file.get()))
-    fail("cannot read", path);
   if (pieces.size() == 1)
     return std::move(pieces.front());
   std::vector<unsigned char> bytes;
@@ -82,6 +91,10 @@ std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t 
     bytes.insert(bytes.end(), piece.begin(), piece.end());
   }
   return bytes;
+}
+
+std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t max_bytes) {
+  return input_file(path).read_rest(max_bytes);
 }
 
 void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes,

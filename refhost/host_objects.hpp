@@ -126,6 +126,8 @@ class reference_job final : public ref_counted<RenderJob> {
     return image_;
   }
   void set_output_image(memory_image* image) { image_ = image; }
+  // A render that failed before its picture was done ends as an aborted one.
+  void set_aborted() { aborted_ = true; }
   HostApplication* VELLOQ_THISCALL get_application(std::int32_t) override {
     application_.AddRef();
     return &application_;

@@ -1,15 +1,20 @@
 // velloq-host: runs a post-render plug-in the way the host application does,
 // on the host's own built-in scene or on a picture from a file.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -26,13 +31,17 @@
 #include "refhost/executable_dir.hpp"
 #include "refhost/file_io.hpp"
 #include "refhost/folder_lock.hpp"
+#include "refhost/frame_stamping.hpp"
+#include "refhost/input_list.hpp"
 #include "refhost/interruption_cleanup.hpp"
 #include "refhost/output_plan.hpp"
 #include "refhost/picture_formats.hpp"
 #include "refhost/plugin_session.hpp"
-#include "refhost/png_codec.hpp"
 #include "refhost/printable_text.hpp"
-#include "refhost/scene.hpp"
+#include "refhost/progress_text.hpp"
+#include "refhost/run_plan.hpp"
+#include "refhost/run_reporter.hpp"
+#include "refhost/session_pool.hpp"
 
 namespace {
 
@@ -42,15 +51,7 @@ constexpr const char* module_file_name = "\\Velloq.dll";
 constexpr const char* module_file_name = "/Velloq.so";
 #endif
 
-// From this version on the host reports its setup time in milliseconds.
-constexpr std::int32_t setup_milliseconds_from_version = 440468;
-
 using clock_type = std::chrono::steady_clock;
-
-std::int32_t milliseconds_since(clock_type::time_point start) {
-  return static_cast<std::int32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count());
-}
 
 std::string uuid_text(const Uuid& uuid) {
   std::ostringstream text;
@@ -76,16 +77,6 @@ void print_discovery(const std::string& path, const discovery_report& found) {
             << "separate           " << (found.separate_interfaces ? "yes" : "no") << "\n";
 }
 
-// Every format asked for must hold the picture before anything is written.
-void check_formats_hold(const std::vector<const picture_format*>& formats, std::int32_t width,
-                        std::int32_t height, const std::string& source) {
-  for (const picture_format* format : formats) {
-    const std::string limitation = format->size_limitation(width, height);
-    if (!limitation.empty())
-      throw image_format_error(source + ": " + limitation + "; nothing was written");
-  }
-}
-
 void report_other_frames(const std::string& folder, const std::vector<std::string>& written) {
   const std::vector<std::string> others = other_frame_pictures(folder, written);
   if (others.empty())
@@ -99,17 +90,18 @@ void report_other_frames(const std::string& folder, const std::vector<std::strin
 // One run at a time in a folder; what runs that are gone left there can
 // go, and nothing there is replaced unless the user said so. The lock is
 // held until the returned object goes.
-std::unique_ptr<folder_lock> claim_output_folder(const host_command& command,
-                                                 const std::vector<std::string>& paths) {
-  std::filesystem::create_directories(command.out_dir);
-  auto lock = std::make_unique<folder_lock>(command.out_dir);
+std::unique_ptr<folder_lock> claim_output_folder(const std::string& folder,
+                                                 const std::vector<std::string>& paths,
+                                                 const host_command& command) {
+  std::filesystem::create_directories(folder);
+  auto lock = std::make_unique<folder_lock>(folder);
   if (!lock->held()) {
-    std::cerr << "velloq-host: warning: cannot lock " << printable(command.out_dir) << " ("
+    std::cerr << "velloq-host: warning: cannot lock " << printable(folder) << " ("
               << printable(lock->unsupported_reason())
               << "): another run writing there would go unnoticed, and partial files left "
                  "there stay\n";
   } else {
-    for (const std::string& name : remove_stale_temporaries(command.out_dir)) {
+    for (const std::string& name : remove_stale_temporaries(folder)) {
       if (!command.quiet)
         std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
     }
@@ -118,106 +110,79 @@ std::unique_ptr<folder_lock> claim_output_folder(const host_command& command,
   return lock;
 }
 
+int worker_count(const host_command& command, std::size_t frames) {
+  std::size_t jobs = command.jobs > 0 ? static_cast<std::size_t>(command.jobs)
+                                      : std::thread::hardware_concurrency();
+  jobs = std::min<std::size_t>(
+      {std::max<std::size_t>(jobs, 1), frames, static_cast<std::size_t>(max_jobs)});
+  return static_cast<int>(jobs);
+}
+
 int run(const host_command& command) {
   interruption_cleanup::install();
-  // Inputs first: a bad picture is refused before anything is written.
-  host_image_ptr input;
-  if (!command.input_path.empty())
-    input = decode_image_file(command.input_path);
-  std::vector<const picture_format*> formats{&png_format};
-  if (command.write_tga)
-    formats.push_back(&tga_format);
-  if (input) {
-    check_formats_hold(formats, input->width(), input->height(), command.input_path);
-  } else {
+  const output_naming naming = parse_output_naming(command.out);
+  const std::vector<const picture_format*> formats = chosen_formats(command, naming);
+  const std::vector<frame_task> tasks = plan_frames(command, naming, formats);
+  // The built-in scene's size is known now; a picture's only once it is read.
+  if (command.inputs.empty()) {
     check_formats_hold(
         formats, command.width, command.height,
         "--size " + std::to_string(command.width) + "x" + std::to_string(command.height));
   }
+  std::vector<std::string> paths;
+  for (const frame_task& task : tasks)
+    paths.insert(paths.end(), task.outputs.begin(), task.outputs.end());
+  check_inputs_kept(tasks);
 
   const std::string module_path =
       command.module_path.empty() ? executable_dir() + module_file_name : command.module_path;
-  session_settings settings;
-  settings.host_version = command.host_version;
-  settings.version_text = command.version_text;
-  settings.language = command.language;
-  plugin_session session(module_path, settings);
-  if (!session.discovery().accepted) {
+  session_settings session;
+  session.host_version = command.host_version;
+  session.version_text = command.version_text;
+  session.language = command.language;
+  session_pool pool(worker_count(command, tasks.size()), module_path, session);
+  if (!pool.discovery().accepted) {
     std::cerr << "velloq-host: " << printable(module_path)
               << " does not offer its effector to host version " << command.host_version << "\n";
     return 3;
   }
   if (!command.quiet)
-    print_discovery(module_path, session.discovery());
+    print_discovery(module_path, pool.discovery());
 
-  std::vector<std::string> paths;
-  for (std::int32_t frame = 0; frame < command.frames; ++frame) {
-    for (const picture_format* format : formats) {
-      paths.push_back(frame_picture_path(command.out_dir, frame, *format));
-    }
-  }
-  const std::unique_ptr<folder_lock> lock = claim_output_folder(command, paths);
-  const replace_policy policy =
+  const std::unique_ptr<folder_lock> lock = claim_output_folder(naming.folder, paths, command);
+
+  stamping_settings settings;
+  settings.formats = formats;
+  settings.policy =
       command.overwrite ? replace_policy::replace_existing : replace_policy::keep_existing;
+  settings.facts.renderer = command.renderer;
+  settings.facts.gi_method = command.gi_method;
+  settings.facts.irradiance_caching = command.irradiance_caching;
+  settings.setup_time = command.setup_time;
+  settings.rendering_time = command.rendering_time;
+  settings.abort = command.abort;
+  settings.host_version = command.host_version;
+  settings.scene_width = command.width;
+  settings.scene_height = command.height;
+  settings.scene_frames = command.frames;
 
-  const bool show_progress =
-      command.frames > 1 && !command.quiet && velloq_isatty(velloq_fileno(stderr)) != 0;
-  const clock_type::time_point animation_start = clock_type::now();
-
-  for (std::int32_t frame = 0; frame < command.frames; ++frame) {
-    render_facts facts;
-    facts.renderer = command.renderer;
-    facts.gi_method = command.gi_method;
-    facts.irradiance_caching = command.irradiance_caching;
-    host_image_ptr picture;
-
-    const render_outcome outcome =
-        session.render(facts, command.abort, [&](render_facts& known) -> memory_image* {
-          const clock_type::time_point setup_start = clock_type::now();
-          const clock_type::time_point render_start = clock_type::now();
-          if (input) {
-            picture = make_host_image(input->width(), input->height());
-            picture->pixels() = input->pixels();
-          } else {
-            picture = render_scene(command.width, command.height, frame, command.frames);
-          }
-          const std::int32_t rendering = milliseconds_since(render_start);
-          std::int32_t setup = milliseconds_since(setup_start) - rendering;
-          if (command.host_version < setup_milliseconds_from_version)
-            setup /= 1000;
-          known.setup_time = command.setup_time.value_or(setup);
-          known.rendering_time = command.rendering_time.value_or(rendering);
-          return picture.get();
-        });
-    if (!command.abort && outcome.notifications != 1) {
-      std::cerr << "velloq-host: warning: the plug-in reported " << outcome.notifications
-                << " picture changes for frame " << frame + 1 << "\n";
+  run_reporter reporter(std::cout, std::cerr, velloq_isatty(velloq_fileno(stderr)) != 0,
+                        command.quiet, tasks.size());
+  pool.run(tasks.size(), [&](plugin_session& worker_session, std::size_t index) {
+    try {
+      const render_outcome outcome = stamp_frame(worker_session, tasks[index], settings);
+      reporter.written(index, tasks[index], outcome, command.abort);
+    } catch (const frame_failure& failure) {
+      reporter.failed(failure);
     }
-
-    const std::size_t first_path = static_cast<std::size_t>(frame) * formats.size();
-    for (std::size_t k = 0; k < formats.size(); ++k) {
-      write_file_atomically(paths[first_path + k], formats[k]->encode(*picture), policy);
-    }
-    if (show_progress) {
-      std::cerr << "\rframe " << frame + 1 << " of " << command.frames << ", " << std::fixed
-                << std::setprecision(1) << milliseconds_since(animation_start) / 1000.0
-                << " s elapsed" << std::flush;
-    }
-    if (!command.quiet && !show_progress) {
-      std::cout << "frame " << frame + 1 << " of " << command.frames << ": "
-                << (outcome.notifications != 0 ? "stamped" : "left as rendered") << ", wrote "
-                << printable(paths[first_path]) << "\n";
-    }
-  }
-  if (show_progress)
-    std::cerr << "\n";
-  if (show_progress)
-    std::cout << "wrote " << command.frames << " frames to " << printable(command.out_dir) << "\n";
-  for (const std::string& problem : session.problems()) {
+  });
+  reporter.finish(naming.folder);
+  for (const std::string& problem : pool.problems()) {
     std::cerr << "velloq-host: warning: " << printable(problem) << "\n";
   }
-  report_other_frames(command.out_dir, paths);
-  return 0;
+  if (command.inputs.empty() && naming.file_name.empty())
+    report_other_frames(naming.folder, paths);
+  return reporter.failures() == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -236,6 +201,9 @@ int main(int argc, char** argv) {
   }
   try {
     return run(command);
+  } catch (const usage_error& error) {
+    std::cerr << "velloq-host: " << printable(error.what()) << "\n";
+    return 2;
   } catch (const std::exception& error) {
     std::cerr << "velloq-host: " << printable(error.what()) << "\n";
     return 1;

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "host/host_image.hpp"
+#include "refhost/large_allocation.hpp"
 #include "refhost/ref_counted.hpp"
+
+using pixel_vector = std::vector<Bgra8, large_allocator<Bgra8>>;
 
 class memory_image final : public ref_counted<HostImage> {
  public:
@@ -37,8 +40,8 @@ class memory_image final : public ref_counted<HostImage> {
   std::int32_t height() const { return height_; }
   const Bgra8& at(std::int32_t x, std::int32_t y) const { return pixels_[index(x, y)]; }
   Bgra8& at(std::int32_t x, std::int32_t y) { return pixels_[index(x, y)]; }
-  const std::vector<Bgra8>& pixels() const { return pixels_; }
-  std::vector<Bgra8>& pixels() { return pixels_; }
+  const pixel_vector& pixels() const { return pixels_; }
+  pixel_vector& pixels() { return pixels_; }
 
  private:
   bool inside(std::int32_t x, std::int32_t y) const {
@@ -53,5 +56,5 @@ class memory_image final : public ref_counted<HostImage> {
 
   std::int32_t width_;
   std::int32_t height_;
-  std::vector<Bgra8> pixels_;
+  pixel_vector pixels_;
 };

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "refhost/file_io.hpp"
+#include "refhost/input_list.hpp"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +41,38 @@ std::string frame_picture_path(const std::string& folder, std::int32_t frame_ind
   name << folder << "/" << frame_prefix << std::setw(4) << std::setfill('0') << frame_index + 1
        << format.extension;
   return name.str();
+}
+
+output_naming parse_output_naming(const std::string& out) {
+  output_naming naming;
+  std::error_code error;
+  const fs::path path(out);
+  if (fs::is_directory(path, error) || !has_picture_extension(path.filename().string())) {
+    naming.folder = out;
+    return naming;
+  }
+  naming.folder = path.has_parent_path() ? path.parent_path().string() : ".";
+  naming.file_name = path.filename().string();
+  naming.pattern = frame_pattern::find(naming.file_name);
+  naming.format = format_for_file_name(naming.file_name);
+  return naming;
+}
+
+std::string frame_output_path(const output_naming& naming, const std::string& input_path,
+                              std::int32_t number, const picture_format& format) {
+  const fs::path folder(naming.folder);
+  if (!naming.file_name.empty()) {
+    return (folder / (naming.pattern ? naming.pattern->path_for(number) : naming.file_name))
+        .string();
+  }
+  if (input_path.empty())
+    return frame_picture_path(naming.folder, number - 1, format);
+  // render.0001.png becomes render.0001.tga; a name without a picture
+  // extension keeps all of itself (frame.0001 becomes frame.0001.tga).
+  fs::path name = fs::path(input_path).filename();
+  if (has_picture_extension(name.string()))
+    name.replace_extension();
+  return (folder / (name.string() + format.extension)).string();
 }
 
 void check_outputs_free(const std::vector<std::string>& paths, bool overwrite) {

@@ -44,8 +44,14 @@ render_outcome plugin_session::render(const render_facts& facts, bool aborted,
   host_ptr<reference_job> job(new reference_job(*application_, aborted));
 
   component_->begin_render(job.get(), application_.get(), 0);
-  memory_image* picture = produce(current.facts());
-  job->set_output_image(picture);
+  try {
+    job->set_output_image(produce(current.facts()));
+  } catch (...) {
+    job->set_aborted();
+    component_->end_render(0);
+    application_->set_render_settings(nullptr);
+    throw;
+  }
   component_->end_render(0);
 
   outcome.notifications = current.notifications;

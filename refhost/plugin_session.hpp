@@ -43,7 +43,9 @@ class plugin_session {
   const discovery_report& discovery() const { return discovery_; }
 
   // One render: the begin hook, then `produce` makes the picture and fills
-  // in the times, then the end hook works on it.
+  // in the times, then the end hook works on it. When `produce` throws, the
+  // end hook still comes, for a render job that now says it was aborted,
+  // and the exception passes on.
   render_outcome render(const render_facts& facts, bool aborted,
                         const std::function<memory_image*(render_facts&)>& produce);
 

@@ -6,8 +6,6 @@
 #include <new>
 #include <string>
 
-#include "refhost/file_io.hpp"
-
 namespace {
 
 constexpr unsigned char png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -299,32 +297,28 @@ std::string png_size_limitation(std::int32_t width, std::int32_t height) {
   return {};
 }
 
-std::vector<unsigned char> encode_png(const memory_image& image) {
+void write_png(const memory_image& image, const byte_sink& sink) {
   const std::string limitation = png_size_limitation(image.width(), image.height());
   if (!limitation.empty())
     throw image_format_error(limitation);
-  std::vector<unsigned char> rgba;
-  rgba.reserve(image.pixels().size() * 4);
+  // stb takes red first; the picture holds blue first.
+  std::unique_ptr<unsigned char[]> rgba(new unsigned char[image.pixels().size() * 4]);
+  unsigned char* target = rgba.get();
   for (const Bgra8& pixel : image.pixels()) {
-    rgba.insert(rgba.end(), {pixel.red, pixel.green, pixel.blue, pixel.alpha});
+    target[0] = pixel.red;
+    target[1] = pixel.green;
+    target[2] = pixel.blue;
+    target[3] = pixel.alpha;
+    target += 4;
   }
-  std::vector<unsigned char> out;
-  if (!stb_glue::write_png(out, image.width(), image.height(), rgba.data()))
-    reject("encoder failed");
-  return out;
+  if (!stb_glue::write_png(sink, image.width(), image.height(), rgba.get(), png_deflate_level))
+    reject("the encoder failed (out of memory?)");
 }
 
-host_image_ptr decode_image_file(const std::string& path) {
-  const std::vector<unsigned char> bytes = read_file_bytes(path, max_picture_file_bytes);
-  try {
-    if (has_png_signature(bytes.data(), bytes.size()))
-      return decode_png(bytes.data(), bytes.size());
-    return decode_tga(bytes.data(), bytes.size());
-  } catch (const image_format_error& error) {
-    throw image_format_error(path + ": " + error.what());
-  } catch (const std::bad_alloc&) {
-    throw image_format_error(path + ": not enough memory to hold the picture");
-  } catch (const std::length_error& error) {
-    throw image_format_error(path + ": " + error.what());
-  }
+std::vector<unsigned char> encode_png(const memory_image& image) {
+  std::vector<unsigned char> out;
+  write_png(image, [&out](const unsigned char* data, std::size_t size) {
+    out.insert(out.end(), data, data + size);
+  });
+  return out;
 }

@@ -7,14 +7,9 @@
 #include <vector>
 
 #include "refhost/image_handle.hpp"
+#include "refhost/picture_file.hpp"
+#include "refhost/picture_formats.hpp"
 #include "refhost/tga_codec.hpp"
-
-// The largest picture file the host reads: the largest picture it holds
-// (memory_image::max_pixels), four bytes a pixel stored without any
-// compression, and 16 MiB more for headers, metadata and framing. Reading
-// stops past it, so that a device such as /dev/zero cannot fill memory.
-inline constexpr std::size_t max_picture_file_bytes =
-    std::size_t{4} * memory_image::max_pixels + (std::size_t{16} << 20);
 
 // Any PNG stb reads (palette, grey, 16-bit and interlaced included), as
 // Bgra8; pictures without alpha get 255. Palette indices past the end of
@@ -24,7 +19,19 @@ inline constexpr std::size_t max_picture_file_bytes =
 // header's size needs, and whatever stb refuses.
 host_image_ptr decode_png(const unsigned char* data, std::size_t size);
 
-// An 8-bit RGBA PNG. Throws image_format_error for a picture it cannot hold.
+// How velloq-host's PNG files are made (bench/README.md has the figures):
+// zlib at a fast level, whose files are a few per cent larger than the
+// default level's for a fraction of its time, and every row filtered with
+// Paeth, which on renders and photos gives the files stb's trial of all
+// five filters per row gives, without that trial's time.
+inline constexpr int png_deflate_level = 2;
+inline constexpr int png_row_filter = 4;
+
+// An 8-bit RGBA PNG, handed to `sink` whole. Throws image_format_error for a
+// picture it cannot hold, and what the sink throws.
+void write_png(const memory_image& image, const byte_sink& sink);
+
+// The same file in memory.
 std::vector<unsigned char> encode_png(const memory_image& image);
 
 // Why a PNG cannot hold a picture of this size; empty when it can.
@@ -32,12 +39,6 @@ std::string png_size_limitation(std::int32_t width, std::int32_t height);
 
 // Whether the bytes begin with the eight-byte PNG signature.
 bool has_png_signature(const unsigned char* data, std::size_t size);
-
-// Reads (up to max_picture_file_bytes) and decodes a picture file: PNG when
-// it carries the PNG signature, TGA otherwise, whatever its name says.
-// Throws file_error when it cannot be read or is too large, and
-// image_format_error, naming the path, when it cannot be decoded.
-host_image_ptr decode_image_file(const std::string& path);
 
 // The few stb calls the codec makes. They are defined next to stb's
 // implementation, which keeps stb's own functions private to that file.
@@ -53,6 +54,10 @@ struct load_outcome {
 load_outcome load_rgba(const unsigned char* data, int size, std::size_t memory_budget);
 void free_pixels(unsigned char* pixels);
 const char* failure_reason();
-// Appends the PNG for RGBA rows of width * 4 bytes; false on failure.
-bool write_png(std::vector<unsigned char>& out, int width, int height, const unsigned char* rgba);
+// Hands the PNG for RGBA rows of width * 4 bytes to `sink`, compressed by
+// zlib at `level`; false when stb or zlib fail.
+bool write_png(const byte_sink& sink, int width, int height, const unsigned char* rgba, int level);
+// The row filter every later write_png uses: 0 to 4 forces one, -1 lets
+// stb try all five on every row. Not while another thread encodes.
+void set_png_filter(int filter);
 }  // namespace stb_glue

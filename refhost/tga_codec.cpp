@@ -1,6 +1,8 @@
 #include "refhost/tga_codec.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -18,10 +20,14 @@ unsigned read_u16(const unsigned char* bytes) {
   return static_cast<unsigned>(bytes[0]) | static_cast<unsigned>(bytes[1]) << 8;
 }
 
-void put_u16(std::vector<unsigned char>& out, unsigned value) {
-  out.push_back(static_cast<unsigned char>(value & 0xFF));
-  out.push_back(static_cast<unsigned char>(value >> 8 & 0xFF));
+void put_u16(unsigned char* out, unsigned value) {
+  out[0] = static_cast<unsigned char>(value & 0xFF);
+  out[1] = static_cast<unsigned char>(value >> 8 & 0xFF);
 }
+
+// Rows gathered into blocks of this size before they go to the sink: few
+// system calls, and memory that does not grow with the picture.
+constexpr std::size_t write_block_bytes = std::size_t{1} << 20;
 
 [[noreturn]] void reject(const std::string& reason) {
   throw image_format_error("TGA: " + reason);
@@ -52,7 +58,7 @@ void check_image_type(unsigned colour_map_type, unsigned image_type) {
 
 }  // namespace
 
-host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
+tga_layout read_tga_layout(const unsigned char* data, std::size_t size) {
   if (size < header_size) {
     reject("truncated header (needs " + std::to_string(header_size) + " bytes, has " +
            std::to_string(size) + ")");
@@ -77,34 +83,50 @@ host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
   if ((descriptor & interleave_bits) != 0)
     reject("interleaved rows are not supported");
 
-  const std::size_t pixel_offset = header_size + id_length;
-  if (size < pixel_offset) {
-    reject("truncated image ID (needs " + std::to_string(pixel_offset) + " bytes, has " +
+  tga_layout layout;
+  layout.pixel_offset = header_size + id_length;
+  if (size < layout.pixel_offset) {
+    reject("truncated image ID (needs " + std::to_string(layout.pixel_offset) + " bytes, has " +
            std::to_string(size) + ")");
   }
-  const std::size_t bytes_per_pixel = depth / 8;
+  layout.width = static_cast<std::int32_t>(width);
+  layout.height = static_cast<std::int32_t>(height);
+  layout.bytes_per_pixel = depth / 8;
+  layout.top_to_bottom = (descriptor & top_to_bottom_bit) != 0;
+  layout.right_to_left = (descriptor & right_to_left_bit) != 0;
   // At most 2^28 pixels of 4 bytes: no overflow even with a 32-bit size_t.
-  const std::size_t pixel_bytes = std::size_t{width} * height * bytes_per_pixel;
-  if (size - pixel_offset < pixel_bytes) {
-    reject("truncated pixel data (needs " + std::to_string(pixel_bytes) + " bytes, has " +
-           std::to_string(size - pixel_offset) + ")");
-  }
+  layout.pixel_bytes = std::size_t{width} * height * layout.bytes_per_pixel;
+  return layout;
+}
 
-  host_image_ptr image =
-      make_host_image(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-  const bool top_to_bottom = (descriptor & top_to_bottom_bit) != 0;
-  const bool right_to_left = (descriptor & right_to_left_bit) != 0;
-  const unsigned char* source = data + pixel_offset;
-  for (unsigned row = 0; row < height; ++row) {
-    const auto y = static_cast<std::int32_t>(top_to_bottom ? row : height - 1 - row);
-    for (unsigned column = 0; column < width; ++column) {
-      const auto x = static_cast<std::int32_t>(right_to_left ? width - 1 - column : column);
-      Bgra8& pixel = image->at(x, y);
+void check_tga_pixels_present(const tga_layout& layout, std::size_t available) {
+  if (available < layout.pixel_bytes) {
+    reject("truncated pixel data (needs " + std::to_string(layout.pixel_bytes) + " bytes, has " +
+           std::to_string(available) + ")");
+  }
+}
+
+host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
+  const tga_layout layout = read_tga_layout(data, size);
+  check_tga_pixels_present(layout, size - layout.pixel_offset);
+
+  host_image_ptr image = make_host_image(layout.width, layout.height);
+  const std::size_t row_bytes = static_cast<std::size_t>(layout.width) * layout.bytes_per_pixel;
+  static_assert(sizeof(Bgra8) == 4, "a 32-bit TGA row is a row of Bgra8");
+  for (std::int32_t row = 0; row < layout.height; ++row) {
+    const unsigned char* source = data + layout.pixel_offset + row * row_bytes;
+    Bgra8* target = &image->at(0, layout.top_to_bottom ? row : layout.height - 1 - row);
+    if (layout.rows_are_bgra8()) {
+      std::memcpy(target, source, row_bytes);
+      continue;
+    }
+    for (std::int32_t column = 0; column < layout.width; ++column) {
+      Bgra8& pixel = target[layout.right_to_left ? layout.width - 1 - column : column];
       pixel.blue = source[0];
       pixel.green = source[1];
       pixel.red = source[2];
-      pixel.alpha = bytes_per_pixel == 4 ? source[3] : 255;
-      source += bytes_per_pixel;
+      pixel.alpha = layout.bytes_per_pixel == 4 ? source[3] : 255;
+      source += layout.bytes_per_pixel;
     }
   }
   return image;
@@ -118,31 +140,45 @@ std::string tga_size_limitation(std::int32_t width, std::int32_t height) {
   return {};
 }
 
-std::vector<unsigned char> encode_tga(const memory_image& image) {
+void write_tga(const memory_image& image, const byte_sink& sink) {
   const std::int32_t width = image.width();
   const std::int32_t height = image.height();
   const std::string limitation = tga_size_limitation(width, height);
   if (!limitation.empty())
     throw image_format_error(limitation);
-  std::vector<unsigned char> out;
-  out.reserve(header_size +
-              std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height) +
-              26);
   // ID length, colour-map type, image type, then five zero bytes for the
-  // absent colour map and the origin (0, 0).
-  out.insert(out.end(), {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  put_u16(out, static_cast<unsigned>(width));
-  put_u16(out, static_cast<unsigned>(height));
-  out.push_back(32);
-  out.push_back(0x08);
-  for (std::int32_t y = height - 1; y >= 0; --y) {
-    for (std::int32_t x = 0; x < width; ++x) {
-      const Bgra8& pixel = image.at(x, y);
-      out.insert(out.end(), {pixel.blue, pixel.green, pixel.red, pixel.alpha});
+  // absent colour map and the origin (0, 0); size, depth, descriptor.
+  unsigned char header[header_size] = {0, 0, 2};
+  put_u16(header + 12, static_cast<unsigned>(width));
+  put_u16(header + 14, static_cast<unsigned>(height));
+  header[16] = 32;
+  header[17] = 0x08;
+  sink(header, sizeof header);
+
+  // The picture's rows are already Bgra8, the bytes a 32-bit TGA stores;
+  // only their order is reversed.
+  const std::size_t row_bytes = std::size_t{4} * static_cast<std::size_t>(width);
+  const std::size_t rows_per_block = std::max<std::size_t>(1, write_block_bytes / row_bytes);
+  std::vector<unsigned char> block(std::min<std::size_t>(rows_per_block, height) * row_bytes);
+  for (std::int32_t y = height - 1; y >= 0;) {
+    std::size_t filled = 0;
+    for (std::size_t row = 0; row < rows_per_block && y >= 0; ++row, --y) {
+      std::memcpy(block.data() + filled, &image.at(0, y), row_bytes);
+      filled += row_bytes;
     }
+    sink(block.data(), filled);
   }
   // No extension area, no developer directory, then the signature.
-  out.insert(out.end(), 8, 0);
-  out.insert(out.end(), footer_signature, footer_signature + sizeof footer_signature);
+  unsigned char footer[8 + sizeof footer_signature] = {};
+  std::memcpy(footer + 8, footer_signature, sizeof footer_signature);
+  sink(footer, sizeof footer);
+}
+
+std::vector<unsigned char> encode_tga(const memory_image& image) {
+  std::vector<unsigned char> out;
+  out.reserve(header_size + std::size_t{4} * image.pixels().size() + 26);
+  write_tga(image, [&out](const unsigned char* data, std::size_t size) {
+    out.insert(out.end(), data, data + size);
+  });
   return out;
 }

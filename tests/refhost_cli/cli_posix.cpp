@@ -185,7 +185,7 @@ TEST_F(cli_posix, a_short_palette_puts_no_undefined_byte_into_a_picture) {
   const run_result r = run("--input " + file + " --tga",
                            std::string(VELLOQ_VALGRIND) + " --quiet --error-exitcode=97 ");
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  for (const char* name : {"render_0001.png", "render_0001.tga"}) {
+  for (const char* name : {"palette.png", "palette.tga"}) {
     const host_image_ptr stamped = read_output(name);
     EXPECT_EQ(stamped->at(3, 0).red, 200) << name;
     for (std::int32_t x = 4; x < 256; ++x) {
@@ -195,4 +195,47 @@ TEST_F(cli_posix, a_short_palette_puts_no_undefined_byte_into_a_picture) {
     }
   }
 #endif
+}
+
+#if defined(VELLOQ_FROZEN_CLOCK)
+TEST_F(cli_posix, parallel_frames_give_the_same_bytes_as_one_at_a_time) {
+  // Three pictures, each twice under another name; the clocks stand still
+  // so that the reports' times match between runs.
+  fs::create_directories(dir / "in");
+  for (int frame = 0; frame < 6; ++frame) {
+    const auto shade = static_cast<std::uint8_t>(40 * (frame % 3));
+    input("in/f" + std::to_string(frame) + ".png",
+          encode_png(*make_host_image(300 + frame % 3, 200, Bgra8{shade, 90, shade, 128})));
+  }
+  const std::string frozen =
+      "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=\"" VELLOQ_FROZEN_CLOCK "\" ";
+  const std::string inputs = "--input \"" + (dir / "in").string() + "\" --tga --quiet";
+  const run_result one = run(inputs + " --jobs 1 --out \"" + (dir / "one").string() + "\"", frozen);
+  ASSERT_EQ(one.exit_code, 0) << one.output;
+  const run_result four = run(inputs + " --jobs 4", frozen);
+  ASSERT_EQ(four.exit_code, 0) << four.output;
+  ASSERT_EQ(outputs().size(), 12u);
+  for (const std::string& name : outputs()) {
+    EXPECT_EQ(output_bytes(name), read_file_bytes((dir / "one" / name).string(), 1 << 24)) << name;
+  }
+  // Every frame was told the same facts: the same picture, the same file.
+  EXPECT_EQ(output_bytes("f0.png"), output_bytes("f3.png"));
+  EXPECT_EQ(output_bytes("f2.tga"), output_bytes("f5.tga"));
+  EXPECT_NE(output_bytes("f0.png"), output_bytes("f1.png"));
+}
+#endif
+
+TEST_F(cli_posix, a_terminal_sees_progress_and_one_summary_line) {
+  // script(1) gives velloq-host a terminal and copies what it shows.
+  const std::string command = std::string("script -qefc '\"") + VELLOQ_HOST_PATH + "\" --out \"" +
+                              out().string() +
+                              "\" --size 64x48 --frames 5 --jobs 2' /dev/null > \"" +
+                              (dir / "screen.txt").string() + "\" 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::vector<unsigned char> screen = read_file_bytes((dir / "screen.txt").string(), 1 << 20);
+  const std::string text(screen.begin(), screen.end());
+  EXPECT_NE(text.find("\r5 of 5 frames"), std::string::npos) << text;
+  EXPECT_NE(text.find("wrote 5 frames to"), std::string::npos) << text;
+  // No line per frame on a terminal.
+  EXPECT_EQ(text.find("frame 1 of 5"), std::string::npos) << text;
 }

@@ -126,7 +126,9 @@ TEST_F(cli, takes_a_picture_from_a_file_and_picks_black_text_on_white) {
   host_image_ptr white = make_host_image(100, 80, Bgra8{255, 255, 255, 0});
   const run_result r = run("--input " + input("white.png", encode_png(*white)));
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  const host_image_ptr stamped = read_output("render_0001.png");
+  // Named after its input.
+  ASSERT_EQ(outputs(), std::vector<std::string>{"white.png"});
+  const host_image_ptr stamped = read_output("white.png");
   ASSERT_EQ(stamped->width(), 100);
   ASSERT_EQ(stamped->height(), 80);
   int black = 0;
@@ -210,7 +212,7 @@ TEST_F(cli, help_lists_every_option) {
   for (const char* option :
        {"--module", "--out", "--tga", "--overwrite", "--size", "--input", "--frames", "--abort",
         "--host-version", "--version-text", "--renderer", "--gi", "--irradiance-caching",
-        "--setup-time", "--rendering-time", "--language"}) {
+        "--setup-time", "--rendering-time", "--language", "--range", "--format", "--jobs"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
   EXPECT_NE(r.output.find("fully opaque"), std::string::npos) << r.output;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <string>
@@ -233,4 +234,39 @@ TEST(ImageFile, ErrorsNameTheFile) {
         << error.what();
   }
   EXPECT_THROW(decode_image_file(folder.file("missing.tga")), file_error);
+}
+
+TEST(PngCodec, WrittenFilesCarryValidChunksAndDecodeBack) {
+  // stb's reader checks no CRC, other readers do: every chunk's must hold.
+  const host_image_ptr picture = make_test_picture(300, 200);
+  const bytes file = encode_png(*picture);
+  EXPECT_TRUE(same_picture(*picture, *decode_png(file.data(), file.size())));
+  std::size_t at = 8;
+  std::vector<std::string> chunks;
+  while (at + 12 <= file.size()) {
+    const std::uint32_t length = std::uint32_t{file[at]} << 24 | std::uint32_t{file[at + 1]} << 16 |
+                                 std::uint32_t{file[at + 2]} << 8 | file[at + 3];
+    ASSERT_LE(at + 12 + length, file.size());
+    const unsigned char* type = &file[at + 4];
+    const unsigned char* stored = type + 4 + length;
+    const std::uint32_t crc = std::uint32_t{stored[0]} << 24 | std::uint32_t{stored[1]} << 16 |
+                              std::uint32_t{stored[2]} << 8 | stored[3];
+    EXPECT_EQ(crc32(0, type, 4 + length), crc) << std::string(type, type + 4);
+    chunks.emplace_back(type, type + 4);
+    at += 12 + length;
+  }
+  EXPECT_EQ(at, file.size());
+  EXPECT_EQ(chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+}
+
+TEST(PngCodec, AFailingSinkStopsTheWriteAndPassesItsError) {
+  const host_image_ptr picture = make_test_picture(64, 64);
+  int calls = 0;
+  EXPECT_THROW(write_png(*picture,
+                         [&](const unsigned char*, std::size_t) {
+                           ++calls;
+                           throw file_error("disk full");
+                         }),
+               file_error);
+  EXPECT_EQ(calls, 1);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "refhost/file_io.hpp"
+#include "refhost/picture_file.hpp"
 #include "refhost/tga_codec.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
@@ -167,4 +169,59 @@ TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
   EXPECT_THROW(encode_tga(*make_host_image(0, 4)), image_format_error);
   EXPECT_THROW(encode_tga(*make_host_image(65536, 1)), image_format_error);
   EXPECT_NO_THROW(encode_tga(*make_host_image(65535, 1)));
+}
+
+TEST(TgaCodec, WritesInBoundedPiecesThatMakeTheSameFile) {
+  // 700 x 400 pixels: 1.1 MB of rows, more than one piece.
+  const host_image_ptr picture = make_test_picture(700, 400);
+  bytes streamed;
+  std::size_t pieces = 0;
+  write_tga(*picture, [&](const unsigned char* data, std::size_t size) {
+    EXPECT_LE(size, std::size_t{1} << 20);
+    streamed.insert(streamed.end(), data, data + size);
+    ++pieces;
+  });
+  EXPECT_GT(pieces, 3u);  // header, two blocks of rows at least, footer
+  EXPECT_EQ(streamed, encode_tga(*picture));
+  EXPECT_TRUE(same_picture(*picture, *decode(streamed)));
+}
+
+TEST(TgaCodec, FilesAreReadAsTheDecoderReadsTheirBytes) {
+  // Rows of Bgra8 in either vertical order go straight from the file into
+  // the picture; 24-bit and right-to-left files through the decoder.
+  const scratch_folder folder;
+  const host_image_ptr picture = make_test_picture(37, 23);
+  host_image_ptr opaque = make_test_picture(37, 23);
+  for (Bgra8& pixel : opaque->pixels()) pixel.alpha = 255;
+  struct stored {
+    const char* name;
+    bytes file;
+    const memory_image& expected;
+  };
+  bytes with_id = store(*picture, 32, 0x28);
+  with_id[0] = 5;
+  with_id.insert(with_id.begin() + 18, {1, 2, 3, 4, 5});
+  const stored files[] = {
+      {"bottom_up.tga", store(*picture, 32, 0x08), *picture},
+      {"top_down.tga", store(*picture, 32, 0x28), *picture},
+      {"with_id.tga", with_id, *picture},
+      {"right_to_left.tga", store(*picture, 32, 0x18), *picture},
+      {"24_bit.tga", store(*opaque, 24, 0x00), *opaque},
+  };
+  for (const stored& entry : files) {
+    write_file_atomically(folder.file(entry.name), entry.file, replace_policy::keep_existing);
+    EXPECT_TRUE(same_picture(entry.expected, *decode_image_file(folder.file(entry.name))))
+        << entry.name;
+  }
+  // Cut short, the file says what the decoder says, naming the file.
+  bytes cut = store(*picture, 32, 0x08);
+  cut.resize(cut.size() - 1);
+  write_file_atomically(folder.file("cut.tga"), cut, replace_policy::keep_existing);
+  try {
+    decode_image_file(folder.file("cut.tga"));
+    ADD_FAILURE() << "a cut file was decoded";
+  } catch (const image_format_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              folder.file("cut.tga") + ": TGA: truncated pixel data (needs 3404 bytes, has 3403)");
+  }
 }

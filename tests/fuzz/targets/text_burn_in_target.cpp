@@ -204,7 +204,7 @@ int fuzz_text_burn_in(const std::uint8_t* data, std::size_t size) {
 
   const memory_image& shipped = shipped_atlas();
   probe_image atlas(shipped.width(), shipped.height(), Bgra8{0, 0, 0, 0});
-  atlas.pixels = shipped.pixels();
+  atlas.pixels.assign(shipped.pixels().begin(), shipped.pixels().end());
   probe_image image(width, height, fill);
   atlas_services services(atlas);
   bare_application application(services);
