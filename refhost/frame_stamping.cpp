@@ -59,7 +59,8 @@ host_image_ptr produce_picture(const frame_task& task, const stamping_settings& 
 }
 
 // Every format goes to a temporary first; the names are given only when
-// all are complete, so that a failure leaves none of them.
+// all are complete. Should giving one fail, those given already go again:
+// a frame is written whole or not at all.
 void write_outputs(const memory_image& picture, const frame_task& task,
                    const stamping_settings& settings) {
   std::vector<std::unique_ptr<output_file>> files;
@@ -69,7 +70,16 @@ void write_outputs(const memory_image& picture, const frame_task& task,
     settings.formats[k]->write(
         picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); });
   }
-  for (const std::unique_ptr<output_file>& file : files) file->commit(settings.policy);
+  std::size_t committed = 0;
+  try {
+    for (; committed < files.size(); ++committed) files[committed]->commit(settings.policy);
+  } catch (...) {
+    for (std::size_t k = 0; k < committed; ++k) {
+      std::error_code ignored;
+      fs::remove(task.outputs[k], ignored);
+    }
+    throw;
+  }
 }
 
 // With --overwrite, what an earlier run wrote under a failed frame's names.

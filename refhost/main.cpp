@@ -2,18 +2,14 @@
 // on the host's own built-in scene or on a picture from a file.
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,16 +25,13 @@
 
 #include "refhost/command_line.hpp"
 #include "refhost/executable_dir.hpp"
-#include "refhost/file_io.hpp"
 #include "refhost/folder_lock.hpp"
 #include "refhost/frame_stamping.hpp"
-#include "refhost/input_list.hpp"
 #include "refhost/interruption_cleanup.hpp"
 #include "refhost/output_plan.hpp"
 #include "refhost/picture_formats.hpp"
 #include "refhost/plugin_session.hpp"
 #include "refhost/printable_text.hpp"
-#include "refhost/progress_text.hpp"
 #include "refhost/run_plan.hpp"
 #include "refhost/run_reporter.hpp"
 #include "refhost/session_pool.hpp"
@@ -50,8 +43,6 @@ constexpr const char* module_file_name = "\\Velloq.dll";
 #else
 constexpr const char* module_file_name = "/Velloq.so";
 #endif
-
-using clock_type = std::chrono::steady_clock;
 
 std::string uuid_text(const Uuid& uuid) {
   std::ostringstream text;
@@ -177,8 +168,11 @@ int run(const host_command& command) {
     }
   });
   reporter.finish(naming.folder);
-  for (const std::string& problem : pool.problems()) {
-    std::cerr << "velloq-host: warning: " << printable(problem) << "\n";
+  // Every worker's host objects meet the same module: each problem once.
+  std::vector<std::string> problems = pool.problems();
+  for (auto problem = problems.begin(); problem != problems.end(); ++problem) {
+    if (std::find(problems.begin(), problem, *problem) == problem)
+      std::cerr << "velloq-host: warning: " << printable(*problem) << "\n";
   }
   if (command.inputs.empty() && naming.file_name.empty())
     report_other_frames(naming.folder, paths);

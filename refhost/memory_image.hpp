@@ -32,8 +32,18 @@ class memory_image final : public ref_counted<HostImage> {
   }
   void VELLOQ_THISCALL set_pixel(std::int32_t x, std::int32_t y, const Bgra8* pixel,
                                  std::int32_t) override {
-    if (inside(x, y))
-      pixels_[index(x, y)] = *pixel;
+    if (!inside(x, y))
+      return;
+    // Byte by byte: a plug-in typically has just written one byte of its
+    // pixel (the alpha) over the four get_pixel wrote, and a four-byte read
+    // spanning both stores waits for them to reach the cache, where single
+    // bytes are taken straight from the stores.
+    const volatile auto* bytes = reinterpret_cast<const volatile std::uint8_t*>(pixel);
+    Bgra8& target = pixels_[index(x, y)];
+    target.blue = bytes[0];
+    target.green = bytes[1];
+    target.red = bytes[2];
+    target.alpha = bytes[3];
   }
 
   std::int32_t width() const { return width_; }

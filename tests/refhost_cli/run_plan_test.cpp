@@ -48,9 +48,15 @@ class run_plan : public ::testing::Test {
     write_file_atomically(folder.file(name), {1}, replace_policy::replace_existing);
   }
 
+  // The path below the scratch folder, with '/' between its parts.
   std::string relative(const std::string& path) const {
     const std::string root = folder.file("");
-    return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+    std::string inside = path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+    for (char& c : inside) {
+      if (c == '\\')
+        c = '/';
+    }
+    return inside;
   }
 
   scratch_folder folder;
