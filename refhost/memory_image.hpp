@@ -4,6 +4,7 @@
 // outside the picture leaves the buffer as it was; a write there is dropped.
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "host/host_image.hpp"
@@ -34,16 +35,14 @@ class memory_image final : public ref_counted<HostImage> {
                                  std::int32_t) override {
     if (!inside(x, y))
       return;
-    // Byte by byte: a plug-in typically has just written one byte of its
-    // pixel (the alpha) over the four get_pixel wrote, and a four-byte read
-    // spanning both stores waits for them to reach the cache, where single
-    // bytes are taken straight from the stores.
+    // Read byte by byte: a plug-in typically has just written one byte of
+    // its pixel (the alpha) over the four get_pixel wrote, and a four-byte
+    // read spanning both stores waits for them to reach the cache, where
+    // single bytes are taken straight from the stores. Written as one word.
     const volatile auto* bytes = reinterpret_cast<const volatile std::uint8_t*>(pixel);
-    Bgra8& target = pixels_[index(x, y)];
-    target.blue = bytes[0];
-    target.green = bytes[1];
-    target.red = bytes[2];
-    target.alpha = bytes[3];
+    const std::uint32_t value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                                std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    std::memcpy(&pixels_[index(x, y)], &value, sizeof value);
   }
 
   std::int32_t width() const { return width_; }
@@ -68,3 +67,6 @@ class memory_image final : public ref_counted<HostImage> {
   std::int32_t height_;
   pixel_vector pixels_;
 };
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "set_pixel assembles a pixel's bytes into a little-endian word");
