@@ -86,7 +86,7 @@ TEST_F(batch, a_failing_frame_is_named_and_the_others_go_on) {
   std::vector<unsigned char> cut = frame_png(3);
   cut.resize(cut.size() / 2);
   input("in/render.0003.png", cut);  // corrupt
-  const png_spec huge{100000, 100000, 8, 6, false};
+  const png_layout huge{100000, 100000, 8, 6, false};
   input("in/render.0004.png", build_png(huge, {}, zlib_stored({0})));   // too large
   input("in/render.0005.png", encode_png(*make_host_image(70000, 2)));  // a TGA cannot hold it
 

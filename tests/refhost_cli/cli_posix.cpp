@@ -135,8 +135,8 @@ TEST_F(cli_posix, endless_input_stops_at_the_largest_picture_file) {
 
 TEST_F(cli_posix, a_decompression_bomb_is_refused_within_little_memory) {
   // An 8x8 picture whose data inflates to 1 GiB, from under 7 MB of file.
-  const png_spec spec{8, 8, 8, 6, false};
-  const std::string bomb = input("bomb.png", build_png(spec, {}, zlib_zero_bomb(1u << 30)));
+  const png_layout layout{8, 8, 8, 6, false};
+  const std::string bomb = input("bomb.png", build_png(layout, {}, zlib_zero_bomb(1u << 30)));
   const run_result r = run("--input " + bomb, address_space_limit(256));
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_NE(r.output.find("bomb.png: PNG: too large or corrupt: its compressed data inflates to "
@@ -177,11 +177,12 @@ TEST_F(cli_posix, a_short_palette_puts_no_undefined_byte_into_a_picture) {
 #else
   // Four palette entries and indices up to 255 in the top rows, away from
   // the report in the bottom-left corner.
-  const png_spec spec{256, 200, 8, 3, false};
-  const png_bytes rows = png_filtered_rows(spec, [](std::uint32_t x, auto, unsigned) { return x; });
+  const png_layout layout{256, 200, 8, 3, false};
+  const png_bytes rows =
+      png_filtered_rows(layout, [](std::uint32_t x, auto, unsigned) { return x; });
   const png_bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 200, 100, 50};
   const std::string file =
-      input("palette.png", build_png(spec, {{"PLTE", palette}}, zlib_stored(rows)));
+      input("palette.png", build_png(layout, {{"PLTE", palette}}, zlib_stored(rows)));
   const run_result r = run("--input " + file + " --tga",
                            std::string(VELLOQ_VALGRIND) + " --quiet --error-exitcode=97 ");
   ASSERT_EQ(r.exit_code, 0) << r.output;

@@ -160,9 +160,9 @@ TEST_F(cli, refuses_cleanly) {
   tga[2] = 10;
   write_file_atomically((dir / "rle.tga").string(), tga, replace_policy::replace_existing);
   // Headers the host does not take, and a picture a TGA cannot hold.
-  png_spec big{100000, 100000, 8, 6, false};
+  png_layout big{100000, 100000, 8, 6, false};
   const std::string big_png = input("big.png", build_png(big, {}, zlib_stored({0})));
-  png_spec deep{16384, 16384, 16, 6, false};
+  png_layout deep{16384, 16384, 16, 6, false};
   const std::string deep_png = input("deep.png", build_png(deep, {}, zlib_stored({0})));
   const std::string wide_png = input("wide.png", encode_png(*make_host_image(70000, 2)));
 

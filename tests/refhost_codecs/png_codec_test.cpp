@@ -73,12 +73,12 @@ TEST(PngCodec, HeadersBeyondWhatTheHostDecodesSayWhatIsWrong) {
       {8, 8, 8, 5, "unknown colour type 5"},
   };
   for (const header_case& c : cases) {
-    png_spec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.depth = c.depth;
-    spec.colour_type = c.colour_type;
-    const std::string message = rejection(decode_png, build_png(spec, {}, zlib_stored({0})));
+    png_layout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.depth = c.depth;
+    layout.colour_type = c.colour_type;
+    const std::string message = rejection(decode_png, build_png(layout, {}, zlib_stored({0})));
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
   EXPECT_THROW(encode_png(*make_host_image(0, 3)), image_format_error);
@@ -101,9 +101,11 @@ unsigned test_sample(std::uint32_t x, std::uint32_t y, unsigned channel, unsigne
   return (x * 2654435761u + y * 40503u + channel * 977u) >> 7 & mask;
 }
 
-Bgra8 expected_pixel(const png_spec& spec, std::uint32_t x, std::uint32_t y) {
-  const auto s = [&](unsigned c) { return as_8_bit(test_sample(x, y, c, spec.depth), spec.depth); };
-  switch (spec.colour_type) {
+Bgra8 expected_pixel(const png_layout& layout, std::uint32_t x, std::uint32_t y) {
+  const auto s = [&](unsigned c) {
+    return as_8_bit(test_sample(x, y, c, layout.depth), layout.depth);
+  };
+  switch (layout.colour_type) {
     case 0:
       return Bgra8{s(0), s(0), s(0), 255};
     case 2:
@@ -129,9 +131,9 @@ TEST(PngCodec, ReadsEveryDepthAndLayoutWithinItsMemoryBudget) {
     for (unsigned depth : type_depths) {
       for (const auto& [width, height] : sizes) {
         for (bool interlaced : {false, true}) {
-          const png_spec spec{width, height, depth, colour_type, interlaced};
+          const png_layout layout{width, height, depth, colour_type, interlaced};
           const png_bytes file = build_png(
-              spec, {}, zlib_stored(png_filtered_rows(spec, [&](auto x, auto y, unsigned c) {
+              layout, {}, zlib_stored(png_filtered_rows(layout, [&](auto x, auto y, unsigned c) {
                 return test_sample(x, y, c, depth);
               })));
           const std::string name = "type " + std::to_string(colour_type) + ", " +
@@ -147,7 +149,7 @@ TEST(PngCodec, ReadsEveryDepthAndLayoutWithinItsMemoryBudget) {
           host_image_ptr expected = make_host_image(width, height);
           for (std::uint32_t y = 0; y < height; ++y) {
             for (std::uint32_t x = 0; x < width; ++x)
-              expected->at(x, y) = expected_pixel(spec, x, y);
+              expected->at(x, y) = expected_pixel(layout, x, y);
           }
           EXPECT_TRUE(same_picture(*expected, *image)) << name;
         }
@@ -161,10 +163,10 @@ TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
   // written, and its bytes used to reach the picture.
   const png_bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
   for (bool interlaced : {false, true}) {
-    const png_spec spec{16, 16, 8, 3, interlaced};
+    const png_layout layout{16, 16, 8, 3, interlaced};
     const auto index = [](std::uint32_t x, std::uint32_t y, unsigned) { return y * 16 + x; };
-    const png_bytes rows = png_filtered_rows(spec, index);
-    const png_bytes plain = build_png(spec, {{"PLTE", palette}}, zlib_stored(rows));
+    const png_bytes rows = png_filtered_rows(layout, index);
+    const png_bytes plain = build_png(layout, {{"PLTE", palette}}, zlib_stored(rows));
     const host_image_ptr image = decode_exact(decode_png, plain, plain.size());
     for (std::uint32_t i = 0; i < 256; ++i) {
       const Bgra8 pixel = image->at(i % 16, i / 16);
@@ -175,7 +177,7 @@ TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
     }
     // Transparency for the given entries applies; the added ones stay opaque.
     const png_bytes file =
-        build_png(spec, {{"PLTE", palette}, {"tRNS", {0, 128}}}, zlib_stored(rows));
+        build_png(layout, {{"PLTE", palette}, {"tRNS", {0, 128}}}, zlib_stored(rows));
     const host_image_ptr seen_through = decode_exact(decode_png, file, file.size());
     EXPECT_EQ(seen_through->at(0, 0).alpha, 0);
     EXPECT_EQ(seen_through->at(1, 0).alpha, 128);
@@ -183,9 +185,9 @@ TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
     EXPECT_EQ(seen_through->at(9, 0).alpha, 255);
   }
   // More transparency entries than palette entries is refused as before.
-  const png_spec spec{2, 2, 8, 3, false};
-  const png_bytes rows = png_filtered_rows(spec, [](auto, auto, unsigned) { return 0u; });
-  EXPECT_NE(rejection(decode_png, build_png(spec, {{"PLTE", palette}, {"tRNS", {1, 2, 3, 4, 5}}},
+  const png_layout layout{2, 2, 8, 3, false};
+  const png_bytes rows = png_filtered_rows(layout, [](auto, auto, unsigned) { return 0u; });
+  EXPECT_NE(rejection(decode_png, build_png(layout, {{"PLTE", palette}, {"tRNS", {1, 2, 3, 4, 5}}},
                                             zlib_stored(rows)))
                 .find("tRNS) has 5 entries for a palette of 4"),
             std::string::npos);
@@ -194,8 +196,8 @@ TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
 TEST(PngCodec, CompressedDataInflatingPastThePictureIsRefused) {
   // An 8x8 picture whose data inflates to 16 MiB (about 100 KiB of file):
   // stb would inflate it all and keep the first rows.
-  const png_spec spec{8, 8, 8, 6, false};
-  const png_bytes bomb = build_png(spec, {}, zlib_zero_bomb(std::uint64_t{16} << 20));
+  const png_layout layout{8, 8, 8, 6, false};
+  const png_bytes bomb = build_png(layout, {}, zlib_zero_bomb(std::uint64_t{16} << 20));
   EXPECT_LT(bomb.size(), 120000u);
   const std::string message = rejection(decode_png, bomb);
   EXPECT_NE(message.find("too large or corrupt: its compressed data inflates to more than a 8x8 "
@@ -205,8 +207,9 @@ TEST(PngCodec, CompressedDataInflatingPastThePictureIsRefused) {
   // The same picture with exactly its data, and a little more than it
   // (encoders may pad), decodes.
   const std::uint64_t exact = 8 * (1 + 8 * 4);
-  EXPECT_EQ(rejection(decode_png, build_png(spec, {}, zlib_zero_bomb(exact))), "(accepted)");
-  EXPECT_EQ(rejection(decode_png, build_png(spec, {}, zlib_zero_bomb(exact + 100))), "(accepted)");
+  EXPECT_EQ(rejection(decode_png, build_png(layout, {}, zlib_zero_bomb(exact))), "(accepted)");
+  EXPECT_EQ(rejection(decode_png, build_png(layout, {}, zlib_zero_bomb(exact + 100))),
+            "(accepted)");
 }
 
 TEST(ImageFile, ChoosesTheDecoderByContentNotByName) {

@@ -75,32 +75,32 @@ unsigned png_channels(unsigned colour_type) {
   return colour_type < 7 ? channels[colour_type] : 0;
 }
 
-png_bytes png_filtered_rows(const png_spec& spec, const png_sample_source& sample) {
+png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample) {
   struct pass {
     std::uint32_t x0, y0, dx, dy;
   };
   static const pass adam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
   static const pass whole = {0, 0, 1, 1};
-  const unsigned channels = png_channels(spec.colour_type);
+  const unsigned channels = png_channels(layout.colour_type);
   png_bytes rows;
-  for (int p = 0; p < (spec.interlaced ? 7 : 1); ++p) {
-    const pass& step = spec.interlaced ? adam7[p] : whole;
-    if (step.x0 >= spec.width)
+  for (int p = 0; p < (layout.interlaced ? 7 : 1); ++p) {
+    const pass& step = layout.interlaced ? adam7[p] : whole;
+    if (step.x0 >= layout.width)
       continue;
-    for (std::uint32_t y = step.y0; y < spec.height; y += step.dy) {
+    for (std::uint32_t y = step.y0; y < layout.height; y += step.dy) {
       rows.push_back(0);  // filter type: none
       unsigned bits = 0, filled = 0;
-      for (std::uint32_t x = step.x0; x < spec.width; x += step.dx) {
+      for (std::uint32_t x = step.x0; x < layout.width; x += step.dx) {
         for (unsigned c = 0; c < channels; ++c) {
           const unsigned value = sample(x, y, c);
-          if (spec.depth == 16) {
+          if (layout.depth == 16) {
             rows.insert(rows.end(), {static_cast<unsigned char>(value >> 8),
                                      static_cast<unsigned char>(value & 0xFF)});
             continue;
           }
-          bits = bits << spec.depth | (value & ((1u << spec.depth) - 1));
-          filled += spec.depth;
+          bits = bits << layout.depth | (value & ((1u << layout.depth) - 1));
+          filled += layout.depth;
           if (filled == 8) {
             rows.push_back(static_cast<unsigned char>(bits));
             bits = filled = 0;
@@ -153,16 +153,16 @@ png_bytes zlib_zero_bomb(std::uint64_t zero_bytes) {
   return bits.out;
 }
 
-png_bytes build_png(const png_spec& spec,
+png_bytes build_png(const png_layout& layout,
                     const std::vector<std::pair<std::string, png_bytes>>& chunks_before_data,
                     const png_bytes& zlib_stream) {
   png_bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   png_bytes header;
-  put_u32_be(header, spec.width);
-  put_u32_be(header, spec.height);
-  header.insert(header.end(), {static_cast<unsigned char>(spec.depth),
-                               static_cast<unsigned char>(spec.colour_type), 0, 0,
-                               static_cast<unsigned char>(spec.interlaced ? 1 : 0)});
+  put_u32_be(header, layout.width);
+  put_u32_be(header, layout.height);
+  header.insert(header.end(), {static_cast<unsigned char>(layout.depth),
+                               static_cast<unsigned char>(layout.colour_type), 0, 0,
+                               static_cast<unsigned char>(layout.interlaced ? 1 : 0)});
   append_chunk(png, "IHDR", header);
   for (const auto& chunk : chunks_before_data) append_chunk(png, chunk.first, chunk.second);
   append_chunk(png, "IDAT", zlib_stream);

@@ -11,7 +11,7 @@
 
 using png_bytes = std::vector<unsigned char>;
 
-struct png_spec {
+struct png_layout {
   std::uint32_t width = 1;
   std::uint32_t height = 1;
   unsigned depth = 8;
@@ -23,11 +23,11 @@ struct png_spec {
 unsigned png_channels(unsigned colour_type);
 
 // The filtered rows (filter type 0 throughout) of a picture whose samples
-// `sample(x, y, channel)` gives, packed at the spec's depth; the seven
+// `sample(x, y, channel)` gives, packed at the layout's depth; the seven
 // passes one after the other when interlaced.
 using png_sample_source =
     std::function<unsigned(std::uint32_t x, std::uint32_t y, unsigned channel)>;
-png_bytes png_filtered_rows(const png_spec& spec, const png_sample_source& sample);
+png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample);
 
 // A zlib stream holding `data` in stored (uncompressed) blocks.
 png_bytes zlib_stored(const png_bytes& data);
@@ -38,6 +38,6 @@ png_bytes zlib_stored(const png_bytes& data);
 png_bytes zlib_zero_bomb(std::uint64_t zero_bytes);
 
 // Signature, IHDR, the given chunks, IDAT holding `zlib_stream`, IEND.
-png_bytes build_png(const png_spec& spec,
+png_bytes build_png(const png_layout& layout,
                     const std::vector<std::pair<std::string, png_bytes>>& chunks_before_data,
                     const png_bytes& zlib_stream);
