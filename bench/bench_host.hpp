@@ -17,11 +17,11 @@
 #include "host/render_job.hpp"
 #include "host/render_settings.hpp"
 #include "plugin/identity.hpp"
-#include "refhost/file_io.hpp"
-#include "refhost/image_handle.hpp"
-#include "refhost/png_codec.hpp"
-#include "refhost/ref_counted.hpp"
-#include "refhost/tga_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/image_handle.hpp"
+#include "refhost/pictures/png_codec.hpp"
+#include "refhost/pictures/ref_counted.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 
 // Every host call as one value folded into a hash, and a count. Two runs
 // that fold the same calls in the same order give the same hash.

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "refhost/picture_file.hpp"
-#include "refhost/png_codec.hpp"
-#include "refhost/scene.hpp"
+#include "refhost/hosting/scene.hpp"
+#include "refhost/pictures/picture_file.hpp"
+#include "refhost/pictures/png_codec.hpp"
 
 namespace {
 

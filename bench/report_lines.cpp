@@ -9,9 +9,9 @@
 #include <cstdio>
 
 #include "plugin/velloq_component.hpp"
-#include "refhost/command_line.hpp"
-#include "refhost/host_objects.hpp"
-#include "refhost/plugin_module.hpp"
+#include "refhost/hosting/host_objects.hpp"
+#include "refhost/hosting/plugin_module.hpp"
+#include "refhost/run/command_line.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

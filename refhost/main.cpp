@@ -23,18 +23,18 @@
 #define velloq_fileno fileno
 #endif
 
-#include "refhost/command_line.hpp"
-#include "refhost/executable_dir.hpp"
-#include "refhost/folder_lock.hpp"
-#include "refhost/frame_stamping.hpp"
-#include "refhost/interruption_cleanup.hpp"
-#include "refhost/output_plan.hpp"
-#include "refhost/picture_formats.hpp"
-#include "refhost/plugin_session.hpp"
-#include "refhost/printable_text.hpp"
-#include "refhost/run_plan.hpp"
-#include "refhost/run_reporter.hpp"
-#include "refhost/session_pool.hpp"
+#include "refhost/console/printable_text.hpp"
+#include "refhost/console/run_reporter.hpp"
+#include "refhost/files/folder_lock.hpp"
+#include "refhost/hosting/plugin_session.hpp"
+#include "refhost/pictures/picture_formats.hpp"
+#include "refhost/pipeline/frame_stamping.hpp"
+#include "refhost/pipeline/session_pool.hpp"
+#include "refhost/run/command_line.hpp"
+#include "refhost/run/output_plan.hpp"
+#include "refhost/run/run_plan.hpp"
+#include "refhost/system/executable_dir.hpp"
+#include "refhost/system/interruption_cleanup.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "host/effector_interface.hpp"
-#include "refhost/plugin_module.hpp"
+#include "refhost/hosting/plugin_module.hpp"
 #include "tests/foreign_host/foreign_plugin.hpp"
 #include "tests/foreign_host/twin_machine.hpp"
 

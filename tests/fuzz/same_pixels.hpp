@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "refhost/memory_image.hpp"
+#include "refhost/pictures/memory_image.hpp"
 
 inline bool same_pixels(const memory_image& a, const memory_image& b) {
   return a.width() == b.width() && a.height() == b.height() &&

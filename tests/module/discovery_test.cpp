@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "host/com_unknown.hpp"
-#include "refhost/plugin_module.hpp"
+#include "refhost/hosting/plugin_module.hpp"
 #include "tests/module/module_path.hpp"
 #include "tests/support/test_host.hpp"
 

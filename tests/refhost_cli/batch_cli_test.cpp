@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/png_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/png_codec.hpp"
 #include "tests/refhost_cli/cli_fixture.hpp"
 #include "tests/support/png_builder.hpp"
 

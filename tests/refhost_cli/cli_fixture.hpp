@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/folder_lock.hpp"
-#include "refhost/png_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/files/folder_lock.hpp"
+#include "refhost/pictures/png_codec.hpp"
 
 namespace fs = std::filesystem;
 

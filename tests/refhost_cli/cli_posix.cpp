@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "refhost/output_file.hpp"
-#include "refhost/png_codec.hpp"
+#include "refhost/files/output_file.hpp"
+#include "refhost/pictures/png_codec.hpp"
 #include "tests/refhost_cli/cli_fixture.hpp"
 #include "tests/support/png_builder.hpp"
 

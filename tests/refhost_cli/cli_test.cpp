@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/png_codec.hpp"
-#include "refhost/scene.hpp"
-#include "refhost/tga_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/hosting/scene.hpp"
+#include "refhost/pictures/png_codec.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 #include "tests/module/module_path.hpp"
 #include "tests/refhost_cli/cli_fixture.hpp"
 #include "tests/support/png_builder.hpp"

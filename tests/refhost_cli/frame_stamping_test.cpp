@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/frame_stamping.hpp"
-#include "refhost/png_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/png_codec.hpp"
+#include "refhost/pipeline/frame_stamping.hpp"
 #include "tests/module/module_path.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "refhost/printable_text.hpp"
+#include "refhost/console/printable_text.hpp"
 
 TEST(PrintableText, KeepsPrintableTextInAnyLanguage) {
   for (const char* text : {"render_0001.png", "Fotos/\xC3\xA9t\xC3\xA9.png",    // été

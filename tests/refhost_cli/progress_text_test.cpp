@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "refhost/progress_text.hpp"
+#include "refhost/console/progress_text.hpp"
 
 TEST(ProgressText, SaysDoneOfTotalRateAndTimeLeft) {
   EXPECT_EQ(progress_line({0, 0, 24, 0.0}), "0 of 24 frames");

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/run_plan.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/run/run_plan.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace {

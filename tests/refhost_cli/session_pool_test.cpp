@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "refhost/image_handle.hpp"
-#include "refhost/session_pool.hpp"
+#include "refhost/pictures/image_handle.hpp"
+#include "refhost/pipeline/session_pool.hpp"
 #include "tests/module/module_path.hpp"
 
 TEST(SessionPool, EachComponentStaysOnItsOwnThread) {

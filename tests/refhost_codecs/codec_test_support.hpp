@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "refhost/tga_codec.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 
 using bytes = std::vector<unsigned char>;
 using decoder = host_image_ptr (*)(const unsigned char*, std::size_t);

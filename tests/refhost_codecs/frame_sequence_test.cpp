@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "refhost/command_line.hpp"
-#include "refhost/frame_sequence.hpp"
+#include "refhost/run/command_line.hpp"
+#include "refhost/run/frame_sequence.hpp"
 
 namespace {
 

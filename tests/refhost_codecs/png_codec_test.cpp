@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/png_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/png_codec.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 #include "tests/support/png_builder.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "refhost/scene.hpp"
+#include "refhost/hosting/scene.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "refhost/string_table.hpp"
+#include "refhost/hosting/string_table.hpp"
 
 namespace {
 

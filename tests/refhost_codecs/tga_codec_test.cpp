@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/picture_file.hpp"
-#include "refhost/tga_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/picture_file.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace {

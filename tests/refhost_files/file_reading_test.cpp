@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "refhost/file_io.hpp"
+#include "refhost/files/file_io.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 #define velloq_getpid getpid
 #endif
 
-#include "refhost/folder_lock.hpp"
+#include "refhost/files/folder_lock.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 TEST(FolderLock, ASecondLockIsRefusedUntilTheFirstGoes) {

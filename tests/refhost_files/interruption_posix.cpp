@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "refhost/interruption_cleanup.hpp"
-#include "refhost/output_file.hpp"
+#include "refhost/files/output_file.hpp"
+#include "refhost/system/interruption_cleanup.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "refhost/file_io.hpp"
-#include "refhost/output_file.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/files/output_file.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace fs = std::filesystem;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/module_file_check.hpp"
-#include "refhost/plugin_module.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/hosting/module_file_check.hpp"
+#include "refhost/hosting/plugin_module.hpp"
 #include "tests/module/module_path.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/file_io.hpp"
-#include "refhost/interruption_cleanup.hpp"
-#include "refhost/output_file.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/files/output_file.hpp"
+#include "refhost/system/interruption_cleanup.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
 namespace fs = std::filesystem;

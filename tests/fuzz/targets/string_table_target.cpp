@@ -1,7 +1,7 @@
 #include <set>
 #include <string>
 
-#include "refhost/string_table.hpp"
+#include "refhost/hosting/string_table.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 #include "tests/fuzz/fuzz_targets.hpp"
 

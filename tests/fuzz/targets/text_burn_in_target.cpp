@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "plugin/velloq_component.hpp"
-#include "refhost/file_io.hpp"
-#include "refhost/png_codec.hpp"
-#include "refhost/tga_codec.hpp"
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/png_codec.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 #include "tests/fuzz/fuzz_targets.hpp"
 

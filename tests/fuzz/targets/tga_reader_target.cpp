@@ -1,4 +1,4 @@
-#include "refhost/tga_codec.hpp"
+#include "refhost/pictures/tga_codec.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 #include "tests/fuzz/fuzz_targets.hpp"
 #include "tests/fuzz/same_pixels.hpp"

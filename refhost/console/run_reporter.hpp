@@ -1,0 +1,42 @@
+#pragma once
+// What the user sees while a run's frames are written, told by whichever
+// worker finished one: failures at once; on a terminal a progress line kept
+// up to date, elsewhere a line per frame; one summary line at the end.
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "refhost/console/progress_text.hpp"
+#include "refhost/pipeline/frame_stamping.hpp"
+
+class run_reporter {
+ public:
+  // `terminal`: whether `errors` is a terminal, where the progress line goes.
+  run_reporter(std::ostream& out, std::ostream& errors, bool terminal, bool quiet,
+               std::size_t total);
+
+  void written(std::size_t index, const frame_task& task, const render_outcome& outcome,
+               bool aborted);
+  void failed(const frame_failure& failure);
+  // The summary line, and on the error stream how many frames failed.
+  void finish(const std::string& folder);
+
+  std::size_t failures() const { return progress_.failed; }
+
+ private:
+  double seconds() const;
+  void show_progress();
+  void clear_progress();
+
+  std::ostream& out_;
+  std::ostream& errors_;
+  const bool quiet_;
+  const bool progress_line_;
+  const std::chrono::steady_clock::time_point start_;
+  std::mutex mutex_;
+  run_progress progress_;
+  std::size_t shown_ = 0;  // characters of the progress line on screen
+};

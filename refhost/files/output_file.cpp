@@ -1,0 +1,165 @@
+#include "refhost/files/output_file.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#include "refhost/files/file_io.hpp"
+#include "refhost/files/output_file_platform.hpp"
+#include "refhost/system/interruption_cleanup.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Temporaries look like ".render_0001.png.k3x9q0a8b1cd.velloq-partial":
+// hidden, named after their target, and recognisable to the next run.
+constexpr char temporary_suffix[] = ".velloq-partial";
+constexpr std::size_t random_part_length = 12;
+constexpr std::size_t longest_target_part = 100;  // keeps the name within NAME_MAX
+constexpr int creation_attempts = 16;
+
+bool is_random_part_character(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+}
+
+// Twelve letters or digits from the system's random source: about 62 bits,
+// which nobody planting files can guess.
+std::string system_random_part() {
+  thread_local std::random_device device;
+  static const char alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string part;
+  while (part.size() < random_part_length) {
+    std::uint32_t bits = device();
+    // Five letters from each 32-bit draw, as base-36 digits of its value.
+    for (int i = 0; i < 5 && part.size() < random_part_length; ++i) {
+      part += alphabet[bits % 36];
+      bits /= 36;
+    }
+  }
+  return part;
+}
+
+std::string temporary_name_for(const fs::path& target, const std::string& random_part) {
+  std::string name = target.filename().string().substr(0, longest_target_part);
+  return "." + name + "." + random_part + temporary_suffix;
+}
+
+}  // namespace
+
+output_file::output_file(const std::string& target) : output_file(target, system_random_part) {}
+
+output_file::output_file(const std::string& target, const name_source& random_part)
+    : target_(target) {
+  const fs::path target_path(target);
+  if (!target_path.has_filename())
+    throw file_error("cannot write " + target + ": not a file name");
+  for (int attempt = 0; attempt < creation_attempts; ++attempt) {
+    const std::string candidate =
+        (target_path.parent_path() / temporary_name_for(target_path, random_part())).string();
+    try {
+      cleanup_slot_ = interruption_cleanup::track(candidate);
+    } catch (const std::length_error& error) {
+      throw file_error("cannot write " + target + ": " + error.what());
+    }
+    bool name_taken = false;
+    handle_ = output_platform::create_new(candidate, name_taken);
+    if (handle_ != output_platform::no_handle) {
+      temporary_ = candidate;
+      return;
+    }
+    const std::string reason = output_platform::last_error_text();
+    interruption_cleanup::release(cleanup_slot_);
+    cleanup_slot_ = -1;
+    // Someone else's file, or a link planted there: never touch it, try
+    // another name.
+    if (!name_taken)
+      throw file_error("cannot create " + candidate + ": " + reason);
+  }
+  throw file_error("cannot write " + target + ": every temporary name tried was taken");
+}
+
+output_file::~output_file() {
+  discard();
+}
+
+void output_file::discard() {
+  if (handle_ != output_platform::no_handle) {
+    output_platform::close(handle_);
+    handle_ = output_platform::no_handle;
+  }
+  if (cleanup_slot_ >= 0) {
+    output_platform::remove(temporary_);
+    interruption_cleanup::release(cleanup_slot_);
+    cleanup_slot_ = -1;
+  }
+}
+
+void output_file::write(const unsigned char* data, std::size_t size) {
+  if (handle_ == output_platform::no_handle)
+    throw file_error("cannot write " + target_ + ": the file is no longer open");
+  if (!output_platform::write_all(handle_, data, size)) {
+    const std::string reason = output_platform::last_error_text();
+    discard();
+    throw file_error("cannot write " + temporary_ + ": " + reason);
+  }
+}
+
+void output_file::commit(replace_policy policy) {
+  if (handle_ == output_platform::no_handle)
+    throw file_error("cannot write " + target_ + ": the file is no longer open");
+  const long long handle = handle_;
+  handle_ = output_platform::no_handle;
+  if (!output_platform::sync_and_close(handle)) {
+    const std::string reason = output_platform::last_error_text();
+    discard();
+    throw file_error("cannot write " + temporary_ + ": " + reason);
+  }
+  bool name_taken = false;
+  if (!output_platform::rename_file(temporary_, target_, policy == replace_policy::replace_existing,
+                                    name_taken)) {
+    const std::string reason = output_platform::last_error_text();
+    discard();
+    if (name_taken)
+      throw file_error(target_ + " exists already; it was left as it is");
+    throw file_error("cannot rename " + temporary_ + " to " + target_ + ": " + reason);
+  }
+  interruption_cleanup::release(cleanup_slot_);
+  cleanup_slot_ = -1;
+}
+
+bool is_temporary_name(const std::string& name) {
+  const std::size_t suffix_length = sizeof temporary_suffix - 1;
+  // ".", at least one character of the target, ".", the random part, the suffix.
+  if (name.size() < 2 + 1 + random_part_length + suffix_length || name[0] != '.')
+    return false;
+  if (name.compare(name.size() - suffix_length, suffix_length, temporary_suffix) != 0)
+    return false;
+  const std::size_t random_start = name.size() - suffix_length - random_part_length;
+  if (name[random_start - 1] != '.')
+    return false;
+  for (std::size_t i = random_start; i < random_start + random_part_length; ++i) {
+    if (!is_random_part_character(name[i]))
+      return false;
+  }
+  return true;
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
+  std::vector<std::string> removed;
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    // symlink_status: a link of that name is someone else's, not a file of ours.
+    std::error_code status_error;
+    if (!is_temporary_name(name) || !fs::is_regular_file(entry->symlink_status(status_error)))
+      continue;
+    std::error_code remove_error;
+    if (fs::remove(entry->path(), remove_error))
+      removed.push_back(name);
+  }
+  return removed;
+}

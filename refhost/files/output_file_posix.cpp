@@ -1,0 +1,91 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "refhost/files/output_file_platform.hpp"
+
+namespace output_platform {
+
+long long create_new(const std::string& path, bool& name_taken) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  name_taken = fd < 0 && errno == EEXIST;
+  return fd;
+}
+
+bool write_all(long long handle, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(static_cast<int>(handle), data, size);
+    if (written < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool sync_and_close(long long handle) {
+  const bool synced = ::fsync(static_cast<int>(handle)) == 0;
+  const int sync_error = errno;
+  // close reports errors a network file system found only now.
+  const bool closed = ::close(static_cast<int>(handle)) == 0;
+  if (!synced)
+    errno = sync_error;
+  return synced && closed;
+}
+
+void close(long long handle) {
+  ::close(static_cast<int>(handle));
+}
+
+bool rename_file(const std::string& from, const std::string& to, bool replace, bool& name_taken) {
+  name_taken = false;
+  if (replace)
+    return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EEXIST) {
+    name_taken = true;
+    return false;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+    return false;
+  // File systems without RENAME_NOREPLACE: a hard link is as atomic and
+  // refuses an existing name too.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) {
+    name_taken = true;
+    return false;
+  }
+  // Nor hard links (FAT, some network shares): check, then rename. Another
+  // run cannot slip in between, as it needs the folder's lock.
+  struct stat existing;
+  if (::lstat(to.c_str(), &existing) == 0) {
+    name_taken = true;
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void remove(const std::string& path) {
+  ::unlink(path.c_str());
+}
+
+std::string last_error_text() {
+  return std::strerror(errno);
+}
+
+}  // namespace output_platform

@@ -1,0 +1,130 @@
+#include "refhost/pipeline/frame_stamping.hpp"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "refhost/files/file_io.hpp"
+#include "refhost/hosting/scene.hpp"
+#include "refhost/pictures/picture_file.hpp"
+#include "refhost/pictures/tga_codec.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// From this version on the host reports its setup time in milliseconds.
+constexpr std::int32_t setup_milliseconds_from_version = 440468;
+
+using clock_type = std::chrono::steady_clock;
+
+std::int32_t milliseconds_between(clock_type::time_point start, clock_type::time_point end) {
+  return static_cast<std::int32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count());
+}
+
+// The picture, made the way the host makes a render: the setup loads what
+// the render needs (opens the file and reads as much as tells how to read
+// it), the rendering makes the picture (reads and decodes it, or renders
+// the built-in scene). Both are timed as the host times them.
+host_image_ptr produce_picture(const frame_task& task, const stamping_settings& settings,
+                               render_facts& facts) {
+  const clock_type::time_point setup_start = clock_type::now();
+  std::unique_ptr<picture_file> file;
+  if (!task.input_path.empty())
+    file = std::make_unique<picture_file>(task.input_path);
+  const clock_type::time_point render_start = clock_type::now();
+  host_image_ptr picture;
+  if (file) {
+    picture = file->decode();
+    file.reset();  // a frame in flight holds its picture, not the file too
+  } else {
+    picture = render_scene(settings.scene_width, settings.scene_height, task.scene_frame,
+                           settings.scene_frames);
+  }
+  const clock_type::time_point render_end = clock_type::now();
+  check_formats_hold(settings.formats, picture->width(), picture->height(),
+                     task.input_path.empty() ? "the built-in scene" : task.input_path);
+
+  std::int32_t setup = milliseconds_between(setup_start, render_start);
+  if (settings.host_version < setup_milliseconds_from_version)
+    setup /= 1000;
+  facts.setup_time = settings.setup_time.value_or(setup);
+  facts.rendering_time =
+      settings.rendering_time.value_or(milliseconds_between(render_start, render_end));
+  return picture;
+}
+
+// Every format goes to a temporary first; the names are given only when
+// all are complete. Should giving one fail, those given already go again:
+// a frame is written whole or not at all.
+void write_outputs(const memory_image& picture, const frame_task& task,
+                   const stamping_settings& settings) {
+  std::vector<std::unique_ptr<output_file>> files;
+  for (std::size_t k = 0; k < settings.formats.size(); ++k) {
+    files.push_back(std::make_unique<output_file>(task.outputs[k]));
+    output_file& file = *files.back();
+    settings.formats[k]->write(
+        picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); });
+  }
+  std::size_t committed = 0;
+  try {
+    for (; committed < files.size(); ++committed) files[committed]->commit(settings.policy);
+  } catch (...) {
+    for (std::size_t k = 0; k < committed; ++k) {
+      std::error_code ignored;
+      fs::remove(task.outputs[k], ignored);
+    }
+    throw;
+  }
+}
+
+// With --overwrite, what an earlier run wrote under a failed frame's names.
+std::vector<std::string> remove_earlier_outputs(const frame_task& task,
+                                                const stamping_settings& settings) {
+  std::vector<std::string> removed;
+  if (settings.policy != replace_policy::replace_existing)
+    return removed;
+  for (const std::string& path : task.outputs) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (!error && (fs::is_regular_file(status) || fs::is_symlink(status)) &&
+        fs::remove(path, error))
+      removed.push_back(path);
+  }
+  return removed;
+}
+
+}  // namespace
+
+void check_formats_hold(const std::vector<const picture_format*>& formats, std::int32_t width,
+                        std::int32_t height, const std::string& source) {
+  for (const picture_format* format : formats) {
+    const std::string limitation = format->size_limitation(width, height);
+    if (!limitation.empty())
+      throw image_format_error(source + ": " + limitation + "; nothing was written");
+  }
+}
+
+render_outcome stamp_frame(plugin_session& session, const frame_task& task,
+                           const stamping_settings& settings) {
+  try {
+    host_image_ptr picture;
+    const render_outcome outcome =
+        session.render(settings.facts, settings.abort, [&](render_facts& facts) {
+          picture = produce_picture(task, settings, facts);
+          return picture.get();
+        });
+    write_outputs(*picture, task, settings);
+    return outcome;
+  } catch (const std::bad_alloc&) {
+    throw frame_failure((task.input_path.empty() ? task.outputs.front() : task.input_path) +
+                            ": not enough memory for this frame",
+                        remove_earlier_outputs(task, settings));
+  } catch (const std::exception& error) {
+    throw frame_failure(error.what(), remove_earlier_outputs(task, settings));
+  }
+}

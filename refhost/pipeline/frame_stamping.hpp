@@ -1,0 +1,54 @@
+#pragma once
+// One frame of a run, from its picture to its files: read or rendered
+// inside a render of the plug-in session, as the host renders, then
+// written in every format of the run. A frame is written whole or not at
+// all: a frame that fails leaves no file of its own behind.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "refhost/files/output_file.hpp"
+#include "refhost/hosting/plugin_session.hpp"
+#include "refhost/pictures/picture_formats.hpp"
+
+struct frame_task {
+  std::string input_path;            // empty: a frame of the built-in scene
+  std::int32_t scene_frame = 0;      // that frame, counted from 0
+  std::vector<std::string> outputs;  // one per format of the run, in its order
+};
+
+// What every frame of a run shares.
+struct stamping_settings {
+  std::vector<const picture_format*> formats;
+  replace_policy policy = replace_policy::keep_existing;
+  render_facts facts;  // its times are measured per frame unless given here
+  std::optional<std::int32_t> setup_time;
+  std::optional<std::int32_t> rendering_time;
+  bool abort = false;
+  std::int32_t host_version = 0;
+  std::int32_t scene_width = 0;  // the built-in scene's size and frame count
+  std::int32_t scene_height = 0;
+  std::int32_t scene_frames = 1;
+};
+
+// Why a frame failed, naming its file. `removed` lists the files of an
+// earlier run with this frame's names, which --overwrite allowed to
+// replace: left there, they would pass for this run's.
+struct frame_failure : std::runtime_error {
+  frame_failure(const std::string& reason, std::vector<std::string> removed_files)
+      : std::runtime_error(reason), removed(std::move(removed_files)) {}
+  std::vector<std::string> removed;
+};
+
+// Stamps and writes one frame. Returns the render's outcome; throws
+// frame_failure.
+render_outcome stamp_frame(plugin_session& session, const frame_task& task,
+                           const stamping_settings& settings);
+
+// Throws image_format_error, naming `source`, for the first format that
+// cannot hold a picture of this size.
+void check_formats_hold(const std::vector<const picture_format*>& formats, std::int32_t width,
+                        std::int32_t height, const std::string& source);

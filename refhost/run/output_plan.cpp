@@ -1,0 +1,109 @@
+#include "refhost/run/output_plan.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <iomanip>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include "refhost/files/file_io.hpp"
+#include "refhost/run/input_list.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char frame_prefix[] = "render_";
+
+bool is_frame_picture_name(const std::string& name) {
+  const std::size_t prefix = sizeof frame_prefix - 1;
+  const std::size_t dot = name.rfind('.');
+  if (name.compare(0, prefix, frame_prefix) != 0 || dot == std::string::npos || dot == prefix)
+    return false;
+  const std::string extension = name.substr(dot);
+  if (extension != png_format.extension && extension != tga_format.extension)
+    return false;
+  return std::all_of(name.begin() + prefix, name.begin() + dot,
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool nobody_may_write(fs::perms permissions) {
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  return (permissions & write) == fs::perms::none;
+}
+
+}  // namespace
+
+std::string frame_picture_path(const std::string& folder, std::int32_t frame_index,
+                               const picture_format& format) {
+  std::ostringstream name;
+  name << folder << "/" << frame_prefix << std::setw(4) << std::setfill('0') << frame_index + 1
+       << format.extension;
+  return name.str();
+}
+
+output_naming parse_output_naming(const std::string& out) {
+  output_naming naming;
+  std::error_code error;
+  const fs::path path(out);
+  if (fs::is_directory(path, error) || !has_picture_extension(path.filename().string())) {
+    naming.folder = out;
+    return naming;
+  }
+  naming.folder = path.has_parent_path() ? path.parent_path().string() : ".";
+  naming.file_name = path.filename().string();
+  naming.pattern = frame_pattern::find(naming.file_name);
+  naming.format = format_for_file_name(naming.file_name);
+  return naming;
+}
+
+std::string frame_output_path(const output_naming& naming, const std::string& input_path,
+                              std::int32_t number, const picture_format& format) {
+  const fs::path folder(naming.folder);
+  if (!naming.file_name.empty()) {
+    return (folder / (naming.pattern ? naming.pattern->path_for(number) : naming.file_name))
+        .string();
+  }
+  if (input_path.empty())
+    return frame_picture_path(naming.folder, number - 1, format);
+  // render.0001.png becomes render.0001.tga; a name without a picture
+  // extension keeps all of itself (frame.0001 becomes frame.0001.tga).
+  fs::path name = fs::path(input_path).filename();
+  if (has_picture_extension(name.string()))
+    name.replace_extension();
+  return (folder / (name.string() + format.extension)).string();
+}
+
+void check_outputs_free(const std::vector<std::string>& paths, bool overwrite) {
+  for (const std::string& path : paths) {
+    std::error_code error;
+    // The name itself: a link there is replaced, never followed.
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (error || !fs::exists(status))
+      continue;
+    if (!overwrite) {
+      throw file_error(path + " exists already; nothing was written (--overwrite replaces it)");
+    }
+    if (fs::is_directory(status))
+      throw file_error(path + " is a folder; nothing was written");
+    if (fs::is_regular_file(status) && nobody_may_write(status.permissions()))
+      throw file_error(path + " is read-only, so it is kept; nothing was written");
+  }
+}
+
+std::vector<std::string> other_frame_pictures(const std::string& folder,
+                                              const std::vector<std::string>& written_paths) {
+  std::set<std::string> written;
+  for (const std::string& path : written_paths) written.insert(fs::path(path).filename().string());
+  std::vector<std::string> others;
+  std::error_code error;
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (is_frame_picture_name(name) && written.count(name) == 0)
+      others.push_back(name);
+  }
+  std::sort(others.begin(), others.end());
+  return others;
+}

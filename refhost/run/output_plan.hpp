@@ -1,0 +1,46 @@
+#pragma once
+// The pictures one run writes, named and checked before anything is
+// rendered: a run stops before its first picture rather than halfway.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "refhost/pictures/picture_formats.hpp"
+#include "refhost/run/frame_sequence.hpp"
+
+// Where a run's pictures go, from --out: a folder, or, when the value ends
+// in .png or .tga and is no existing folder, a picture's file name in a
+// folder, which may hold a frame number (shot.%04d.png).
+struct output_naming {
+  std::string folder;
+  std::string file_name;                   // empty: --out named the folder
+  std::optional<frame_pattern> pattern;    // the frame number in file_name
+  const picture_format* format = nullptr;  // what file_name's extension names
+};
+
+// Throws usage_error for a malformed frame number.
+output_naming parse_output_naming(const std::string& out);
+
+// One frame's picture in `format`: the --out file name (its frame number
+// filled in with `number`); else an input's file name with the format's
+// extension in place of its own; else, for the built-in scene (`input_path`
+// empty), render_<number>.
+std::string frame_output_path(const output_naming& naming, const std::string& input_path,
+                              std::int32_t number, const picture_format& format);
+
+// "<folder>/render_0001.png": frames count from 1, with four digits at least.
+std::string frame_picture_path(const std::string& folder, std::int32_t frame_index,
+                               const picture_format& format);
+
+// Throws file_error for the first path where something exists, unless
+// `overwrite`; with it, for the first that cannot be replaced: a folder, or
+// a file nobody may write (read-only, as people protect a picture).
+void check_outputs_free(const std::vector<std::string>& paths, bool overwrite);
+
+// The names in `folder` that look like frames of a run (render_<digits>
+// .png or .tga) but are not among `written_paths`: an earlier run's, which
+// would pass for part of this sequence. Sorted.
+std::vector<std::string> other_frame_pictures(const std::string& folder,
+                                              const std::vector<std::string>& written_paths);

@@ -1,0 +1,71 @@
+#include "refhost/run/run_plan.hpp"
+
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "refhost/run/input_list.hpp"
+
+std::vector<const picture_format*> chosen_formats(const host_command& command,
+                                                  const output_naming& naming) {
+  if (naming.format != nullptr) {
+    const bool same = command.write_png == (naming.format == &png_format) &&
+                      command.write_tga == (naming.format == &tga_format);
+    if (command.format_given && !same) {
+      throw usage_error("--out " + naming.file_name + " is a " + naming.format->name +
+                        " file, but another --format was asked for");
+    }
+    return {naming.format};
+  }
+  std::vector<const picture_format*> formats;
+  if (command.write_png)
+    formats.push_back(&png_format);
+  if (command.write_tga)
+    formats.push_back(&tga_format);
+  return formats;
+}
+
+std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
+                                    const std::vector<const picture_format*>& formats) {
+  std::vector<frame_task> tasks;
+  std::vector<std::int32_t> numbers;
+  if (command.inputs.empty()) {
+    for (std::int32_t frame = 0; frame < command.frames; ++frame) {
+      tasks.push_back(frame_task{"", frame, {}});
+      numbers.push_back(frame + 1);
+    }
+  } else {
+    for (input_picture& input : list_input_pictures(command.inputs, command.range)) {
+      tasks.push_back(frame_task{std::move(input.path), 0, {}});
+      numbers.push_back(input.number);
+    }
+  }
+  if (!naming.file_name.empty() && !naming.pattern && tasks.size() > 1) {
+    throw usage_error("--out " + naming.file_name + " names one picture, but the run writes " +
+                      std::to_string(tasks.size()) +
+                      "; give a folder or a numbered name such as shot.%04d.png");
+  }
+  std::map<std::string, std::size_t> first_writer;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    for (const picture_format* format : formats) {
+      std::string path = frame_output_path(naming, tasks[i].input_path, numbers[i], *format);
+      const auto [found, fresh] = first_writer.emplace(path, i);
+      if (!fresh) {
+        throw usage_error("two inputs, " + tasks[found->second].input_path + " and " +
+                          tasks[i].input_path + ", would both be written to " + path);
+      }
+      tasks[i].outputs.push_back(std::move(path));
+    }
+  }
+  return tasks;
+}
+
+void check_inputs_kept(const std::vector<frame_task>& tasks) {
+  for (const frame_task& task : tasks) {
+    for (const std::string& output : task.outputs) {
+      std::error_code error;
+      if (!task.input_path.empty() && std::filesystem::equivalent(output, task.input_path, error))
+        throw usage_error(output + " is the input itself; write into another --out folder");
+    }
+  }
+}

@@ -1,0 +1,26 @@
+#pragma once
+// What a run will do, worked out from its options before anything is
+// loaded or written: the formats, and every frame with its output paths.
+
+#include <vector>
+
+#include "refhost/pictures/picture_formats.hpp"
+#include "refhost/pipeline/frame_stamping.hpp"
+#include "refhost/run/command_line.hpp"
+#include "refhost/run/output_plan.hpp"
+
+// Those --format names, or the one an output file name's extension names.
+// Throws usage_error when they disagree.
+std::vector<const picture_format*> chosen_formats(const host_command& command,
+                                                  const output_naming& naming);
+
+// Every frame, in order, with one output path per format. Throws
+// usage_error when two frames would be written to one path or one output
+// file name is given for many frames, and file_error for a folder of
+// inputs that holds no picture.
+std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
+                                    const std::vector<const picture_format*>& formats);
+
+// Throws usage_error when an output is its own input (an input in the
+// --out folder, with --overwrite), which the run would replace.
+void check_inputs_kept(const std::vector<frame_task>& tasks);

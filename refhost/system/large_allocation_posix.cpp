@@ -1,0 +1,38 @@
+#include <sys/mman.h>
+
+#include "refhost/system/large_allocation.hpp"
+
+namespace {
+
+// Below this a block stays with malloc, which reuses small blocks anyway.
+constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
+
+std::size_t mapped_size(std::size_t bytes) {
+  return (bytes + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+}
+
+}  // namespace
+
+void* allocate_large(std::size_t bytes) {
+  if (bytes < huge_page_bytes)
+    return ::operator new(bytes);
+  void* block =
+      mmap(nullptr, mapped_size(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED)
+    throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+  // Advice only: where huge pages are off, the block works as any other.
+  madvise(block, mapped_size(bytes), MADV_HUGEPAGE);
+#endif
+  return block;
+}
+
+void free_large(void* block, std::size_t bytes) noexcept {
+  if (block == nullptr)
+    return;
+  if (bytes < huge_page_bytes) {
+    ::operator delete(block);
+    return;
+  }
+  munmap(block, mapped_size(bytes));
+}
