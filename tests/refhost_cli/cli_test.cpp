@@ -180,7 +180,7 @@ TEST_F(cli, refuses_cleanly) {
       {"--renderer nonsense", 2, "--renderer"},
       {"--bogus", 2, "unknown option"},
       {"--input " + big_png, 1, "big.png: PNG: a picture of 100000x100000 pixels is larger"},
-      {"--input " + deep_png, 1, "deep.png: PNG: a 16384x16384 picture with 16-bit samples"},
+      {"--input " + deep_png, 1, "deep.png: PNG: the image data ends in row 0 of the 16384x16384"},
       {"--input " + wide_png + " --tga", 1,
        "wide.png: TGA cannot store a picture of 70000x2 pixels (1 to 65535 per side)"},
       // Careless values: an empty path is not the default, a size is not
