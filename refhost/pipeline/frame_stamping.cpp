@@ -67,8 +67,10 @@ void write_outputs(const memory_image& picture, const frame_task& task,
   for (std::size_t k = 0; k < settings.formats.size(); ++k) {
     files.push_back(std::make_unique<output_file>(task.outputs[k]));
     output_file& file = *files.back();
+    const int spare = settings.spare_cores ? settings.spare_cores() : 0;
     settings.formats[k]->write(
-        picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); });
+        picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
+        spare);
   }
   std::size_t committed = 0;
   try {
