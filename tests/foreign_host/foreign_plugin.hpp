@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/foreign_host/emulated_host_objects.hpp"
-#include "tests/foreign_host/windows_loader.hpp"
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/emulated_host_objects.hpp"
+#include "emulated_windows/windows_loader.hpp"
+#include "emulated_windows/windows_process.hpp"
 #include "tests/support/test_host.hpp"
 
 // The DLL under test: VELLOQ_WIN32_MODULE from the environment, else the

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/foreign_host/native_facts.hpp"
-#include "tests/foreign_host/windows_machine.hpp"
+#include "emulated_windows/windows_machine.hpp"
 
 struct twin_machine {
   std::vector<std::uint32_t> ticks{1000, 3345};  // the millisecond counter, read in turn

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "tests/shipping/shipping_paths.hpp"
-#include "tests/support/pe_file.hpp"
+#include "emulated_windows/pe_file.hpp"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string lower(std::string text) {
 
 // "dll function" pairs, the DLL's name in lower case.
 std::set<std::string> xp_sp3_functions() {
-  std::ifstream list(source_path("tests/shipping/xp_sp3_functions.txt"));
+  std::ifstream list(source_path("emulated_windows/windows_functions.txt"));
   std::set<std::string> functions;
   for (std::string line; std::getline(list, line);) {
     if (line.empty() || line[0] == '#')

@@ -1,4 +1,4 @@
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 #include <cpuid.h>
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 namespace {
 

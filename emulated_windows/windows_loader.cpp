@@ -1,4 +1,4 @@
-#include "tests/foreign_host/windows_loader.hpp"
+#include "emulated_windows/windows_loader.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/foreign_host/x86_emulator.hpp"
+#include "emulated_windows/x86_emulator.hpp"
 
 struct display_adapter {
   std::uint32_t state_flags = 0;  // 0x4: the primary device

@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 namespace {
 

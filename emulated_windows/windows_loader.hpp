@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/foreign_host/windows_process.hpp"
-#include "tests/support/pe_file.hpp"
+#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/pe_file.hpp"
 
 struct load_error : std::runtime_error {
   using std::runtime_error::runtime_error;

@@ -20,7 +20,7 @@
 #include "host/host_services.hpp"
 #include "host/render_job.hpp"
 #include "host/render_settings.hpp"
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 class emulated_host_objects {
  public:

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/foreign_host/emulated_heap.hpp"
-#include "tests/foreign_host/windows_machine.hpp"
-#include "tests/foreign_host/x86_emulator.hpp"
+#include "emulated_windows/emulated_heap.hpp"
+#include "emulated_windows/windows_machine.hpp"
+#include "emulated_windows/x86_emulator.hpp"
 
 class windows_process {
  public:
