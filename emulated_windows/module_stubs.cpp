@@ -42,8 +42,8 @@ std::uint32_t loaded_module_named(windows_process& p, const std::string& name) {
 
 void provide_modules(windows_process& process) {
   windows_process& p = process;
-  for (const auto& [suffix, read] : {std::pair<const char*, text_reader>{"A", read_narrow_string},
-                                     {"W", read_wide_string}}) {
+  for (const auto& [suffix, read] :
+       {std::pair<const char*, text_reader>{"A", read_narrow_string}, {"W", read_wide_string}}) {
     p.provide(kernel32, std::string("GetModuleHandle") + suffix, 4, [&p, read](stub_call& c) {
       c.result(c.arg(0) == 0 ? process_image : loaded_module_named(p, read(p, c.arg(0))));
     });

@@ -27,11 +27,11 @@ const std::map<std::string, windows_version>& functions() {
       std::istringstream fields(line);
       std::string dll, function, since;
       fields >> dll >> function >> since;
-      const windows_version first = since.empty()     ? windows_version::windows_2000
+      const windows_version first = since.empty()      ? windows_version::windows_2000
                                     : since == "xp"    ? windows_version::xp_sp3
                                     : since == "vista" ? windows_version::vista
                                     : since == "7"     ? windows_version::windows_7
-                                                       : throw std::logic_error("bad line: " + line);
+                                                   : throw std::logic_error("bad line: " + line);
       parsed[lower(dll) + "!" + function] = first;
     }
     return parsed;

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/foreign_host/native_facts.hpp"
 #include "emulated_windows/windows_machine.hpp"
+#include "tests/foreign_host/native_facts.hpp"
 
 struct twin_machine {
   std::vector<std::uint32_t> ticks{1000, 3345};  // the millisecond counter, read in turn
