@@ -17,7 +17,7 @@
 
 #include "host/plugin_entry_points.hpp"
 #include "tests/shipping/shipping_paths.hpp"
-#include "tests/support/pe_file.hpp"
+#include "emulated_windows/pe_file.hpp"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 namespace {
 
@@ -20,40 +20,6 @@ constexpr std::uint32_t thread_id = 0x5678;
 constexpr std::uint32_t error_invalid_handle = 6;
 constexpr std::uint32_t error_invalid_parameter = 87;
 constexpr std::uint32_t error_insufficient_buffer = 122;
-constexpr std::uint32_t error_mod_not_found = 126;
-constexpr std::uint32_t error_proc_not_found = 127;
-
-// Where the system modules appear to be loaded; their handles.
-struct system_module {
-  const char* name;  // lower case, without ".dll"
-  const char* dll;   // as the import tables name it
-  std::uint32_t handle;
-};
-constexpr system_module system_modules[] = {
-    {"kernel32", "KERNEL32.dll", 0x7C800000},
-    {"msvcrt", "msvcrt.dll", 0x77C10000},
-    {"user32", "USER32.dll", 0x7E410000},
-};
-
-const system_module* find_module(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0)
-    name.resize(name.size() - 4);
-  for (const system_module& m : system_modules) {
-    if (name == m.name)
-      return &m;
-  }
-  return nullptr;
-}
-
-const system_module* module_by_handle(std::uint32_t handle) {
-  for (const system_module& m : system_modules) {
-    if (handle == m.handle)
-      return &m;
-  }
-  return nullptr;
-}
 
 // A little-endian record assembled field by field, then written at once.
 struct record {
@@ -85,24 +51,6 @@ void write_system_info(windows_process& p, std::uint32_t at, std::uint16_t archi
   p.cpu.write(at, r.bytes.data(), r.bytes.size());
 }
 
-std::string read_wide_string(windows_process& p, std::uint32_t at) {
-  std::string text;
-  for (;; at += 2) {
-    std::uint16_t c = 0;
-    p.cpu.read(at, &c, 2);
-    if (c == 0)
-      return text;
-    text += c < 0x80 ? static_cast<char>(c) : '?';
-  }
-}
-
-std::uint32_t module_handle(windows_process& p, const std::string& name) {
-  if (const system_module* m = find_module(name))
-    return m->handle;
-  p.set_last_error(error_mod_not_found);
-  return 0;
-}
-
 }  // namespace
 
 void provide_kernel32(windows_process& process) {
@@ -111,42 +59,33 @@ void provide_kernel32(windows_process& process) {
     p.provide(kernel32, name, popped, std::move(handler));
   };
 
-  // Thread-local storage: the slots live in the thread block, as on Windows.
-  auto slot_address = [](std::uint32_t index) {
-    return emulated_layout::thread_block + windows_process::tls_slots_offset + 4 * index;
-  };
+  // Thread-local storage: the slots live in the thread block (and the
+  // expansion array it points to), as on Windows.
   // A slot not allocated fails the call as on Windows, and is a breach.
   auto slot_in_use = [&p](stub_call& c) {
-    const std::uint32_t index = c.arg(0);
-    if (index < windows_process::tls_slot_count && ((p.tls_slots_in_use >> index) & 1u) != 0)
+    if (p.tls_slot_in_use(c.arg(0)))
       return true;
-    p.breach(c.name + " of a slot not allocated: " + std::to_string(index));
+    p.breach(c.name + " of a slot not allocated: " + std::to_string(c.arg(0)));
     p.set_last_error(error_invalid_parameter);
     c.result(0);
     return false;
   };
-  provide("TlsAlloc", 0, [&p, slot_address](stub_call& c) {
-    for (std::uint32_t i = 0; i < windows_process::tls_slot_count; ++i) {
-      if (((p.tls_slots_in_use >> i) & 1u) == 0) {
-        p.tls_slots_in_use |= std::uint64_t{1} << i;
-        p.cpu.write32(slot_address(i), 0);
-        c.result(i);
-        return;
-      }
-    }
-    c.result(0xFFFFFFFF);  // TLS_OUT_OF_INDEXES
+  provide("TlsAlloc", 0, [&p](stub_call& c) { c.result(p.allocate_tls_slot()); });
+  provide("TlsFree", 4, [&p, slot_in_use](stub_call& c) {
+    if (slot_in_use(c))
+      c.result(p.free_tls_slot(c.arg(0)) ? 1 : 0);
   });
-  provide("TlsGetValue", 4, [&p, slot_address, slot_in_use](stub_call& c) {
+  provide("TlsGetValue", 4, [&p, slot_in_use](stub_call& c) {
     if (!slot_in_use(c))
       return;
     // Windows clears the last error here, so that a stored 0 can be told apart.
     p.set_last_error(0);
-    c.result(p.cpu.read32(slot_address(c.arg(0))));
+    c.result(p.cpu.read32(p.tls_slot_address(c.arg(0))));
   });
-  provide("TlsSetValue", 8, [&p, slot_address, slot_in_use](stub_call& c) {
+  provide("TlsSetValue", 8, [&p, slot_in_use](stub_call& c) {
     if (!slot_in_use(c))
       return;
-    p.cpu.write32(slot_address(c.arg(0)), c.arg(1));
+    p.cpu.write32(p.tls_slot_address(c.arg(0)), c.arg(1));
     c.result(1);
   });
 
@@ -204,32 +143,6 @@ void provide_kernel32(windows_process& process) {
       return;
     }
     c.result(1);
-  });
-
-  // Modules: the system DLLs are there; nothing else is.
-  provide("GetModuleHandleA", 4, [&p](stub_call& c) {
-    c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, p.cpu.read_string(c.arg(0))));
-  });
-  provide("GetModuleHandleW", 4, [&p](stub_call& c) {
-    c.result(c.arg(0) == 0 ? 0x00400000 : module_handle(p, read_wide_string(p, c.arg(0))));
-  });
-  // A name no stub provides counts as absent, as on a system too old for
-  // it: the runtime's probes of msvcrt for ___lc_codepage_func and
-  // __lc_codepage then take their fallback (the "C" locale's code page 0).
-  provide("GetProcAddress", 8, [&p](stub_call& c) {
-    const system_module* m = module_by_handle(c.arg(0));
-    // Names only: an ordinal (a value below 0x10000) finds nothing here.
-    const std::string name = c.arg(1) >= 0x10000 ? p.cpu.read_string(c.arg(1)) : std::string();
-    const windows_machine& machine = p.machine;
-    const bool absent = (name == "GetNativeSystemInfo" && !machine.has_get_native_system_info) ||
-                        (name == "IsWow64Process" && !machine.has_is_wow64_process) ||
-                        (name == "GetProductInfo" && !machine.has_get_product_info);
-    if (m == nullptr || name.empty() || absent || !p.exported_by_system(m->dll, name)) {
-      p.set_last_error(m == nullptr ? error_invalid_handle : error_proc_not_found);
-      c.result(0);
-      return;
-    }
-    c.result(p.bind(m->dll, name));
   });
 
   // Text conversions. The emulated system's ANSI code page is ISO 8859-1:
@@ -298,7 +211,10 @@ void provide_kernel32(windows_process& process) {
     r.put32(8, m.minor_version);
     r.put32(12, m.build_number);
     r.put32(16, m.platform_id);
+    std::copy_n(m.service_pack.begin(), std::min<std::size_t>(m.service_pack.size(), 127),
+                r.bytes.begin() + 20);  // szCSDVersion
     if (size == 156) {
+      r.put16(148, m.service_pack_major);
       r.put16(152, m.suite_mask);
       r.bytes[154] = m.product_type;
     }
@@ -343,6 +259,9 @@ void provide_kernel32(windows_process& process) {
     p.cpu.write(c.arg(0), r.bytes.data(), r.bytes.size());
     c.result(1);
   });
+  provide("GetTickCount64", 0, [&p](stub_call& c) { c.result64(p.machine.tick); });
+  provide("GetCurrentThreadId", 0, [](stub_call& c) { c.result(thread_id); });
+  provide("GetCurrentProcessId", 0, [](stub_call& c) { c.result(0x1234); });
   provide("GetTickCount", 0, [&p](stub_call& c) {
     windows_machine& m = p.machine;
     if (!m.ticks.empty()) {

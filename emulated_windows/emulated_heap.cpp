@@ -1,8 +1,8 @@
-#include "tests/foreign_host/emulated_heap.hpp"
+#include "emulated_windows/emulated_heap.hpp"
 
 #include <cstdio>
 
-#include "tests/foreign_host/x86_emulator.hpp"
+#include "emulated_windows/x86_emulator.hpp"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <typeinfo>
 #include <utility>
 
+#include "emulated_windows/windows_process.hpp"
 #include "host/host_application.hpp"
 #include "host/host_image.hpp"
 #include "host/host_services.hpp"
 #include "host/render_job.hpp"
 #include "host/render_settings.hpp"
-#include "tests/foreign_host/windows_process.hpp"
 
 class emulated_host_objects {
  public:

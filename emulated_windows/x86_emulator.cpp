@@ -1,4 +1,4 @@
-#include "tests/foreign_host/x86_emulator.hpp"
+#include "emulated_windows/x86_emulator.hpp"
 
 #include <unicorn/unicorn.h>
 
@@ -259,6 +259,12 @@ void x86_emulator::set_thread_block(std::uint32_t base, std::uint32_t size) {
   set_reg(UC_X86_REG_FS, (3u << 3) | 3u);
 }
 
+void x86_emulator::stop_call_missing(const std::string& function) {
+  if (stop_reason_.empty())
+    missing_function_ = function;
+  stop_call("calls " + function + ", which the emulated Windows does not provide");
+}
+
 void x86_emulator::stop_call(const std::string& reason) {
   if (stop_reason_.empty())
     stop_reason_ = reason;
@@ -290,6 +296,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   set_reg(UC_X86_REG_FPSW, 0);
 
   stop_reason_.clear();
+  missing_function_.clear();
   memory_fault_.clear();
   blocks_ = 0;
   in_call_ = true;
@@ -301,6 +308,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   const std::uint32_t eip = reg(UC_X86_REG_EIP);
   if (!stop_reason_.empty()) {
     outcome.stop_reason = stop_reason_;
+    outcome.missing_function = missing_function_;
   } else if (error != UC_ERR_OK) {
     outcome.stop_reason = std::string("fault: ") + uc_strerror(error) + " at EIP " + hex(eip);
     if (!memory_fault_.empty())

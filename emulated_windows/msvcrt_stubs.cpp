@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 namespace {
 
@@ -164,6 +164,10 @@ void provide_msvcrt(windows_process& process) {
   provide("fputs", [&p, stream_of](stub_call& c) {
     p.console_write(stream_of(c.arg(1)), p.cpu.read_string(c.arg(0)));
     c.result(0);
+  });
+  provide("fputc", [&p, stream_of](stub_call& c) {
+    p.console_write(stream_of(c.arg(1)), std::string(1, static_cast<char>(c.arg(0))));
+    c.result(c.arg(0) & 0xFF);
   });
   provide("fwrite", [&p, stream_of](stub_call& c) {
     const std::uint64_t size = std::uint64_t{c.arg(1)} * c.arg(2);

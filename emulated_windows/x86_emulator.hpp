@@ -57,6 +57,7 @@ struct call_outcome {
   std::int32_t expected_popped = 0;    // what its convention demands
   std::vector<std::string> clobbered;  // callee-saved registers and state not restored
   std::string stop_reason;             // why it did not return
+  std::string missing_function;        // "DLL!function" when it called one no one provides
   std::uint64_t blocks = 0;            // translation blocks run
 
   // Came back, popped what it should and kept EBX, ESI, EDI, EBP and the
@@ -119,6 +120,8 @@ class x86_emulator {
                     const std::vector<std::uint32_t>& args);
   // From a stub: the call in progress will not come back, for `reason`.
   void stop_call(const std::string& reason);
+  // From a stub: the call reached DLL!function, which nothing provides.
+  void stop_call_missing(const std::string& function);
 
   // Answers the CPUID instruction; leaf in EAX, sub-leaf in ECX.
   std::function<cpuid_answer(std::uint32_t leaf, std::uint32_t subleaf)> cpuid;
@@ -142,6 +145,7 @@ class x86_emulator {
   std::uint32_t routines_used_ = 0;
   bool in_call_ = false;
   std::string stop_reason_;
+  std::string missing_function_;
   std::string memory_fault_;
   std::uint64_t blocks_ = 0;
 };

@@ -1,4 +1,4 @@
-#include "tests/foreign_host/windows_loader.hpp"
+#include "emulated_windows/windows_loader.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +18,7 @@ std::string hex(std::uint32_t value) {
 }  // namespace
 
 loaded_module::loaded_module(windows_process& process, const std::string& path, std::uint32_t base)
-    : process_(process) {
+    : process_(process), path_(path) {
   const pe_file image = [&] {
     try {
       return pe_file::read(path);
@@ -34,6 +34,7 @@ loaded_module::loaded_module(windows_process& process, const std::string& path, 
     if (image.headers().machine != 0x014C)
       throw load_error("not a 32-bit x86 image");
     map_image(image);
+    mapped_ = true;
     relocate(image);
     bind_imports(image);
     set_up_tls(image);
@@ -42,16 +43,26 @@ loaded_module::loaded_module(windows_process& process, const std::string& path, 
     }
     module_name_ = image.export_module_name();
   } catch (const std::exception& e) {
+    unmap();
     throw load_error("cannot load " + path + ": " + e.what());
   }
-  const call_outcome attach = notify(dll_process_attach);
-  if (!attach.clean() || attach.eax == 0 || !notify_problems_.empty()) {
-    std::string why = "DllMain(DLL_PROCESS_ATTACH) " + attach.describe();
+}
+
+void loaded_module::attach() {
+  const call_outcome attached = notify(dll_process_attach);
+  if (!attached.clean() || attached.eax == 0 || !notify_problems_.empty()) {
+    std::string why = "DllMain(DLL_PROCESS_ATTACH) " + attached.describe();
     for (const std::string& problem : notify_problems_) why += "; " + problem;
-    throw load_error("cannot load " + path + ": " + why);
+    throw load_error("cannot load " + path_ + ": " + why);
   }
   attached_ = true;
   handles_after_attach_ = process_.open_handles();
+}
+
+void loaded_module::unmap() {
+  if (mapped_)
+    process_.cpu.unmap(base_, size_);
+  mapped_ = false;
 }
 
 void loaded_module::map_image(const pe_file& image) {
@@ -92,7 +103,9 @@ void loaded_module::bind_imports(const pe_file& image) {
 
 void loaded_module::set_up_tls(const pe_file& image) {
   const std::optional<pe_tls_directory> directory = image.tls();
-  if (!directory)
+  // Windows 2000 and XP give static TLS only to the modules present when
+  // the process starts, and run TLS callbacks only for those.
+  if (!directory || !process_.machine.runs_tls_callbacks())
     return;
   const std::uint32_t delta = base_ - preferred_base_;
   const pe_tls_directory& tls = *directory;
@@ -161,7 +174,7 @@ loaded_module::unload_report loaded_module::unload() {
       report.problems.push_back("left open: " + what);
   }
   for (std::uint32_t slot = 0; slot < windows_process::tls_slot_count; ++slot) {
-    if (((process_.tls_slots_in_use >> slot) & 1u) != 0)
+    if (process_.tls_slot_in_use(slot))
       report.problems.push_back("TLS slot " + std::to_string(slot) + " still allocated");
   }
   for (std::uint32_t section : process_.critical_sections)
