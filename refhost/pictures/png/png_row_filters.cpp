@@ -1,4 +1,4 @@
-#include "refhost/pictures/png_row_filters.hpp"
+#include "refhost/pictures/png/png_row_filters.hpp"
 
 #include <cstdint>
 #include <cstdlib>

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "refhost/pictures/parallel_deflate.hpp"
+#include "refhost/pictures/png/parallel_deflate.hpp"
+#include "refhost/pictures/png/png_row_filters.hpp"
 #include "refhost/pictures/png_codec.hpp"
-#include "refhost/pictures/png_row_filters.hpp"
 
 namespace {
 

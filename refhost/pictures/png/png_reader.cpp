@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "refhost/pictures/png/png_row_filters.hpp"
 #include "refhost/pictures/png_codec.hpp"
-#include "refhost/pictures/png_row_filters.hpp"
 
 namespace {
 
