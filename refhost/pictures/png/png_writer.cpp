@@ -129,18 +129,28 @@ class png_block_maker {
   }
 
   // Rows `first` to `end` filtered as their blocks want, into `out`.
+  // Unfiltered rows are taken straight into `out`, where the row below
+  // finds them.
   void filter_rows(std::size_t first, std::size_t end, unsigned char* out) const {
     std::vector<unsigned char> row(row_bytes_);
     std::vector<unsigned char> above(row_bytes_);
-    if (first > 0)
+    const unsigned char* row_above = nullptr;  // as the picture has it
+    if (first > 0) {
       take_row(first - 1, above.data());
+      row_above = above.data();
+    }
     for (std::size_t y = first; y < end; ++y, out += row_bytes_ + 1) {
-      take_row(y, row.data());
       const png_filter filter = flat_[y / rows_per_block_] ? png_filter::none : png_filter::average;
       out[0] = static_cast<unsigned char>(filter);
-      filter_png_row(filter, row.data(), y == 0 ? nullptr : above.data(), out + 1, row_bytes_,
-                     channels_);
+      if (filter == png_filter::none) {
+        take_row(y, out + 1);
+        row_above = out + 1;
+        continue;
+      }
+      take_row(y, row.data());
+      filter_png_row(filter, row.data(), row_above, out + 1, row_bytes_, channels_);
       row.swap(above);
+      row_above = above.data();
     }
   }
 
