@@ -324,15 +324,19 @@ host_image_ptr decode_whole(const unsigned char* data, std::size_t size) {
 }  // namespace
 
 TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
-  host_image_ptr picture = flat_and_noisy_picture();
+  const host_image_ptr picture = flat_and_noisy_picture();
   const bytes alone = encode_png_with(*picture, 0);
   EXPECT_EQ(alone[25], 2);  // colour type: RGB
   EXPECT_TRUE(same_picture(*picture, *decode_png(alone.data(), alone.size())));
   for (int spare_threads : {1, 3}) EXPECT_EQ(encode_png_with(*picture, 0, spare_threads), alone);
-  picture->at(599, 499).alpha = 254;
-  const bytes with_alpha = encode_png_with(*picture, 0, 2);
-  EXPECT_EQ(with_alpha[25], 6);  // RGBA
-  EXPECT_TRUE(same_picture(*picture, *decode_png(with_alpha.data(), with_alpha.size())));
+  // One pixel not opaque, wherever it lies, keeps the alpha.
+  for (const std::int32_t x : {0, 301, 599}) {
+    host_image_ptr translucent = flat_and_noisy_picture();
+    translucent->at(x, 499).alpha = 254;
+    const bytes with_alpha = encode_png_with(*translucent, 0, 2);
+    EXPECT_EQ(with_alpha[25], 6) << x;  // RGBA
+    EXPECT_TRUE(same_picture(*translucent, *decode_png(with_alpha.data(), with_alpha.size())));
+  }
 }
 
 // Frames within the whole-frame limit are made and read in one call; both

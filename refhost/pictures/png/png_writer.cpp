@@ -15,6 +15,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -58,25 +62,43 @@ struct picture_survey {
   std::vector<std::uint32_t> repeats;  // per row: pixels equal to their left neighbour
 };
 
+std::uint32_t pixel_word(const Bgra8* pixel) {
+  std::uint32_t word = 0;
+  std::memcpy(&word, pixel, 4);
+  return word;
+}
+
 picture_survey survey(const memory_image& image) {
   picture_survey found;
   found.repeats.resize(static_cast<std::size_t>(image.height()));
-  std::uint8_t alpha = 255;
+  const std::size_t width = static_cast<std::size_t>(image.width());
+  std::uint32_t all_pixels = 0xFFFFFFFFu;  // every pixel's bits ANDed: alpha is the top byte
   for (std::int32_t y = 0; y < image.height(); ++y) {
     const Bgra8* row = &image.at(0, y);
-    std::uint32_t previous = 0;
-    std::memcpy(&previous, row, 4);
     std::uint32_t repeats = 0;
-    for (std::int32_t x = 0; x < image.width(); ++x) {
-      std::uint32_t pixel = 0;
-      std::memcpy(&pixel, row + x, 4);
-      repeats += pixel == previous ? 1 : 0;
-      previous = pixel;
-      alpha &= row[x].alpha;
+    std::size_t x = 1;
+#if defined(__SSE2__)
+    // Four pixels and their left neighbours at a time.
+    __m128i anded = _mm_set1_epi32(-1);
+    for (; x + 4 <= width; x += 4) {
+      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+      const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x - 1));
+      repeats += static_cast<std::uint32_t>(
+          __builtin_popcount(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(pixels, left)))));
+      anded = _mm_and_si128(anded, pixels);
     }
-    found.repeats[static_cast<std::size_t>(y)] = repeats - 1;  // the first pixel has no neighbour
+    alignas(16) std::uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), anded);
+    all_pixels &= lanes[0] & lanes[1] & lanes[2] & lanes[3];
+#endif
+    all_pixels &= pixel_word(row);
+    for (; x < width; ++x) {
+      repeats += pixel_word(row + x) == pixel_word(row + x - 1) ? 1 : 0;
+      all_pixels &= pixel_word(row + x);
+    }
+    found.repeats[static_cast<std::size_t>(y)] = repeats;
   }
-  found.opaque = alpha == 255;
+  found.opaque = all_pixels >> 24 == 255;
   return found;
 }
 
