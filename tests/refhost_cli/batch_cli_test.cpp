@@ -82,7 +82,7 @@ TEST_F(batch, folders_and_lists_of_inputs_are_stamped_in_order) {
 
 TEST_F(batch, a_failing_frame_is_named_and_the_others_go_on) {
   sequence(1, 6);
-  fs::remove(dir / "in/render.0002.png");  // unreadable: missing
+  input("in/render.0002.png", {});  // empty
   std::vector<unsigned char> cut = frame_png(3);
   cut.resize(cut.size() / 2);
   input("in/render.0003.png", cut);  // corrupt
@@ -108,10 +108,11 @@ TEST_F(batch, a_failing_frame_is_named_and_the_others_go_on) {
     EXPECT_TRUE(stamped(*read_output(name))) << name;
 }
 
-TEST_F(batch, a_frame_that_fails_on_a_rerun_leaves_none_of_its_earlier_files) {
-  const std::string frames = sequence(1, 3) + " --range 1-3 --tga";
+TEST_F(batch, a_rerun_keeps_every_earlier_file_it_does_not_replace) {
+  const std::string frames = sequence(1, 5) + " --range 1-5 --tga";
   ASSERT_EQ(run("--input " + frames).exit_code, 0);
   const std::vector<unsigned char> first = output_bytes("render.0001.png");
+  const std::vector<unsigned char> third = output_bytes("render.0003.png");
 
   // Without --overwrite nothing is replaced, not even the frames that
   // could be: the whole run refuses first.
@@ -120,15 +121,25 @@ TEST_F(batch, a_frame_that_fails_on_a_rerun_leaves_none_of_its_earlier_files) {
   EXPECT_NE(refused.output.find("exists already; nothing was written"), std::string::npos);
   EXPECT_EQ(output_bytes("render.0001.png"), first);
 
-  // With it, frame 2 fails: its earlier pictures would pass for this run's.
-  input("in/render.0002.png", {0x89, 'P', 'N', 'G'});
-  const run_result rerun = run("--input " + frames + " --rendering-time 5000 --overwrite");
+  // Sources gone: found before the first picture, nothing replaced.
+  fs::remove(dir / "in/render.0003.png");
+  fs::remove(dir / "in/render.0004.png");
+  const run_result missing = run("--input " + frames + " --rendering-time 5000 -y");
+  EXPECT_EQ(missing.exit_code, 1) << missing.output;
+  EXPECT_NE(missing.output.find("frames 3-4 of "), std::string::npos) << missing.output;
+  EXPECT_EQ(output_bytes("render.0001.png"), first);
+
+  // A source that fails at its turn: its earlier files stay, named; the
+  // others are replaced.
+  input("in/render.0003.png", {0x89, 'P', 'N', 'G'});
+  input("in/render.0004.png", frame_png(4));
+  const run_result rerun = run("--input " + frames + " --rendering-time 5000 -y");
   EXPECT_EQ(rerun.exit_code, 1) << rerun.output;
-  EXPECT_EQ(outputs(), (std::vector<std::string>{"render.0001.png", "render.0001.tga",
-                                                 "render.0003.png", "render.0003.tga"}));
+  EXPECT_EQ(outputs().size(), 10u);
   EXPECT_NE(output_bytes("render.0001.png"), first);
-  EXPECT_NE(rerun.output.find("removed the earlier"), std::string::npos) << rerun.output;
-  EXPECT_NE(rerun.output.find("render.0002.tga"), std::string::npos) << rerun.output;
+  EXPECT_EQ(output_bytes("render.0003.png"), third);
+  EXPECT_NE(rerun.output.find("kept the earlier"), std::string::npos) << rerun.output;
+  EXPECT_NE(rerun.output.find("render.0003.tga as it was"), std::string::npos) << rerun.output;
   EXPECT_TRUE(leftovers().empty());
 }
 
