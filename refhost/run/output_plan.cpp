@@ -52,8 +52,12 @@ output_naming parse_output_naming(const std::string& out) {
   const std::string name = path.filename().string();
   // A trailing separator, or a folder that is there, names a folder as it
   // is written.
-  if (name.empty() || fs::is_directory(path, error)) {
+  if (fs::is_directory(path, error)) {
     naming.folder = out;
+    return naming;
+  }
+  if (name.empty()) {
+    naming.folder = literal_path(path.parent_path().string());
     return naming;
   }
   const std::optional<frame_pattern> pattern = frame_pattern::find(name);

@@ -272,3 +272,38 @@ TEST_F(cli_posix, a_terminal_sees_progress_and_one_summary_line) {
   // No line per frame on a terminal.
   EXPECT_EQ(text.find("frame 1 of 5"), std::string::npos) << text;
 }
+
+TEST_F(cli_posix, runs_share_a_folder_unless_they_would_write_one_file) {
+  // A farm's chunks of one sequence, at once into one folder; then a run
+  // over frames two live runs are writing.
+  fs::create_directories(dir / "in");
+  for (int frame = 1; frame <= 12; ++frame) {
+    const auto shade = static_cast<std::uint8_t>(15 * frame);
+    input("in/r." + std::to_string(10000 + frame).substr(1) + ".png",
+          encode_png(*make_host_image(1600, 1200, Bgra8{shade, 40, 40, 255})));
+  }
+  const auto chunk = [&](const char* range, const char* log) {
+    return start_host({"--input", (dir / "in/r.%04d.png").string(), "--range", range, "--out",
+                       out().string(), "--jobs", "1", "--quiet"},
+                      (dir / log).string());
+  };
+  const pid_t first = chunk("1-6", "first.txt");
+  const pid_t second = chunk("7-12", "second.txt");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (!fs::exists(out() / ".r.0006.png.velloq-claim") &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  int status = 0;
+  waitpid(chunk("5-8", "overlapping.txt"), &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::vector<unsigned char> log =
+      read_file_bytes((dir / "overlapping.txt").string(), 1 << 16);
+  EXPECT_NE(std::string(log.begin(), log.end()).find("is being written by another velloq-host run"),
+            std::string::npos);
+  for (const pid_t run : {first, second}) {
+    waitpid(run, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(outputs().size(), 12u);
+  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+}
