@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -27,6 +28,7 @@
 
 #include "refhost/console/printable_text.hpp"
 #include "refhost/console/run_reporter.hpp"
+#include "refhost/files/frame_commit.hpp"
 #include "refhost/files/output_claims.hpp"
 #include "refhost/files/output_file.hpp"
 #include "refhost/hosting/plugin_session.hpp"
@@ -100,6 +102,15 @@ std::unique_ptr<output_claims> claim_outputs(const std::string& folder,
   auto claims = std::make_unique<output_claims>(folder);
   claims->claim(paths);
   claims->remove_dead_runs();
+  // Half-renamed frames first: their earlier files wait under temporary
+  // names.
+  const auto hold = [&](const std::vector<std::string>& names, const std::function<void()>& work) {
+    return claims->while_holding(names, work);
+  };
+  for (const std::string& frame : recover_interrupted_frames(folder, hold)) {
+    std::cerr << "velloq-host: put back the files of " << printable(frame)
+              << " as they were before an interrupted run renamed half of them\n";
+  }
   const auto writer_gone = [&](const std::string& target) { return claims->writer_gone(target); };
   for (const std::string& name : remove_stale_temporaries(folder, writer_gone)) {
     if (!command.quiet)

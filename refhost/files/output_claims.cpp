@@ -190,25 +190,47 @@ bool output_claims::claim_one(const std::string& target, std::string& holder) {
 }
 
 void output_claims::claim(const std::vector<std::string>& paths) {
+  std::vector<std::string> claimed;
+  const auto give_back = [&] {
+    for (const std::string& path : claimed) release(path);
+  };
   for (const std::string& path : paths) {
-    std::string holder;
     const std::string target = fs::path(path).filename().string();
-    bool claimed = false;
+    if (held_.count(target) != 0)
+      continue;
+    std::string holder;
+    bool claimed_now = false;
     try {
-      claimed = claim_one(target, holder);
+      claimed_now = claim_one(target, holder);
     } catch (...) {
-      const std::set<std::string> held = held_;
-      for (const std::string& name : held) release((fs::path(folder_) / name).string());
+      give_back();
       throw;
     }
-    if (!claimed) {
-      const std::set<std::string> held = held_;
-      for (const std::string& name : held) release((fs::path(folder_) / name).string());
+    if (!claimed_now) {
+      give_back();
       throw output_busy_error(path + " is being written by another velloq-host run" +
                               holder_text(holder, machine_) +
                               "; nothing was written (let it finish, or leave that frame out)");
     }
+    claimed.push_back(path);
   }
+}
+
+bool output_claims::while_holding(const std::vector<std::string>& paths,
+                                  const std::function<void()>& work) {
+  std::vector<std::string> fresh;
+  for (const std::string& path : paths) {
+    if (held_.count(fs::path(path).filename().string()) == 0)
+      fresh.push_back(path);
+  }
+  try {
+    claim(fresh);
+  } catch (const file_error&) {
+    return false;
+  }
+  work();
+  for (const std::string& path : fresh) release(path);
+  return true;
 }
 
 void output_claims::release(const std::string& path) {

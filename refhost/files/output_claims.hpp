@@ -46,9 +46,13 @@ class output_claims {
 
   // Claims the outputs (paths in the folder), taking over dead runs'
   // claims. Throws output_busy_error naming the first output a live run
-  // holds, and the run, having released what it claimed.
+  // holds, and the run, having released what this call claimed.
   void claim(const std::vector<std::string>& paths);
   void release(const std::string& path);
+
+  // Runs `work` holding claims on `paths`: those held already and, for the
+  // moment, the rest. False, without running it, when a live run holds one.
+  bool while_holding(const std::vector<std::string>& paths, const std::function<void()>& work);
 
   // Whether no other live run holds a claim on the file name `target`.
   bool writer_gone(const std::string& target);

@@ -17,7 +17,7 @@ namespace {
 // Temporaries look like ".render_0001.png.k3x9q0a8b1cd.velloq-partial":
 // hidden, named after their target, and recognisable to the next run.
 constexpr char temporary_suffix[] = ".velloq-partial";
-constexpr std::size_t random_part_length = 12;
+constexpr std::size_t random_part_length = unguessable_part_length;
 constexpr std::size_t longest_target_part = 100;  // keeps the name within NAME_MAX
 constexpr int creation_attempts = 16;
 

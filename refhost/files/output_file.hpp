@@ -57,6 +57,7 @@ class output_file {
 };
 
 // Twelve letters or digits from the system's random source.
+inline constexpr std::size_t unguessable_part_length = 12;
 std::string unguessable_name_part();
 
 // A new temporary's path beside `target`, of a name nobody can guess.
