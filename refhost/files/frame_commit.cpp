@@ -43,16 +43,9 @@ std::string write_record(const std::string& folder, const std::vector<frame_entr
   const std::string path =
       in_folder(folder, "." + fs::path(entries.front().target).filename().string() + "." +
                             unguessable_name_part() + record_suffix);
-  bool taken = false;
-  const long long handle = output_platform::create_new(path, taken);
-  if (handle == output_platform::no_handle ||
-      !output_platform::write_all(handle, reinterpret_cast<const unsigned char*>(text.data()),
-                                  text.size()) ||
-      !output_platform::sync_and_close(handle)) {
-    const std::string reason = output_platform::last_error_text();
-    output_platform::remove(path);
+  const std::string reason = write_new_file(path, text);
+  if (!reason.empty())
     throw file_error("cannot write " + entries.front().target + ": " + reason);
-  }
   return path;
 }
 

@@ -67,14 +67,8 @@ output_claims::output_claims(const std::string& folder)
             std::to_string(output_platform::process_id()) + "\n";
   const interruption_cleanup::guard step;
   interruption_cleanup::track(lease_path_);
-  bool taken = false;
-  const long long handle = output_platform::create_new(lease_path_, taken);
-  if (handle == output_platform::no_handle ||
-      !output_platform::write_all(handle, reinterpret_cast<const unsigned char*>(record_.data()),
-                                  record_.size()) ||
-      !output_platform::sync_and_close(handle)) {
-    const std::string reason = output_platform::last_error_text();
-    output_platform::remove(lease_path_);
+  const std::string reason = write_new_file(lease_path_, record_);
+  if (!reason.empty()) {
     interruption_cleanup::release(lease_path_);
     throw file_error("cannot write into " + folder + ": " + reason + "; nothing was written");
   }
@@ -143,14 +137,10 @@ bool output_claims::claim_one(const std::string& target, std::string& holder) {
         // rename.
         const std::string copy = temporary_path_for(path);
         interruption_cleanup::track(copy);
-        const long long handle = output_platform::create_new(copy, taken);
-        made =
-            handle != output_platform::no_handle &&
-            output_platform::write_all(
-                handle, reinterpret_cast<const unsigned char*>(record_.data()), record_.size()) &&
-            output_platform::sync_and_close(handle) &&
-            output_platform::rename_file(copy, path, false, taken);
-        const std::string reason = output_platform::last_error_text();
+        std::string reason = write_new_file(copy, record_);
+        made = reason.empty() && output_platform::rename_file(copy, path, false, taken);
+        if (!made && reason.empty())
+          reason = output_platform::last_error_text();
         output_platform::remove(copy);
         interruption_cleanup::release(copy);
         if (!made && !taken) {

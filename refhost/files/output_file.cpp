@@ -52,6 +52,22 @@ std::string temporary_name_for(const fs::path& target, const std::string& random
 
 }  // namespace
 
+std::string write_new_file(const std::string& path, const std::string& text) {
+  bool taken = false;
+  const long long handle = output_platform::create_new(path, taken);
+  if (handle == output_platform::no_handle)
+    return output_platform::last_error_text();
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const bool written = output_platform::write_all(handle, data, text.size());
+  std::string reason = written ? "" : output_platform::last_error_text();
+  // Closed whatever the result.
+  if (!output_platform::sync_and_close(handle) && written)
+    reason = output_platform::last_error_text();
+  if (!reason.empty())
+    output_platform::remove(path);
+  return reason;
+}
+
 std::string temporary_path_for(const std::string& target) {
   const fs::path target_path(target);
   return (target_path.parent_path() / temporary_name_for(target_path, unguessable_name_part()))

@@ -60,6 +60,11 @@ class output_file {
 inline constexpr std::size_t unguessable_part_length = 12;
 std::string unguessable_name_part();
 
+// Creates `path` exclusively holding `text`, on disk when it returns: a
+// small record (a lease, a claim, a frame's record). Returns the system's
+// reason when that fails, with nothing of it left; empty when it worked.
+std::string write_new_file(const std::string& path, const std::string& text);
+
 // A new temporary's path beside `target`, of a name nobody can guess.
 std::string temporary_path_for(const std::string& target);
 
