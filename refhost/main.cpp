@@ -127,38 +127,37 @@ bool all_there(const frame_task& task) {
 }
 
 // One worker per processor core, unless the frames would not fit in the
-// memory the machine has: each worker holds about a picture and a third
-// more (its decoding and encoding), and a few megabytes of its own.
+// memory the machine has; the largest picture's size from the inputs'
+// headers.
 int worker_count(const host_command& command, const std::vector<frame_task>& tasks,
                  std::string& note) {
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t asked = command.jobs > 0 ? static_cast<std::size_t>(command.jobs) : cores;
-  std::size_t jobs = std::min<std::size_t>({asked, tasks.size(), max_jobs});
-  if (command.jobs > 0 || jobs <= 1)
-    return static_cast<int>(std::max<std::size_t>(jobs, 1));
-  std::uint64_t largest = std::uint64_t(command.width) * std::uint64_t(command.height);
-  std::string largest_size = std::to_string(command.width) + "x" + std::to_string(command.height);
+  const std::size_t jobs =
+      std::max<std::size_t>(std::min<std::size_t>({asked, tasks.size(), max_jobs}), 1);
+  if (command.jobs > 0 || jobs == 1)
+    return static_cast<int>(jobs);
+  picture_size largest{command.width, command.height};
   if (!command.inputs.empty()) {
-    largest = 0;
+    largest = {0, 0};
     for (const frame_task& task : tasks) {
       const std::optional<picture_size> size = read_picture_size(task.input_path);
-      if (size && std::uint64_t(size->width) * std::uint64_t(size->height) > largest) {
-        largest = std::uint64_t(size->width) * std::uint64_t(size->height);
-        largest_size = std::to_string(size->width) + "x" + std::to_string(size->height);
-      }
+      if (size &&
+          std::int64_t{size->width} * size->height > std::int64_t{largest.width} * largest.height)
+        largest = *size;
     }
   }
-  const std::uint64_t frame_bytes = largest * 4 * 13 / 10 + (std::uint64_t{8} << 20);
+  const auto pixels = static_cast<std::uint64_t>(std::int64_t{largest.width} * largest.height);
   const std::uint64_t available = available_memory();
-  const std::uint64_t fit = std::max<std::uint64_t>(available / frame_bytes, 1);
-  if (available > 0 && fit < jobs) {
+  const std::size_t fit = workers_that_fit(jobs, pixels, available);
+  if (fit < jobs) {
     const auto mebibytes = [](std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; };
     note = std::to_string(fit) + (fit == 1 ? " frame" : " frames") + " at a time, not " +
-           std::to_string(jobs) + ": a " + largest_size + " frame takes about " +
-           mebibytes(frame_bytes) + " and " + mebibytes(available) + " are free";
-    jobs = static_cast<std::size_t>(fit);
+           std::to_string(jobs) + ": a " + std::to_string(largest.width) + "x" +
+           std::to_string(largest.height) + " frame takes about " +
+           mebibytes(worker_memory(pixels)) + " and " + mebibytes(available) + " are free";
   }
-  return static_cast<int>(jobs);
+  return static_cast<int>(fit);
 }
 
 int run(const host_command& command) {

@@ -1,5 +1,6 @@
 #include "refhost/run/run_plan.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -92,4 +93,16 @@ void check_inputs_kept(const std::vector<frame_task>& tasks) {
                         "otherwise");
     }
   }
+}
+
+std::uint64_t worker_memory(std::uint64_t pixels) {
+  return pixels * 4 * 13 / 10 + (std::uint64_t{8} << 20);
+}
+
+std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,
+                             std::uint64_t available) {
+  if (available == 0)
+    return wanted;
+  const std::uint64_t fit = std::max<std::uint64_t>(available / worker_memory(largest_pixels), 1);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(fit, wanted));
 }

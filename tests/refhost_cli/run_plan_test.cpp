@@ -88,6 +88,8 @@ TEST_F(run_plan, AFolderGivesItsPicturesByName) {
     touch(std::string("in/") + name);
   std::filesystem::create_directories(folder.file("in/sub.png"));  // a folder, not a picture
   const planned folder_run = plan({"--input", "@in", "--out", "@o"});
+  EXPECT_EQ(list_inputs({folder.file("in")}, std::nullopt).skipped,
+            std::vector<std::string>{folder.file("in/sub.png") + " (a folder)"});
   EXPECT_EQ(folder_run.inputs, (std::vector<std::string>{"in/C.PNG", "in/a.png", "in/b.tga"}));
   EXPECT_EQ(folder_run.outputs, (std::vector<std::string>{"o/C.png", "o/a.png", "o/b.png"}));
 
@@ -196,4 +198,20 @@ TEST_F(run_plan, MissingInputsAreToldInOneMessage) {
           folder.file("gone.tga") + " is missing"})
       EXPECT_NE(message.find(part), std::string::npos) << part << "\n" << message;
   }
+}
+
+TEST(worker_count, AsManyFramesAtOnceAsMemoryHolds) {
+  constexpr std::uint64_t mib = 1 << 20;
+  const struct {
+    std::size_t wanted;
+    std::uint64_t pixels, available;
+    std::size_t workers;
+  } cases[] = {
+      {8, 1920 * 1080, 16384 * mib, 8},
+      {8, std::uint64_t{16384} * 16384, 3 * 1024 * mib, 2},  // 1.3 GiB a frame
+      {4, std::uint64_t{16384} * 16384, 512 * mib, 1},       // at least one
+      {4, std::uint64_t{16384} * 16384, 0, 4},               // memory unknown
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(workers_that_fit(c.wanted, c.pixels, c.available), c.workers) << c.available;
 }
