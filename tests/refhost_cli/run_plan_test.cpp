@@ -88,8 +88,9 @@ TEST_F(run_plan, AFolderGivesItsPicturesByName) {
     touch(std::string("in/") + name);
   std::filesystem::create_directories(folder.file("in/sub.png"));  // a folder, not a picture
   const planned folder_run = plan({"--input", "@in", "--out", "@o"});
-  EXPECT_EQ(list_inputs({folder.file("in")}, std::nullopt).skipped,
-            std::vector<std::string>{folder.file("in/sub.png") + " (a folder)"});
+  const std::vector<std::string> skipped = list_inputs({folder.file("in")}, std::nullopt).skipped;
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(relative(skipped.front()), "in/sub.png (a folder)");
   EXPECT_EQ(folder_run.inputs, (std::vector<std::string>{"in/C.PNG", "in/a.png", "in/b.tga"}));
   EXPECT_EQ(folder_run.outputs, (std::vector<std::string>{"o/C.png", "o/a.png", "o/b.png"}));
 
