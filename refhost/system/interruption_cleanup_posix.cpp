@@ -7,6 +7,8 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "refhost/system/interruption_cleanup.hpp"
 #include "refhost/system/interruption_cleanup_platform.hpp"
@@ -46,12 +48,14 @@ extern "C" void on_signal(int signal_number) {
 // Waits for a signal, removes the partial files, then ends the process by
 // the same signal with its default action, so that the shell sees an
 // interrupted program (status 128 + the signal's number) and a calling
-// script stops too.
+// script stops too. A zero byte without a signal: the process is ending.
 void clean_up_when_signalled() {
-  char byte;
+  char byte = 0;
   while (read(wake_pipe[0], &byte, 1) < 0 && errno == EINTR) {
   }
   const int signal_number = first_signal.load();
+  if (signal_number == 0)
+    return;
   remove_tracked_files_for_good();
   signal(signal_number, SIG_DFL);
   sigset_t just_this;
@@ -61,6 +65,21 @@ void clean_up_when_signalled() {
   raise(signal_number);
   _exit(128 + signal_number);
 }
+
+// The clean-up thread, let go when the process ends normally: the
+// handlers go first (a signal then ends the process as it would have
+// without them; nothing is being written any more), then the thread.
+struct clean_up_thread {
+  std::thread thread;
+  std::vector<std::pair<int, struct sigaction>> replaced;
+  ~clean_up_thread() {
+    for (const auto& [signal_number, previous] : replaced)
+      sigaction(signal_number, &previous, nullptr);
+    const char quit = 0;
+    if (thread.joinable() && write(wake_pipe[1], &quit, 1) == 1)
+      thread.join();
+  }
+};
 
 }  // namespace
 
@@ -79,7 +98,8 @@ void install() {
     const sigset_t handled = handled_set();
     sigset_t previous_mask;
     pthread_sigmask(SIG_BLOCK, &handled, &previous_mask);
-    std::thread(clean_up_when_signalled).detach();
+    static clean_up_thread watcher;
+    watcher.thread = std::thread(clean_up_when_signalled);
     pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
 
     struct sigaction action {};
@@ -89,7 +109,8 @@ void install() {
       struct sigaction previous {};
       if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
         continue;  // started by nohup or as a background job: stay deaf to it
-      sigaction(signal_number, &action, nullptr);
+      if (sigaction(signal_number, &action, nullptr) == 0)
+        watcher.replaced.emplace_back(signal_number, previous);
     }
   });
 }
