@@ -1,33 +1,30 @@
-# The release archive an artist gets: `cmake --build --preset win32 --target
-# package` writes Velloq-<version>-win32.zip into the build folder. It holds
-# the stripped DLL the tests ran, its debug information, the artist's README,
-# the licence and SHA-256 sums of those four files.
+# The release archive an artist gets, made by the module's own build right
+# after the DLL: Velloq-<version>-win32.zip holds one folder with the
+# stripped DLL the tests load, its debug information, the artist's README,
+# the licence and SHA-256 sums of those four files. Its bytes depend on
+# those files alone (cmake/write_release_archive.cmake), so anyone can
+# rebuild the release in any folder and match it.
 
-set(release_dir ${PROJECT_BINARY_DIR}/release)
+find_program(VELLOQ_ZIP zip REQUIRED)
+set(release_name Velloq-${PROJECT_VERSION}-win32)
+set(release_dir ${PROJECT_BINARY_DIR}/release/${release_name})
 # Windows users read these in Notepad, which wants CRLF line ends.
 configure_file(${PROJECT_SOURCE_DIR}/docs/artist_readme.txt ${release_dir}/README.txt @ONLY
                NEWLINE_STYLE CRLF)
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE.txt ${release_dir}/LICENSE.txt @ONLY
                NEWLINE_STYLE CRLF)
 
-set(release_files ${VELLOQ_MODULE_FILE} ${VELLOQ_MODULE_FILE}.debug ${release_dir}/README.txt
-                  ${release_dir}/LICENSE.txt)
+set(archive_dir ${PROJECT_BINARY_DIR})
+if(VELLOQ_ARCHIVE_OUTPUT_DIR)
+  set(archive_dir ${VELLOQ_ARCHIVE_OUTPUT_DIR})
+endif()
+set(archive ${archive_dir}/${release_name}.zip)
+set(module $<TARGET_FILE:velloq>)
+set(script ${PROJECT_SOURCE_DIR}/cmake/write_release_archive.cmake)
 add_custom_command(
-  OUTPUT ${release_dir}/SHA256SUMS
-  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${release_dir}/SHA256SUMS "-DFILES=${release_files}"
-          -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
-  DEPENDS ${release_files} ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake velloq
+  OUTPUT ${archive}
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${release_dir} -DMODULE=${module} -DARCHIVE=${archive}
+          -DZIP=${VELLOQ_ZIP} -P ${script}
+  DEPENDS velloq ${release_dir}/README.txt ${release_dir}/LICENSE.txt ${script}
   VERBATIM)
-add_custom_target(release_checksums ALL DEPENDS ${release_dir}/SHA256SUMS)
-
-install(FILES ${release_files} ${release_dir}/SHA256SUMS DESTINATION .)
-
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME Velloq)
-set(CPACK_PACKAGE_VENDOR Velloq)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME Velloq-${PROJECT_VERSION}-win32)
-set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_VERBATIM_VARIABLES ON)
-include(CPack)
+add_custom_target(release_archive ALL DEPENDS ${archive})

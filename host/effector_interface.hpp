@@ -20,11 +20,17 @@
 
 class effector_interface : public plugin_interface {
  public:
+  // The two hooks are tagged below; every other entry, reserved ones included:
+  // [when: after create; thread: render; re-entrant: no]
+
   // 1, slot 205. Called when a render starts, before any pixel is rendered.
+  // [when: per render; thread: render; re-entrant: no]
   virtual void VELLOQ_THISCALL begin_render(RenderJob* job, HostApplication* application,
                                             std::int32_t) = 0;
   virtual void VELLOQ_THISCALL effector_op_2(std::int32_t, std::int32_t) {}
-  // 3, slot 207. Called when the picture of that render is complete.
+  // 3, slot 207. Called when the picture of that render is complete; the
+  // render job handed to the begin hook is still alive.
+  // [when: per render; thread: render; re-entrant: no]
   virtual void VELLOQ_THISCALL end_render(std::int32_t) = 0;
   virtual void VELLOQ_THISCALL effector_op_4() {}
   virtual void VELLOQ_THISCALL effector_op_5(std::int32_t) {}

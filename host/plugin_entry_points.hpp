@@ -34,24 +34,33 @@ inline constexpr std::uint8_t effector_interface_id[16] = {
 
 // X(name, exported name, result, parameters), in the order the host calls them.
 #define VELLOQ_ENTRY_POINTS(X)                                                                \
-  /* Called first: does the module offer `interface_id` to this host? */                      \
+  /* Called first: does the module offer `interface_id` to this host?                         \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(has_interface, "_has_interface@8", std::int32_t,                                          \
     (const void* interface_id, HostApplication* application))                                 \
-  /* Called after has_interface: the title shown for the interface. */                        \
+  /* Called after has_interface: the title shown for the interface.                           \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(get_name, "_get_name@16", const char*,                                                    \
     (const void* interface_id, std::int32_t, HostApplication* application, std::int32_t))     \
-  /* Called during discovery: the plug-in's UUID, or the nil Uuid for another id. */          \
+  /* The plug-in's UUID, or the nil Uuid for another id.                                      \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(get_uuid, "_get_uuid@16", Uuid*,                                                          \
     (Uuid * result, const void* interface_id, std::int32_t, std::int32_t))                    \
-  /* Called during discovery: the interface version the module was built for. */              \
+  /* The interface version the module was built for.                                          \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(get_interface_version, "_get_interface_version@4", std::int32_t, (std::int32_t))          \
-  /* Called during discovery: the plug-in's info record. */                                   \
+  /* The plug-in's info record.                                                               \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(get_info, "_get_info@12", PluginInfo*, (PluginInfo * result, std::int32_t, std::int32_t)) \
-  /* Called during discovery: whether the module must stay loaded. */                         \
+  /* Whether the module must stay loaded.                                                     \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(is_resident, "_is_resident@12", std::int32_t, (std::int32_t, std::int32_t, std::int32_t)) \
-  /* Called during discovery: whether each interface lives in a module of its own. */         \
+  /* Whether each interface lives in a module of its own.                                     \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(has_separate_interfaces, "_has_separate_interfaces@4", std::int32_t, (std::int32_t))      \
-  /* Called last: creates one component and stores it through `out`. */                       \
+  /* Called last: creates one component and stores it through `out`; each                     \
+     call makes a new one, sharing nothing with the others.                                   \
+     [when: discovery; thread: any; re-entrant: yes] */                                       \
   X(create_interface, "_create_interface@20", std::int32_t,                                   \
     (std::int32_t, std::int32_t, void** out, std::int32_t, std::int32_t))
 

@@ -118,6 +118,7 @@
 class plugin_interface : public unknown_interface {
  public:
   // Slots 5 to 124: the operations; 125 to 204: the reserved entries.
+  // Every one of them: [when: after create; thread: render; re-entrant: no]
   BOOST_PP_SEQ_FOR_EACH(VELLOQ_PLUGIN_RUN, ~, VELLOQ_PLUGIN_RUNS)
   BOOST_PP_REPEAT_FROM_TO(121, 201, VELLOQ_PLUGIN_reserved, ~)
 

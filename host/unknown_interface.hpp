@@ -15,10 +15,13 @@
 class unknown_interface : public IUnknown {
  public:
   // Called by the host to ask for another interface; none is handed out.
+  // [when: after create; thread: render; re-entrant: no]
   HRESULT VELLOQ_STDCALL QueryInterface(REFIID, void**) override { return velloq_e_nointerface; }
   // Called by the host when it keeps another reference.
+  // [when: after create; thread: render; re-entrant: no]
   ULONG VELLOQ_STDCALL AddRef() override { return static_cast<ULONG>(++reference_count); }
   // Called by the host when it drops a reference; the last one destroys.
+  // [when: after create; thread: render; re-entrant: no]
   ULONG VELLOQ_STDCALL Release() override {
     const std::int32_t remaining = --reference_count;
     if (remaining != 0)
@@ -29,9 +32,12 @@ class unknown_interface : public IUnknown {
 
   // Slot 3, MSVC's deleting destructor: destroys the object, frees its
   // memory when bit 0 of `flags` is set, and returns the object's address.
+  // Called by the last Release, or by a host that deletes the object itself.
+  // [when: after create; thread: render; re-entrant: no]
   virtual void* VELLOQ_THISCALL delete_this(unsigned flags) = 0;
 
   // Slot 4: called by the host to check that it holds a live interface.
+  // [when: after create; thread: render; re-entrant: no]
   virtual bool VELLOQ_THISCALL is_valid_interface() { return true; }
 
   std::int32_t get_reference_count() const { return reference_count; }

@@ -226,6 +226,12 @@ int run(const host_command& command) {
   settings.scene_width = command.width;
   settings.scene_height = command.height;
   settings.scene_frames = command.frames;
+  // A run of fewer frames than cores lends the idle ones to the encoders.
+  const int cores = std::min<int>(
+      max_jobs, command.jobs > 0
+                    ? command.jobs
+                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  settings.spare_cores = [&pool, cores] { return cores - pool.frames_in_progress(); };
 
   run_reporter reporter(std::cout, std::cerr, velloq_isatty(velloq_fileno(stderr)) != 0,
                         command.quiet, tasks.size());

@@ -1,8 +1,8 @@
 #include "report/machine_text.hpp"
 
-#include <boost/format.hpp>
 #include <boost/tokenizer.hpp>
 
+#include "report/format_line.hpp"
 #include "report/system_platform.hpp"
 
 namespace {
@@ -139,20 +139,20 @@ double memory_gigabytes(std::uint64_t bytes) {
 
 std::string describe_machine_section(system_platform& platform) {
   std::string section;
-  section += (boost::format("OS : %s\n") % platform.operating_system_text()).str();
+  section += format_line("OS : %s\n", platform.operating_system_text());
 
   const int count = platform.processor_count();
   const std::string brand = tidy_brand_text(platform.read_processor_brand());
   if (count > 1) {
-    section += (boost::format("CPU: %d x %s\n") % count % brand).str();
+    section += format_line("CPU: %d x %s\n", count, brand);
   } else {
-    section += (boost::format("CPU: %s\n") % brand).str();
+    section += format_line("CPU: %s\n", brand);
   }
 
-  section += (boost::format("GPU: %s\n") % platform.primary_adapter_name()).str();
+  section += format_line("GPU: %s\n", platform.primary_adapter_name());
 
   const double gigabytes = memory_gigabytes(platform.total_physical_memory());
-  section += (boost::format("RAM: %.2f GB\n") % gigabytes).str();
+  section += format_line("RAM: %.2f GB\n", gigabytes);
   return section;
 }
 

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 
-#include <boost/format.hpp>
-
 #include "plugin/identity.hpp"
 #include "plugin/uuid.hpp"
 #include "plugin/velloq_component.hpp"
+#include "report/format_line.hpp"
 #include "report/render_names.hpp"
 #include "report/system_platform.hpp"
 
@@ -28,29 +27,29 @@ constexpr const char* unknown_value = "Unknown";
 std::string velloq_component::describe_render_method(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
   if (!settings)
-    return (boost::format("Method: %s\n") % std::string(unknown_value)).str();
+    return format_line("Method: %s\n", unknown_value);
   Uuid renderer{};
   settings->get_renderer_uuid(&renderer, 0);
-  return (boost::format("Method: %s\n") % std::string(renderer_name(renderer))).str();
+  return format_line("Method: %s\n", renderer_name(renderer));
 }
 
 std::string velloq_component::describe_gi(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
   if (!settings)
-    return (boost::format("G.I.  : %s\n") % std::string(unknown_value)).str();
+    return format_line("G.I.  : %s\n", unknown_value);
   const std::int32_t code = settings->get_gi_method(0);
   std::string text = gi_label(code);
   if (gi_has_irradiance_caching(code)) {
     text += settings->get_irradiance_caching(0) ? "\n Irradiance Caching: ON"
                                                 : "\n Irradiance Caching: OFF";
   }
-  return (boost::format("G.I.  : %s\n") % text).str();
+  return format_line("G.I.  : %s\n", text);
 }
 
 std::string velloq_component::describe_setup_time(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
   if (!settings) {
-    return (boost::format("Setup Time    : %s\n") % std::string(unknown_value)).str();
+    return format_line("Setup Time    : %s\n", unknown_value);
   }
   std::int32_t t = settings->get_setup_time(0);
   if (application->get_version(0) < setup_milliseconds_from_version) {
@@ -59,16 +58,16 @@ std::string velloq_component::describe_setup_time(HostApplication* application) 
     t = static_cast<std::int32_t>(static_cast<std::uint32_t>(t) * 1000u);
   }
   const float seconds = seconds_from_milliseconds(t);
-  return (boost::format("Setup Time    : %.2f sec\n") % seconds).str();
+  return format_line("Setup Time    : %.2f sec\n", seconds);
 }
 
 std::string velloq_component::describe_rendering_time(HostApplication* application) {
   owned_ref<RenderSettings> settings(application->get_render_settings(0));
   if (!settings) {
-    return (boost::format("Rendering Time: %s\n") % std::string(unknown_value)).str();
+    return format_line("Rendering Time: %s\n", unknown_value);
   }
   const float seconds = seconds_from_milliseconds(settings->get_rendering_time(0));
-  return (boost::format("Rendering Time: %.2f sec\n") % seconds).str();
+  return format_line("Rendering Time: %.2f sec\n", seconds);
 }
 
 std::string velloq_component::describe_total_time(HostApplication*) {
@@ -76,5 +75,5 @@ std::string velloq_component::describe_total_time(HostApplication*) {
   // gives the elapsed milliseconds.
   const std::uint32_t elapsed = active_platform().tick_count() - start_tick;
   const float seconds = seconds_from_milliseconds(elapsed);
-  return (boost::format("Total Time    : %.2f sec\n") % seconds).str();
+  return format_line("Total Time    : %.2f sec\n", seconds);
 }

@@ -1,8 +1,7 @@
 #include "report/version_line.hpp"
 
-#include <boost/format.hpp>
-
 #include "plugin/velloq_component.hpp"
+#include "report/format_line.hpp"
 
 namespace {
 
@@ -45,10 +44,8 @@ std::string velloq_component::describe_version(HostApplication* application) {
     const char* host_text = services != nullptr ? services->get_version_text() : nullptr;
     if (host_text != nullptr) {
       const std::string text(host_text);
-      return (boost::format("%s for %s\n") % text % platform).str();
+      return format_line("%s for %s\n", text, platform);
     }
   }
-  return (boost::format("Vorlen %s build %d for %s\n") % std::string(version_label(version)) %
-          version % platform)
-      .str();
+  return format_line("Vorlen %s build %d for %s\n", version_label(version), version, platform);
 }

@@ -1,5 +1,7 @@
 #include "refhost/pictures/memory_image.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -22,4 +24,9 @@ std::int32_t checked_extent(std::int32_t width, std::int32_t height) {
 memory_image::memory_image(std::int32_t width, std::int32_t height, Bgra8 fill)
     : width_(checked_extent(width, height)),
       height_(height),
-      pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill) {}
+      pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
+  // The pixels come zero (large_allocator); only another fill is written.
+  const std::uint32_t zero = 0;
+  if (std::memcmp(&fill, &zero, sizeof fill) != 0)
+    std::fill(pixels_.begin(), pixels_.end(), fill);
+}

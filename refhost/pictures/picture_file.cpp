@@ -1,5 +1,7 @@
 #include "refhost/pictures/picture_file.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -29,62 +31,40 @@ host_image_ptr naming_path(const std::string& path, Decode decode) {
 
 picture_file::picture_file(const std::string& path) : file_(path) {
   const long long size = file_.regular_size();
-  // Streams and devices have no size to check first: read whole, bounded.
-  if (size < 0) {
-    bytes_ = file_.read_rest(max_picture_file_bytes);
-    whole_ = true;
-    return;
-  }
-  if (static_cast<unsigned long long>(size) > max_picture_file_bytes)
+  if (size >= 0 && static_cast<unsigned long long>(size) > max_picture_file_bytes)
     throw_too_large(path, max_picture_file_bytes);
-  bytes_.resize(static_cast<std::size_t>(size) < beginning_bytes ? static_cast<std::size_t>(size)
-                                                                 : beginning_bytes);
-  bytes_.resize(file_.read(bytes_.data(), bytes_.size()));
+  beginning_.resize(beginning_bytes);
+  beginning_.resize(file_.read(beginning_.data(), beginning_.size()));
 }
 
 host_image_ptr picture_file::decode() {
   const std::string& path = file_.path();
-  if (!whole_ && !has_png_signature(bytes_.data(), bytes_.size())) {
-    // A TGA whose rows are rows of Bgra8 is read into the picture row by
-    // row, without a copy of the file in between.
-    const auto rows_read_directly = [&]() -> host_image_ptr {
-      const tga_layout layout = read_tga_layout(bytes_.data(), bytes_.size());
-      if (!layout.rows_are_bgra8())
-        return nullptr;
-      const long long size = file_.regular_size();
-      check_tga_pixels_present(layout, static_cast<std::size_t>(size) - layout.pixel_offset);
-      host_image_ptr image = make_host_image(layout.width, layout.height);
-      const std::size_t row_bytes = std::size_t{4} * static_cast<std::size_t>(layout.width);
-      file_.rewind();
-      file_.read(bytes_.data(), layout.pixel_offset);
-      for (std::int32_t row = 0; row < layout.height; ++row) {
-        Bgra8* target = &image->at(0, layout.top_to_bottom ? row : layout.height - 1 - row);
-        if (file_.read(target, row_bytes) != row_bytes)
-          throw image_format_error("TGA: the file was cut short while it was read");
-      }
-      return image;
-    };
-    host_image_ptr image = naming_path(path, rows_read_directly);
-    if (image)
-      return image;
-  }
-  if (!whole_) {
-    file_.rewind();
-    bytes_ = file_.read_rest(max_picture_file_bytes);
-    whole_ = true;
-  }
-  return decode_picture_file_bytes(bytes_, path);
+  std::size_t taken = 0;  // of the beginning
+  std::size_t read = beginning_.size();
+  const byte_source rest = [&](unsigned char* target, std::size_t size) {
+    if (taken < beginning_.size()) {
+      const std::size_t count = std::min(size, beginning_.size() - taken);
+      std::memcpy(target, beginning_.data() + taken, count);
+      taken += count;
+      return count;
+    }
+    const std::size_t count = file_.read(target, size);
+    read += count;
+    if (read > max_picture_file_bytes)
+      throw_too_large(path, max_picture_file_bytes);
+    return count;
+  };
+  return naming_path(path, [&] {
+    if (has_png_signature(beginning_.data(), beginning_.size()))
+      return decode_png(rest);
+    if (!looks_like_tga(beginning_.data(), beginning_.size()))
+      throw image_format_error("not a PNG or TGA picture");
+    const tga_layout layout = read_tga_layout(beginning_.data(), beginning_.size());
+    taken = layout.pixel_offset;
+    return read_tga_pixels(layout, rest);
+  });
 }
 
 host_image_ptr decode_image_file(const std::string& path) {
   return picture_file(path).decode();
-}
-
-host_image_ptr decode_picture_file_bytes(const std::vector<unsigned char>& bytes,
-                                         const std::string& path) {
-  return naming_path(path, [&] {
-    if (has_png_signature(bytes.data(), bytes.size()))
-      return decode_png(bytes.data(), bytes.size());
-    return decode_tga(bytes.data(), bytes.size());
-  });
 }

@@ -18,9 +18,9 @@ inline constexpr std::size_t max_picture_file_bytes =
     std::size_t{4} * memory_image::max_pixels + (std::size_t{16} << 20);
 
 // A picture file, opened and its beginning read: enough to know how to
-// read the rest. Most of a TGA's pixels go from the file straight into the
-// picture; other files are read whole (up to max_picture_file_bytes) and
-// decoded from memory.
+// read the rest. The rest is read in pieces as the decoder asks for it, so
+// that no copy of the file is held beside the picture, and never past
+// max_picture_file_bytes.
 class picture_file {
  public:
   // Throws file_error when the file cannot be opened or read, or is too
@@ -33,13 +33,8 @@ class picture_file {
 
  private:
   input_file file_;
-  std::vector<unsigned char> bytes_;  // the beginning, or the whole file
-  bool whole_ = false;                // bytes_ hold the whole file
+  std::vector<unsigned char> beginning_;
 };
 
 // Reads and decodes a picture file (picture_file, in one step).
 host_image_ptr decode_image_file(const std::string& path);
-
-// Decodes a whole picture file held in memory; messages name `path`.
-host_image_ptr decode_picture_file_bytes(const std::vector<unsigned char>& bytes,
-                                         const std::string& path);

@@ -56,6 +56,11 @@ void check_image_type(unsigned colour_map_type, unsigned image_type) {
   }
 }
 
+[[noreturn]] void reject_truncated_pixels(const tga_layout& layout, std::size_t available) {
+  reject("truncated pixel data (needs " + std::to_string(layout.pixel_bytes) + " bytes, has " +
+         std::to_string(available) + ")");
+}
+
 }  // namespace
 
 tga_layout read_tga_layout(const unsigned char* data, std::size_t size) {
@@ -99,27 +104,41 @@ tga_layout read_tga_layout(const unsigned char* data, std::size_t size) {
   return layout;
 }
 
-void check_tga_pixels_present(const tga_layout& layout, std::size_t available) {
-  if (available < layout.pixel_bytes) {
-    reject("truncated pixel data (needs " + std::to_string(layout.pixel_bytes) + " bytes, has " +
-           std::to_string(available) + ")");
-  }
+bool looks_like_tga(const unsigned char* data, std::size_t size) {
+  if (size < header_size)
+    return false;
+  const unsigned colour_map_type = data[1];
+  const unsigned image_type = data[2];
+  const unsigned depth = data[16];
+  const bool known_type = image_type <= 3 || (image_type >= 9 && image_type <= 11);
+  const bool known_depth = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+  return colour_map_type <= 1 && known_type && known_depth;
 }
 
-host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
-  const tga_layout layout = read_tga_layout(data, size);
-  check_tga_pixels_present(layout, size - layout.pixel_offset);
-
+host_image_ptr read_tga_pixels(const tga_layout& layout, const byte_source& pixels) {
   host_image_ptr image = make_host_image(layout.width, layout.height);
   const std::size_t row_bytes = static_cast<std::size_t>(layout.width) * layout.bytes_per_pixel;
+  // Rows that are rows of Bgra8 go straight into the picture; others
+  // through one row.
   static_assert(sizeof(Bgra8) == 4, "a 32-bit TGA row is a row of Bgra8");
-  for (std::int32_t row = 0; row < layout.height; ++row) {
-    const unsigned char* source = data + layout.pixel_offset + row * row_bytes;
-    Bgra8* target = &image->at(0, layout.top_to_bottom ? row : layout.height - 1 - row);
-    if (layout.rows_are_bgra8()) {
-      std::memcpy(target, source, row_bytes);
-      continue;
+  std::vector<unsigned char> row(layout.rows_are_bgra8() ? 0 : row_bytes);
+  std::size_t read = 0;
+  for (std::int32_t y = 0; y < layout.height; ++y) {
+    Bgra8* target = &image->at(0, layout.top_to_bottom ? y : layout.height - 1 - y);
+    unsigned char* into = row.empty() ? reinterpret_cast<unsigned char*>(target) : row.data();
+    std::size_t got = 0;
+    while (got < row_bytes) {
+      const std::size_t count = pixels(into + got, row_bytes - got);
+      if (count == 0)
+        break;
+      got += count;
     }
+    read += got;
+    if (got != row_bytes)
+      reject_truncated_pixels(layout, read);
+    if (row.empty())
+      continue;
+    const unsigned char* source = row.data();
     for (std::int32_t column = 0; column < layout.width; ++column) {
       Bgra8& pixel = target[layout.right_to_left ? layout.width - 1 - column : column];
       pixel.blue = source[0];
@@ -130,6 +149,14 @@ host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
     }
   }
   return image;
+}
+
+host_image_ptr decode_tga(const unsigned char* data, std::size_t size) {
+  const tga_layout layout = read_tga_layout(data, size);
+  if (size - layout.pixel_offset < layout.pixel_bytes)
+    reject_truncated_pixels(layout, size - layout.pixel_offset);
+  return read_tga_pixels(layout,
+                         memory_source(data + layout.pixel_offset, size - layout.pixel_offset));
 }
 
 std::string tga_size_limitation(std::int32_t width, std::int32_t height) {

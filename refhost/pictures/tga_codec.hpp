@@ -35,9 +35,15 @@ struct tga_layout {
 // be in `data`. Throws image_format_error as decode_tga does.
 tga_layout read_tga_layout(const unsigned char* data, std::size_t size);
 
-// Throws image_format_error unless `available` bytes from the pixel offset
-// hold every pixel.
-void check_tga_pixels_present(const tga_layout& layout, std::size_t available);
+// Whether a header of at least 18 bytes could begin a TGA file: a TGA has
+// no signature, but its colour-map type, image type and depth take few
+// values.
+bool looks_like_tga(const unsigned char* data, std::size_t size);
+
+// Reads the pixels a checked header describes from `pixels` (the bytes from
+// the pixel offset on), row by row straight into the picture. Throws
+// image_format_error when they are cut short.
+host_image_ptr read_tga_pixels(const tga_layout& layout, const byte_source& pixels);
 
 // Decodes an uncompressed true-colour TGA (image type 2) of 24 or 32 bits
 // per pixel, stored in any of the four row and column orders. Pixel (x, y)

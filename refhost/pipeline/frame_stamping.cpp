@@ -67,10 +67,11 @@ void write_outputs(const memory_image& picture, const frame_task& task,
   for (std::size_t k = 0; k < settings.formats.size(); ++k) {
     files.push_back(std::make_unique<output_file>(task.outputs[k]));
     output_file& file = *files.back();
+    const int spare = settings.spare_cores ? settings.spare_cores() : 0;
     try {
-      settings.formats[k]->write(picture, [&file](const unsigned char* data, std::size_t size) {
-        file.write(data, size);
-      });
+      settings.formats[k]->write(
+          picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
+          spare);
     } catch (const image_format_error& error) {
       // The encoder's reason (memory that ran out) names no frame.
       throw image_format_error(task.outputs[k] + ": " + error.what());

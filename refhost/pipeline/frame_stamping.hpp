@@ -6,6 +6,7 @@
 // under its names before stays.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,10 @@ struct stamping_settings {
   std::int32_t scene_width = 0;  // the built-in scene's size and frame count
   std::int32_t scene_height = 0;
   std::int32_t scene_frames = 1;
+  // Cores no frame is using at the moment, which an encoder may share a
+  // frame's work with (the last frames of a run, a single frame); none when
+  // empty.
+  std::function<int()> spare_cores;
 };
 
 // Why a frame failed, naming its file. `kept` lists the files already

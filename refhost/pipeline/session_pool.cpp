@@ -66,9 +66,12 @@ void session_pool::take_frames(plugin_session& session) {
     const std::size_t frame = next_.fetch_add(1);
     if (frame >= count_)
       return;
+    ++in_progress_;
     try {
       (*work_)(session, frame);
+      --in_progress_;
     } catch (...) {
+      --in_progress_;
       std::lock_guard<std::mutex> lock(mutex_);
       if (!run_failure_)
         run_failure_ = std::current_exception();

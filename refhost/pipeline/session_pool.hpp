@@ -32,6 +32,8 @@ class session_pool {
   session_pool& operator=(const session_pool&) = delete;
 
   int workers() const { return static_cast<int>(threads_.size()); }
+  // How many frames are being worked on now, during a run.
+  int frames_in_progress() const { return in_progress_.load(); }
   // What every worker's discovery found (the same module, the same host).
   const discovery_report& discovery() const { return sessions_.front()->discovery(); }
 
@@ -64,5 +66,6 @@ class session_pool {
   std::size_t count_ = 0;
   std::atomic<std::size_t> next_{0};
   std::atomic<bool> stopping_{false};
+  std::atomic<int> in_progress_{0};
   std::exception_ptr run_failure_;
 };

@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 
-// At least `bytes`, aligned for any type. Throws std::bad_alloc.
+// At least `bytes`, aligned for any type, all zero. Throws std::bad_alloc.
 void* allocate_large(std::size_t bytes);
 // Gives back a block of allocate_large, with the size it was asked for.
 void free_large(void* block, std::size_t bytes) noexcept;
@@ -29,6 +30,17 @@ struct large_allocator {
     return static_cast<T*>(allocate_large(count * sizeof(T)));
   }
   void deallocate(T* block, std::size_t count) noexcept { free_large(block, count * sizeof(T)); }
+  // Elements made without a value keep the zeros they were given: a
+  // picture's pages are first touched by what fills them (a decoder), and a
+  // picture that is never filled (a file cut short) costs no memory.
+  template <class U>
+  void construct(U* element) noexcept {
+    ::new (static_cast<void*>(element)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* element, Args&&... args) {
+    ::new (static_cast<void*>(element)) U(std::forward<Args>(args)...);
+  }
   template <class U>
   bool operator==(const large_allocator<U>&) const noexcept {
     return true;

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <string>
 
+#include <cstdlib>
+
 #include "refhost/system/large_allocation.hpp"
 
 namespace {
@@ -18,8 +20,13 @@ std::size_t mapped_size(std::size_t bytes) {
 }  // namespace
 
 void* allocate_large(std::size_t bytes) {
-  if (bytes < huge_page_bytes)
-    return ::operator new(bytes);
+  if (bytes < huge_page_bytes) {
+    void* small = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (small == nullptr)
+      throw std::bad_alloc();
+    return small;
+  }
+  // Fresh mappings are zero.
   void* block =
       mmap(nullptr, mapped_size(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED)
@@ -35,7 +42,7 @@ void free_large(void* block, std::size_t bytes) noexcept {
   if (block == nullptr)
     return;
   if (bytes < huge_page_bytes) {
-    ::operator delete(block);
+    std::free(block);
     return;
   }
   munmap(block, mapped_size(bytes));

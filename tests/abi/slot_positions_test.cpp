@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/velloq_component.hpp"
-#include "tests/support/slot_index.hpp"
+#include "emulated_windows/slot_index.hpp"
 
 namespace {
 

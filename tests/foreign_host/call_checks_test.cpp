@@ -5,7 +5,7 @@
 
 #include <unicorn/unicorn.h>
 
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/windows_process.hpp"
 
 namespace {
 
@@ -58,11 +58,12 @@ TEST(call_checks, a_callee_that_never_returns_is_reported) {
 
 TEST(call_checks, an_import_no_stub_provides_names_itself_when_called) {
   windows_process process;
-  const std::uint32_t missing = process.bind("KERNEL32.dll", "GetTickCount64");
+  const std::uint32_t missing = process.bind("KERNEL32.dll", "CreateFileA");
   const call_outcome r = process.cpu.call(missing, call_convention::stdcall, 0, {});
   EXPECT_FALSE(r.returned);
   EXPECT_EQ(r.stop_reason,
-            "call of KERNEL32.dll!GetTickCount64, which the emulated system does not provide");
+            "calls KERNEL32.dll!CreateFileA, which the emulated Windows does not provide");
+  EXPECT_EQ(r.missing_function, "KERNEL32.dll!CreateFileA");
 }
 
 TEST(call_checks, fs_leads_to_the_thread_block) {

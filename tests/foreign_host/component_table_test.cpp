@@ -144,31 +144,6 @@ class component_table : public ::testing::Test {
   std::uint32_t component;
 };
 
-TEST_F(component_table, iunknown_with_the_com_convention_then_the_query_at_slot_4) {
-  ASSERT_NE(component, 0u);
-  const std::uint32_t out = location(4);
-  call_outcome r = dll.call_slot(component, 0, call_convention::com_stdcall,
-                                 {dll.host_bytes(effector_interface_id_bytes, 16), out});
-  ASSERT_TRUE(r.clean()) << r.describe();
-  EXPECT_EQ(r.eax, 0x80004002u);  // E_NOINTERFACE
-  EXPECT_EQ(dll.process.cpu.read32(out), 0xABABABABu);
-
-  for (std::uint32_t expected : {2u, 3u}) {
-    r = dll.call_slot(component, 1, call_convention::com_stdcall, {});
-    ASSERT_TRUE(r.clean()) << r.describe();
-    EXPECT_EQ(r.eax, expected);
-  }
-  for (std::uint32_t expected : {2u, 1u}) {
-    r = dll.call_slot(component, 2, call_convention::com_stdcall, {});
-    ASSERT_TRUE(r.clean()) << r.describe();
-    EXPECT_EQ(r.eax, expected);
-  }
-
-  r = call(4, {});
-  ASSERT_TRUE(r.clean()) << r.describe();
-  EXPECT_EQ(r.eax & 0xFF, 1u);
-}
-
 TEST_F(component_table, slot_3_is_the_one_slot_deleting_destructor) {
   ASSERT_NE(component, 0u);
   // Called directly with bit 0 set: destroys, frees, answers the address.

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 
 #include "tests/foreign_host/foreign_plugin.hpp"
@@ -47,26 +46,6 @@ TEST_F(exports, exactly_the_eight_decorated_names_under_the_modules_name) {
                                    "_get_uuid@16", "_is_resident@12", "_get_info@12",
                                    "_has_separate_interfaces@4", "_create_interface@20"}));
   EXPECT_EQ(dll.module.export_module_name(), "Velloq.dll");
-}
-
-TEST_F(exports, the_version_gate_asks_the_version_first_whatever_the_id) {
-  struct gate_case {
-    std::int32_t version;
-    const unsigned char* id;
-    std::uint32_t answer;
-  };
-  for (const gate_case& c : {gate_case{429999, effector_interface_id_bytes, 0},
-                             gate_case{430000, effector_interface_id_bytes, 1},
-                             gate_case{440487, effector_interface_id_bytes, 1},
-                             gate_case{440487, foreign_interface_id_bytes, 0},
-                             gate_case{429999, foreign_interface_id_bytes, 0}}) {
-    host.application.version = c.version;
-    host.ledger.calls.clear();
-    const call_outcome r = dll.call_export("_has_interface@8", {id(c.id), application()});
-    ASSERT_TRUE(r.clean()) << r.describe();
-    EXPECT_EQ(r.eax, c.answer) << "version " << c.version;
-    EXPECT_EQ(host.ledger.calls, std::vector<std::string>{"application.get_version"});
-  }
 }
 
 TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_foreign_id) {
@@ -125,23 +104,6 @@ TEST_F(exports, the_plain_answers) {
     ASSERT_TRUE(r.clean()) << c.name << ": " << r.describe();
     EXPECT_EQ(r.eax, c.answer) << c.name;
   }
-}
-
-TEST_F(exports, create_interface_stores_one_reference_through_its_third_argument) {
-  const std::uint32_t out = result_location(4);
-  const call_outcome r = dll.call_export("_create_interface@20", {0x11, 0x22, out, 0x44, 0x55});
-  ASSERT_TRUE(r.clean()) << r.describe();
-  EXPECT_EQ(r.eax, 1u);
-  const std::uint32_t component = dll.process.cpu.read32(out);
-  EXPECT_NE(component, 0u);
-  EXPECT_TRUE(untouched_around(out, 4));
-  // Its table lies in the module; the one reference goes with one Release.
-  const std::uint32_t table = dll.process.cpu.read32(component);
-  EXPECT_GE(table, dll.module.base());
-  EXPECT_LT(table, dll.module.base() + dll.module.size());
-  const call_outcome released = dll.call_slot(component, 2, call_convention::com_stdcall, {});
-  ASSERT_TRUE(released.clean()) << released.describe();
-  EXPECT_EQ(released.eax, 0u);
 }
 
 }  // namespace

@@ -23,25 +23,7 @@ std::string win32_module_path() {
 
 foreign_plugin::foreign_plugin(const windows_machine& machine, std::uint32_t base,
                                const std::string& path)
-    : process(machine), module(process, path, base) {}
-
-call_outcome foreign_plugin::call_export(const std::string& decorated_name,
-                                         const std::vector<std::uint32_t>& args) {
-  const std::uint32_t address = module.export_address(decorated_name);
-  if (address == 0) {
-    call_outcome missing;
-    missing.stop_reason = "the module exports no " + decorated_name;
-    return missing;
-  }
-  return process.cpu.call(address, call_convention::stdcall, 0, args);
-}
-
-call_outcome foreign_plugin::call_slot(std::uint32_t object, int slot, call_convention convention,
-                                       const std::vector<std::uint32_t>& args) {
-  const std::uint32_t table = process.cpu.read32(object);
-  const std::uint32_t entry = process.cpu.read32(table + 4 * static_cast<std::uint32_t>(slot));
-  return process.cpu.call(entry, convention, object, args);
-}
+    : plugin_host(machine), module(process.load_library(path, base)) {}
 
 std::uint32_t foreign_plugin::create_component() {
   const std::uint32_t out = process.host_allocate(4, 4);
@@ -50,12 +32,6 @@ std::uint32_t foreign_plugin::create_component() {
   if (!created.clean() || created.eax != 1)
     return 0;
   return process.cpu.read32(out);
-}
-
-std::uint32_t foreign_plugin::host_bytes(const void* data, std::size_t size) {
-  const std::uint32_t address = process.host_allocate(static_cast<std::uint32_t>(size));
-  process.cpu.write(address, data, size);
-  return address;
 }
 
 std::string foreign_plugin::render_frame(std::uint32_t component, test_host& host) {

@@ -1,23 +1,19 @@
 #pragma once
 // Velloq.dll loaded into a fresh emulated process, with the host's objects
-// beside it, and the host's two ways of calling it: an export by its
-// decorated name (stdcall) and an entry of the component's table by its
-// position (thiscall, or COM stdcall for IUnknown).
+// beside it, called as the host calls it.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tests/foreign_host/emulated_host_objects.hpp"
-#include "tests/foreign_host/windows_loader.hpp"
-#include "tests/foreign_host/windows_process.hpp"
+#include "emulated_windows/plugin_host.hpp"
 #include "tests/support/test_host.hpp"
 
 // The DLL under test: VELLOQ_WIN32_MODULE from the environment, else the
 // win32 build's. A missing file fails the load, naming the path.
 std::string win32_module_path();
 
-class foreign_plugin {
+class foreign_plugin : public plugin_host {
  public:
   // Loads the DLL at `base` (0: its preferred base); the machine the
   // process describes can be set up before the load.
@@ -25,10 +21,9 @@ class foreign_plugin {
                           std::uint32_t base = 0, const std::string& path = win32_module_path());
 
   call_outcome call_export(const std::string& decorated_name,
-                           const std::vector<std::uint32_t>& args);
-  // Entry `slot` of the table of the object at `object`.
-  call_outcome call_slot(std::uint32_t object, int slot, call_convention convention,
-                         const std::vector<std::uint32_t>& args);
+                           const std::vector<std::uint32_t>& args) {
+    return plugin_host::call_export(module, decorated_name, args);
+  }
   // _create_interface@20; the component's address (0 when that failed).
   std::uint32_t create_component();
   // One frame: begin_render (slot 205) with `host`'s job and application,
@@ -36,12 +31,7 @@ class foreign_plugin {
   // went wrong.
   std::string render_frame(std::uint32_t component, test_host& host);
 
-  // Host memory holding `size` bytes copied from `data`.
-  std::uint32_t host_bytes(const void* data, std::size_t size);
-
-  windows_process process;
-  emulated_host_objects hosts{process};
-  loaded_module module;
+  loaded_module& module;
 };
 
 // The effector interface id as the host passes it, and another one.

@@ -1,11 +1,11 @@
-// Loading and unloading the DLL as Windows does: a missing file is a
-// clear failure, the image works when moved, and a whole session leaves
-// nothing behind that it could have cleaned up.
+// Loading the DLL as Windows does: a missing file is a clear failure, and
+// the image moved to another base stamps byte for byte as at its own
+// (what the process keeps after repeated loads is velloq-validate's
+// residue checks').
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iostream>
 
 #include "tests/foreign_host/foreign_plugin.hpp"
 
@@ -42,35 +42,6 @@ TEST(loader, moved_to_another_base_through_its_relocations_it_stamps_the_same) {
   for (std::size_t i = 0; i < actual.size(); ++i) {
     ASSERT_EQ(std::memcmp(&actual[i], &expected[i], sizeof(Bgra8)), 0) << "pixel " << i;
   }
-}
-
-TEST(loader, a_session_leaves_nothing_behind_but_what_the_runtime_keeps) {
-  // What load and unload alone leave, against a session of six renders.
-  foreign_plugin idle;
-  const loaded_module::unload_report after_nothing = idle.module.unload();
-  foreign_plugin busy;
-  stamp(busy, 3);
-  stamp(busy, 3);
-  const loaded_module::unload_report after_renders = busy.module.unload();
-
-  EXPECT_TRUE(after_nothing.problems.empty()) << ::testing::PrintToString(after_nothing.problems);
-  EXPECT_TRUE(after_renders.problems.empty()) << ::testing::PrintToString(after_renders.problems);
-  // GCC's unwinder creates its registration lock (a semaphore) when the
-  // module registers its frame tables at attach, and never destroys it.
-  EXPECT_EQ(after_renders.handles_left_from_attach.size(), 1u);
-  EXPECT_EQ(after_renders.handles_left_from_attach, after_nothing.handles_left_from_attach);
-
-  // Heap blocks the runtime keeps for good (its emergency exception pool
-  // and the like) are there after load and unload alone; renders add none.
-  auto sizes = [](const loaded_module::unload_report& report) {
-    std::vector<std::uint32_t> list;
-    for (const auto& [address, size] : report.leaked_blocks) list.push_back(size);
-    return list;
-  };
-  EXPECT_EQ(sizes(after_renders), sizes(after_nothing));
-  std::cout << "[ info     ] kept at unload: " << ::testing::PrintToString(sizes(after_nothing))
-            << " bytes in heap blocks, "
-            << ::testing::PrintToString(after_nothing.handles_left_from_attach) << "\n";
 }
 
 }  // namespace

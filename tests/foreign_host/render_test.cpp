@@ -195,6 +195,12 @@ TEST(render, noise_a_single_pixel_and_a_block_above_the_top) {
   expect_same_stamps({noise("block above the top", 200, 60, 11)});
 }
 
+TEST(render, under_windows_xp_sp3_and_its_loader) {
+  twin_machine xp;
+  xp.version = windows_version::xp_sp3;
+  expect_same_stamps({noise("noise", 120, 180, 13), uniform("1x1", 1, 1, Bgra8{5, 6, 7, 8})}, xp);
+}
+
 TEST(render, an_animation_on_one_component_with_a_wrapping_tick) {
   twin_machine machine;
   // Frame 2 starts just before the millisecond counter wraps and ends after.

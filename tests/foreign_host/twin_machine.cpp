@@ -1,7 +1,7 @@
 #include "tests/foreign_host/twin_machine.hpp"
 
 windows_machine twin_machine::as_windows() const {
-  windows_machine machine;  // 64-bit Windows 7 Professional
+  windows_machine machine = windows_machine::of(version);
   machine.ticks = ticks;
   machine.processors = processors;
   machine.total_physical_memory = physical_memory;
@@ -23,7 +23,8 @@ native_facts twin_machine::as_native() const {
   facts.processors = static_cast<long>(processors);
   facts.physical_memory = physical_memory;
   facts.system_name = "Windows";
-  facts.release = "7";
-  facts.machine = "Professional Edition 64-bit";
+  const bool xp = version == windows_version::xp_sp3;
+  facts.release = xp ? "XP" : "7";
+  facts.machine = xp ? "Professional Edition" : "Professional Edition 64-bit";
   return facts;
 }

@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "emulated_windows/windows_machine.hpp"
 #include "tests/foreign_host/native_facts.hpp"
-#include "tests/foreign_host/windows_machine.hpp"
 
 struct twin_machine {
+  // Windows 7 Professional 64-bit, or a 32-bit XP SP3 Professional (its
+  // loader too): "Windows XP Professional Edition" on both sides.
+  windows_version version = windows_version::windows_7;
   std::vector<std::uint32_t> ticks{1000, 3345};  // the millisecond counter, read in turn
   std::uint32_t processors = 4;
   std::uint64_t physical_memory = std::uint64_t{8} << 30;

@@ -12,27 +12,15 @@
 #include <set>
 #include <string>
 
+#include "emulated_windows/pe_file.hpp"
+#include "emulated_windows/windows_functions.hpp"
 #include "tests/shipping/shipping_paths.hpp"
-#include "tests/support/pe_file.hpp"
 
 namespace {
 
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-// "dll function" pairs, the DLL's name in lower case.
-std::set<std::string> xp_sp3_functions() {
-  std::ifstream list(source_path("tests/shipping/xp_sp3_functions.txt"));
-  std::set<std::string> functions;
-  for (std::string line; std::getline(list, line);) {
-    if (line.empty() || line[0] == '#')
-      continue;
-    const std::size_t blank = line.find(' ');
-    functions.insert(lower(line.substr(0, blank)) + " " + line.substr(blank + 1));
-  }
-  return functions;
 }
 
 std::set<std::string> imported_functions(const pe_file& dll) {
@@ -56,13 +44,13 @@ class dll_imports : public ::testing::Test {
 };
 
 TEST_F(dll_imports, every_imported_function_exists_on_windows_xp_sp3) {
-  const std::set<std::string> allowed = xp_sp3_functions();
-  ASSERT_GT(allowed.size(), 50u);
-  const std::set<std::string> imported = imported_functions(dll());
-  ASSERT_FALSE(imported.empty());
-  for (const std::string& function : imported)
-    EXPECT_TRUE(allowed.count(function))
-        << function << " is not among the XP SP3 functions Velloq may import";
+  ASSERT_FALSE(dll().imports().empty());
+  for (const pe_import_module& module : dll().imports()) {
+    for (const std::string& function : module.functions)
+      EXPECT_TRUE(windows_exports(windows_version::xp_sp3, module.dll, function))
+          << module.dll << "!" << function
+          << " is not among the XP SP3 functions Velloq may import";
+  }
   // Nothing is bound late either: a delay-loaded import fails just the same.
   EXPECT_EQ(dll().directory_rva(pe_directory::delay_imports), 0u);
 }

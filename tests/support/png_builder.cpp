@@ -1,6 +1,7 @@
 #include "tests/support/png_builder.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -75,7 +76,20 @@ unsigned png_channels(unsigned colour_type) {
   return colour_type < 7 ? channels[colour_type] : 0;
 }
 
-png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample) {
+// Filters a row in place as an encoder would, `type` 0 to 4.
+void apply_filter(unsigned type, unsigned char* row, const png_bytes& above, std::size_t bpp) {
+  const png_bytes raw(row, row + above.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const int a = i >= bpp ? raw[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    const int prediction[5] = {0, a, b, (a + b) / 2, paeth};
+    row[i] = static_cast<unsigned char>(raw[i] - prediction[type]);
+  }
+}
+
+png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample,
+                            bool every_filter) {
   struct pass {
     std::uint32_t x0, y0, dx, dy;
   };
@@ -88,8 +102,14 @@ png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& s
     const pass& step = layout.interlaced ? adam7[p] : whole;
     if (step.x0 >= layout.width)
       continue;
+    const std::size_t bits_per_pixel = std::size_t{channels} * layout.depth;
+    const std::size_t row_bytes =
+        ((layout.width - step.x0 + step.dx - 1) / step.dx * bits_per_pixel + 7) / 8;
+    png_bytes above(row_bytes, 0);  // a pass starts below a row of zeros
     for (std::uint32_t y = step.y0; y < layout.height; y += step.dy) {
-      rows.push_back(0);  // filter type: none
+      const unsigned type = every_filter ? (y / step.dy) % 5 : 0;
+      rows.push_back(static_cast<unsigned char>(type));
+      const std::size_t row_start = rows.size();
       unsigned bits = 0, filled = 0;
       for (std::uint32_t x = step.x0; x < layout.width; x += step.dx) {
         for (unsigned c = 0; c < channels; ++c) {
@@ -109,6 +129,10 @@ png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& s
       }
       if (filled != 0)
         rows.push_back(static_cast<unsigned char>(bits << (8 - filled)));
+      const png_bytes raw(rows.begin() + row_start, rows.end());
+      apply_filter(type, rows.data() + row_start, above,
+                   std::max<std::size_t>(1, bits_per_pixel / 8));
+      above = raw;
     }
   }
   return rows;

@@ -22,12 +22,14 @@ struct png_layout {
 // Samples per pixel of a colour type.
 unsigned png_channels(unsigned colour_type);
 
-// The filtered rows (filter type 0 throughout) of a picture whose samples
-// `sample(x, y, channel)` gives, packed at the layout's depth; the seven
-// passes one after the other when interlaced.
+// The filtered rows of a picture whose samples `sample(x, y, channel)`
+// gives, packed at the layout's depth; the seven passes one after the other
+// when interlaced. Filter type 0 throughout, or with `every_filter` the
+// five types in turn, row by row.
 using png_sample_source =
     std::function<unsigned(std::uint32_t x, std::uint32_t y, unsigned channel)>;
-png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample);
+png_bytes png_filtered_rows(const png_layout& layout, const png_sample_source& sample,
+                            bool every_filter = false);
 
 // A zlib stream holding `data` in stored (uncompressed) blocks.
 png_bytes zlib_stored(const png_bytes& data);

@@ -1,0 +1,141 @@
+// velloq-host's PNG reader against stb's and libpng's, and its writer's
+// compression choices, on the pictures velloq-host meets: the built-in
+// scene at 1920x1080 as the plug-in leaves it (opaque; clean gradients and
+// flat areas) and the PNG files named on the command line (bench/pipeline
+// passes a frame of the scene and a noisy one, as third-party tools wrote
+// them). Prints milliseconds (median of the runs) and bytes.
+//
+//   bench_png_codec [runs] [picture.png ...]
+//   bench_png_codec --check     one encode and decode, compared
+
+#include <png.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "refhost/files/file_io.hpp"
+#include "refhost/hosting/scene.hpp"
+#include "refhost/pictures/png_codec.hpp"
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wall"
+#pragma GCC diagnostic ignored "-Wextra"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wdouble-promotion"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#endif
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+double median_ms(int runs, const std::function<void()>& work) {
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+void decode_with_stb(const bytes& file) {
+  int width = 0, height = 0, channels = 0;
+  stbi_uc* pixels = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
+                                          &height, &channels, 4);
+  if (pixels == nullptr)
+    std::exit(1);
+  stbi_image_free(pixels);
+}
+
+void decode_with_libpng(const bytes& file) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size()))
+    std::exit(1);
+  image.format = PNG_FORMAT_BGRA;
+  bytes pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
+    std::exit(1);
+}
+
+std::size_t encoded_size(const memory_image& picture, const png_compression& choices) {
+  std::size_t size = 0;
+  write_png(
+      picture, [&size](const unsigned char*, std::size_t piece) { size += piece; }, 0, choices);
+  return size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool check = argc > 1 && std::string(argv[1]) == "--check";
+  const int runs = argc > 1 && !check ? std::max(1, std::atoi(argv[1])) : check ? 1 : 5;
+  host_image_ptr scene = render_scene(1920, 1080, 0, 1);
+  for (Bgra8& pixel : scene->pixels()) pixel.alpha = 255;
+  if (check) {
+    const bytes file = encode_png(*scene);
+    const host_image_ptr back = decode_png(file.data(), file.size());
+    return std::memcmp(back->pixels().data(), scene->pixels().data(),
+                       scene->pixels().size() * sizeof(Bgra8)) == 0
+               ? 0
+               : 1;
+  }
+  struct picture {
+    std::string name;
+    bytes file;
+  };
+  std::vector<picture> pictures = {{"scene", encode_png(*scene)}};
+  for (int i = 2; i < argc; ++i) pictures.push_back({argv[i], read_file_bytes(argv[i], 1u << 30)});
+
+  std::printf("%-28s %-34s %9s %10s\n", "picture", "what", "ms", "bytes");
+  for (const picture& p : pictures) {
+    const char* name = p.name.c_str();
+    std::printf("%-28.28s %-34s %9.1f\n", name, "read: velloq-host",
+                median_ms(runs, [&] { decode_png(p.file.data(), p.file.size()); }));
+    std::printf("%-28.28s %-34s %9.1f\n", name, "read: stb_image",
+                median_ms(runs, [&] { decode_with_stb(p.file); }));
+    std::printf("%-28.28s %-34s %9.1f\n", name, "read: libpng (simplified API)",
+                median_ms(runs, [&] { decode_with_libpng(p.file); }));
+    host_image_ptr image = decode_png(p.file.data(), p.file.size());
+    for (Bgra8& pixel : image->pixels()) pixel.alpha = 255;  // as the plug-in leaves it
+    struct choice {
+      const char* what;
+      png_compression settings;
+    };
+    const choice choices[] = {
+        {"write: velloq-host's choice", {}},
+        {"write: all flat, level 4", {4, 0}},
+        {"write: all flat, level 5", {5, 0}},
+        {"write: all flat, level 6", {6, 0}},
+        {"write: all textured (average, RLE)", {6, 257}},
+    };
+    for (const choice& c : choices) {
+      std::size_t size = 0;
+      const double ms = median_ms(runs, [&] { size = encoded_size(*image, c.settings); });
+      std::printf("%-28.28s %-34s %9.1f %10zu\n", name, c.what, ms, size);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,489 @@
+// PNG decoding: chunks read in pieces as they come, their checksums
+// checked, the image data inflated one row at a time into a row and the
+// row above it, and each row unfiltered and expanded straight into the
+// picture. Nothing but the picture grows with the file.
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "refhost/pictures/png_codec.hpp"
+#include "refhost/pictures/png_row_filters.hpp"
+
+namespace {
+
+// Row buffers grow with the width: up to this many pixels a side they stay
+// within a fraction of the largest picture.
+constexpr std::uint64_t decoder_max_side = std::uint64_t{1} << 24;
+// Compressed data may inflate past the last row by this much (encoders
+// pad); more is a decompression bomb or corrupt.
+constexpr std::size_t max_surplus_bytes = std::size_t{64} << 10;
+constexpr std::size_t read_buffer_bytes = std::size_t{64} << 10;
+constexpr std::uint32_t max_chunk_length = 0x7FFFFFFF;
+
+[[noreturn]] void reject(const std::string& reason) {
+  throw image_format_error("PNG: " + reason);
+}
+
+std::uint32_t read_u32_be(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
+}
+
+std::string size_text(std::uint64_t width, std::uint64_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+std::string chunk_name(const unsigned char* type) {
+  std::string name;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned char c = type[i];
+    name += (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ? std::string(1, static_cast<char>(c))
+                                                             : "\\x" + std::to_string(c);
+  }
+  return name;
+}
+
+unsigned channels_of(unsigned colour_type) {
+  switch (colour_type) {
+    case 2:
+      return 3;
+    case 4:
+      return 2;
+    case 6:
+      return 4;
+    default:
+      return 1;
+  }
+}
+
+// The source in pieces of read_buffer_bytes, so that chunk headers and
+// checksums cost no call each.
+class buffered_reader {
+ public:
+  explicit buffered_reader(const byte_source& source)
+      : source_(source), buffer_(read_buffer_bytes) {}
+
+  // Up to `most` next bytes where they lie; none only at the end.
+  std::size_t next(const unsigned char** data, std::size_t most) {
+    if (at_ == end_) {
+      at_ = 0;
+      end_ = source_(buffer_.data(), buffer_.size());
+    }
+    const std::size_t count = std::min(most, end_ - at_);
+    *data = buffer_.data() + at_;
+    at_ += count;
+    offset_ += count;
+    return count;
+  }
+
+  std::size_t read(unsigned char* target, std::size_t size) {
+    std::size_t done = 0;
+    const unsigned char* piece = nullptr;
+    while (done < size) {
+      const std::size_t count = next(&piece, size - done);
+      if (count == 0)
+        break;
+      std::memcpy(target + done, piece, count);
+      done += count;
+    }
+    return done;
+  }
+
+  std::uint64_t offset() const { return offset_; }
+
+ private:
+  const byte_source& source_;
+  std::vector<unsigned char> buffer_;
+  std::size_t at_ = 0;
+  std::size_t end_ = 0;
+  std::uint64_t offset_ = 0;
+};
+
+struct png_header {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  unsigned depth = 0;
+  unsigned colour_type = 0;
+  bool interlaced = false;
+};
+
+void check_header(const png_header& png, unsigned compression, unsigned filter,
+                  unsigned interlace) {
+  static const char* const allowed_depths[7] = {"1, 2, 4, 8, 16", "", "8, 16", "1, 2, 4, 8",
+                                                "8, 16",          "", "8, 16"};
+  if (png.width == 0 || png.height == 0 || png.width > INT32_MAX || png.height > INT32_MAX)
+    reject("the header gives an impossible size of " + size_text(png.width, png.height));
+  if (png.colour_type > 6 || allowed_depths[png.colour_type][0] == '\0')
+    reject("unknown colour type " + std::to_string(png.colour_type));
+  const std::string depths = allowed_depths[png.colour_type];
+  const std::string depth = std::to_string(png.depth);
+  if ((", " + depths + ",").find(" " + depth + ",") == std::string::npos) {
+    reject(depth + "-bit samples are impossible for colour type " +
+           std::to_string(png.colour_type) + " (it takes " + depths + ")");
+  }
+  if (compression != 0 || filter != 0 || interlace > 1)
+    reject("unknown compression, filter or interlace method in the header");
+  const std::string size = size_text(png.width, png.height);
+  if (std::uint64_t{png.width} * png.height > memory_image::max_pixels) {
+    reject("a picture of " + size + " pixels is larger than the host supports (at most " +
+           std::to_string(memory_image::max_pixels) + " pixels)");
+  }
+  if (png.width > decoder_max_side || png.height > decoder_max_side) {
+    reject("a picture of " + size + " pixels is beyond the decoder's " +
+           std::to_string(decoder_max_side) + " pixels per side");
+  }
+}
+
+// Where the rows of one pass lie in the picture: all of it, or one of the
+// seven interlaced passes.
+struct pass_grid {
+  std::uint32_t start_x, start_y, step_x, step_y;
+};
+constexpr pass_grid whole_picture = {0, 0, 1, 1};
+constexpr pass_grid interlaced_passes[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+std::uint32_t cells(std::uint32_t size, std::uint32_t start, std::uint32_t step) {
+  return size > start ? (size - start + step - 1) / step : 0;
+}
+
+class png_decoder {
+ public:
+  explicit png_decoder(const byte_source& source) : in_(source) {
+    palette_.fill(Bgra8{0, 0, 0, 255});
+  }
+  ~png_decoder() {
+    if (inflating_)
+      inflateEnd(&stream_);
+  }
+  png_decoder(const png_decoder&) = delete;
+  png_decoder& operator=(const png_decoder&) = delete;
+
+  host_image_ptr decode() {
+    unsigned char signature[sizeof png_signature];
+    if (in_.read(signature, sizeof signature) != sizeof signature ||
+        std::memcmp(signature, png_signature, sizeof signature) != 0)
+      reject("no PNG signature");
+    while (read_chunk()) {
+    }
+    if (!image_)
+      reject("no image data (IDAT)");
+    if (!rows_done_) {
+      const std::string pass = png_.interlaced ? " of pass " + std::to_string(pass_ + 1) : "";
+      reject("the image data ends in row " + std::to_string(row_) + pass + " of the " +
+             size_text(png_.width, png_.height) + " picture: the file is cut short or corrupt");
+    }
+    return std::move(image_);
+  }
+
+ private:
+  // Reads one chunk; false after IEND.
+  bool read_chunk() {
+    const std::uint64_t at = in_.offset();
+    unsigned char head[8];
+    if (in_.read(head, sizeof head) != sizeof head)
+      reject("no IEND chunk: the file is cut short");
+    const std::uint32_t length = read_u32_be(head);
+    const unsigned char* type = head + 4;
+    const auto named = [&](const char* name) { return std::memcmp(type, name, 4) == 0; };
+    if (length > max_chunk_length)
+      reject("chunk at byte " + std::to_string(at) + " claims " + std::to_string(length) +
+             " bytes");
+    if (!header_seen_ && !named("IHDR"))
+      reject("the first chunk is not the header (IHDR)");
+    const bool critical = (type[0] & 0x20) == 0;
+    if (critical && !named("IHDR") && !named("PLTE") && !named("IDAT") && !named("IEND"))
+      reject("unknown critical chunk " + chunk_name(type));
+
+    uLong crc = crc32(0, type, 4);
+    const bool image_data = named("IDAT");
+    if (image_data && !image_)
+      start_image();
+    // Chunks the decoder uses besides the image data are small; those it
+    // does not use are read and dropped.
+    std::vector<unsigned char> body;
+    const bool kept = named("IHDR") || named("PLTE") || named("tRNS");
+    if (kept)
+      body.reserve(std::min<std::uint32_t>(length, 1024));
+    for (std::uint32_t left = length; left > 0;) {
+      const unsigned char* piece = nullptr;
+      const std::size_t count = in_.next(&piece, left);
+      if (count == 0)
+        reject("chunk at byte " + std::to_string(at) + " extends past the end of the data");
+      crc = crc32(crc, piece, static_cast<uInt>(count));
+      if (image_data)
+        inflate_piece(piece, count);
+      else if (kept && body.size() < 1024)
+        body.insert(body.end(), piece, piece + std::min<std::size_t>(count, 1024 - body.size()));
+      left -= static_cast<std::uint32_t>(count);
+    }
+    unsigned char stored[4];
+    if (in_.read(stored, sizeof stored) != sizeof stored)
+      reject("chunk at byte " + std::to_string(at) + " extends past the end of the data");
+    if (read_u32_be(stored) != crc) {
+      // As the reference library does: a damaged critical chunk is a
+      // damaged file; a damaged ancillary one is left out.
+      if (critical) {
+        reject("the checksum of the " + chunk_name(type) + " chunk at byte " + std::to_string(at) +
+               " is wrong: the file is corrupt");
+      }
+      return true;
+    }
+    if (named("IHDR"))
+      read_header(body, length);
+    else if (named("PLTE"))
+      read_palette(body, length);
+    else if (named("tRNS"))
+      read_transparency(body, length);
+    return !named("IEND");
+  }
+
+  void read_header(const std::vector<unsigned char>& body, std::uint32_t length) {
+    if (header_seen_ || length != 13)
+      reject(header_seen_ ? "more than one header (IHDR)" : "the header (IHDR) is not 13 bytes");
+    header_seen_ = true;
+    png_.width = read_u32_be(body.data());
+    png_.height = read_u32_be(body.data() + 4);
+    png_.depth = body[8];
+    png_.colour_type = body[9];
+    png_.interlaced = body[12] == 1;
+    check_header(png_, body[10], body[11], body[12]);
+  }
+
+  void read_palette(const std::vector<unsigned char>& body, std::uint32_t length) {
+    if (palette_entries_ != 0)
+      reject("more than one palette (PLTE)");
+    if (length == 0 || length % 3 != 0 || length > 768)
+      reject("a palette (PLTE) of " + std::to_string(length) + " bytes");
+    if (image_)
+      reject("the palette (PLTE) comes after the image data");
+    palette_entries_ = length / 3;
+    for (std::uint32_t i = 0; i < palette_entries_; ++i)
+      palette_[i] = Bgra8{body[i * 3 + 2], body[i * 3 + 1], body[i * 3], 255};
+  }
+
+  void read_transparency(const std::vector<unsigned char>& body, std::uint32_t length) {
+    if (image_)
+      reject("the transparency chunk (tRNS) comes after the image data");
+    if (png_.colour_type == 3) {
+      if (palette_entries_ == 0)
+        reject("the transparency chunk (tRNS) comes before the palette (PLTE)");
+      if (length > palette_entries_) {
+        reject("the transparency chunk (tRNS) has " + std::to_string(length) +
+               " entries for a palette of " + std::to_string(palette_entries_));
+      }
+      for (std::uint32_t i = 0; i < length; ++i) palette_[i].alpha = body[i];
+      return;
+    }
+    if (png_.colour_type == 4 || png_.colour_type == 6)
+      reject("a transparency chunk (tRNS) in a picture with alpha");
+    if (length != 2 * channels_of(png_.colour_type))
+      reject("a transparency chunk (tRNS) of " + std::to_string(length) + " bytes");
+    // Compared as the samples come, 16-bit ones whole; narrower ones as
+    // the 8-bit values they become.
+    static const unsigned scale[9] = {0, 0xFF, 0x55, 0, 0x11, 0, 0, 0, 0x01};
+    has_key_ = true;
+    for (unsigned c = 0; c < channels_of(png_.colour_type); ++c) {
+      const unsigned value = unsigned{body[c * 2]} << 8 | body[c * 2 + 1];
+      key_[c] = png_.depth == 16 ? value : (value & 0xFF) * scale[png_.depth] & 0xFF;
+    }
+  }
+
+  void start_image() {
+    if (png_.colour_type == 3 && palette_entries_ == 0)
+      reject("no palette (PLTE) for a colour-mapped picture");
+    channels_ = channels_of(png_.colour_type);
+    const std::size_t bits = std::size_t{channels_} * png_.depth;
+    pixel_bytes_ = std::max<std::size_t>(1, bits / 8);
+    const std::size_t widest = (std::size_t{png_.width} * bits + 7) / 8;
+    scan_.assign(widest + 1, 0);
+    previous_.assign(widest + 1, 0);
+    image_ = make_host_image(static_cast<std::int32_t>(png_.width),
+                             static_cast<std::int32_t>(png_.height));
+    if (inflateInit(&stream_) != Z_OK)
+      throw std::bad_alloc();
+    inflating_ = true;
+    pass_ = png_.interlaced ? 0 : 6;  // the single pass takes the last number
+    begin_pass();
+  }
+
+  pass_grid grid() const { return png_.interlaced ? interlaced_passes[pass_] : whole_picture; }
+
+  // Moves to the next pass with pixels, from pass_ on; none left: done.
+  void begin_pass() {
+    for (; pass_ < 7; ++pass_) {
+      const pass_grid g = grid();
+      pass_width_ = cells(png_.width, g.start_x, g.step_x);
+      pass_height_ = cells(png_.height, g.start_y, g.step_y);
+      if (pass_width_ != 0 && pass_height_ != 0)
+        break;
+    }
+    rows_done_ = pass_ == 7;
+    row_ = 0;
+    filled_ = 0;
+    scan_bytes_ = 1 + (std::size_t{pass_width_} * channels_ * png_.depth + 7) / 8;
+  }
+
+  void inflate_piece(const unsigned char* data, std::size_t size) {
+    stream_.next_in = const_cast<unsigned char*>(data);
+    stream_.avail_in = static_cast<uInt>(size);
+    while (stream_.avail_in > 0 && !stream_ended_) {
+      unsigned char* target = rows_done_ ? surplus_ : scan_.data() + filled_;
+      const std::size_t room = rows_done_ ? sizeof surplus_ : scan_bytes_ - filled_;
+      stream_.next_out = target;
+      stream_.avail_out = static_cast<uInt>(room);
+      const int result = inflate(&stream_, Z_NO_FLUSH);
+      if (result == Z_MEM_ERROR)
+        throw std::bad_alloc();
+      if (result == Z_DATA_ERROR || result == Z_NEED_DICT || result == Z_STREAM_ERROR) {
+        reject(std::string("the compressed image data is corrupt (") +
+               (stream_.msg != nullptr ? stream_.msg : "zlib") + ")");
+      }
+      const std::size_t produced = room - stream_.avail_out;
+      if (rows_done_) {
+        surplus_bytes_ += produced;
+        if (surplus_bytes_ > max_surplus_bytes) {
+          reject("too large or corrupt: its compressed data inflates to more than a " +
+                 size_text(png_.width, png_.height) + " picture needs");
+        }
+      } else {
+        filled_ += produced;
+        if (filled_ == scan_bytes_)
+          finish_row();
+      }
+      if (result == Z_STREAM_END)
+        stream_ended_ = true;
+      else if (result == Z_BUF_ERROR)
+        break;
+    }
+  }
+
+  void finish_row() {
+    const unsigned filter = scan_[0];
+    if (filter > 4)
+      reject("unknown row filter " + std::to_string(filter) + " in row " + std::to_string(row_));
+    unfilter_png_row(static_cast<png_filter>(filter), scan_.data() + 1,
+                     row_ == 0 ? nullptr : previous_.data() + 1, scan_bytes_ - 1, pixel_bytes_);
+    expand_row(scan_.data() + 1);
+    scan_.swap(previous_);
+    filled_ = 0;
+    if (++row_ == pass_height_) {
+      ++pass_;
+      begin_pass();
+    }
+  }
+
+  // Sample `index` of the row at the picture's depth.
+  unsigned sample(const unsigned char* row, std::size_t index) const {
+    switch (png_.depth) {
+      case 16:
+        return unsigned{row[index * 2]} << 8 | row[index * 2 + 1];
+      case 8:
+        return row[index];
+      default: {
+        const std::size_t bit = index * png_.depth;
+        const unsigned shift = 8 - png_.depth - static_cast<unsigned>(bit % 8);
+        return row[bit / 8] >> shift & ((1u << png_.depth) - 1);
+      }
+    }
+  }
+
+  // The 8-bit value of a sample that is not a palette index.
+  unsigned char as_8_bit(unsigned value) const {
+    static const unsigned scale[9] = {0, 0xFF, 0x55, 0, 0x11, 0, 0, 0, 0x01};
+    return static_cast<unsigned char>(png_.depth == 16 ? value >> 8 : value * scale[png_.depth]);
+  }
+
+  Bgra8 pixel_at(const unsigned char* row, std::uint32_t i) const {
+    const std::size_t first = std::size_t{i} * channels_;
+    if (png_.colour_type == 3) {
+      const unsigned index = sample(row, first);
+      return index < palette_entries_ ? palette_[index] : Bgra8{0, 0, 0, 255};
+    }
+    unsigned values[4];
+    for (unsigned c = 0; c < channels_; ++c) values[c] = sample(row, first + c);
+    const auto keyed = [&](unsigned c) {
+      return png_.depth == 16 ? values[c] == key_[c] : as_8_bit(values[c]) == key_[c];
+    };
+    switch (png_.colour_type) {
+      case 0: {
+        const unsigned char grey = as_8_bit(values[0]);
+        return Bgra8{grey, grey, grey, static_cast<std::uint8_t>(has_key_ && keyed(0) ? 0 : 255)};
+      }
+      case 2:
+        return Bgra8{
+            as_8_bit(values[2]), as_8_bit(values[1]), as_8_bit(values[0]),
+            static_cast<std::uint8_t>(has_key_ && keyed(0) && keyed(1) && keyed(2) ? 0 : 255)};
+      case 4: {
+        const unsigned char grey = as_8_bit(values[0]);
+        return Bgra8{grey, grey, grey, as_8_bit(values[1])};
+      }
+      default:
+        return Bgra8{as_8_bit(values[2]), as_8_bit(values[1]), as_8_bit(values[0]),
+                     as_8_bit(values[3])};
+    }
+  }
+
+  void expand_row(const unsigned char* row) {
+    const pass_grid g = grid();
+    const std::uint32_t y = g.start_y + row_ * g.step_y;
+    Bgra8* target = &image_->at(static_cast<std::int32_t>(g.start_x), static_cast<std::int32_t>(y));
+    // The rows of most renders, without a call per pixel.
+    if (png_.depth == 8 && g.step_x == 1 && (png_.colour_type == 6 || png_.colour_type == 2) &&
+        !has_key_) {
+      const unsigned bytes = png_.colour_type == 6 ? 4 : 3;
+      for (std::uint32_t i = 0; i < pass_width_; ++i, row += bytes)
+        target[i] = Bgra8{row[2], row[1], row[0], bytes == 4 ? row[3] : std::uint8_t{255}};
+      return;
+    }
+    for (std::uint32_t i = 0; i < pass_width_; ++i) target[i * g.step_x] = pixel_at(row, i);
+  }
+
+  buffered_reader in_;
+  png_header png_;
+  bool header_seen_ = false;
+  std::array<Bgra8, 256> palette_;
+  std::uint32_t palette_entries_ = 0;
+  bool has_key_ = false;
+  unsigned key_[3] = {};
+
+  host_image_ptr image_;
+  unsigned channels_ = 0;
+  std::size_t pixel_bytes_ = 1;
+  z_stream stream_{};
+  bool inflating_ = false;
+  bool stream_ended_ = false;
+  std::vector<unsigned char> scan_;      // the row being inflated, its filter byte first
+  std::vector<unsigned char> previous_;  // the row above it, reconstructed
+  std::size_t scan_bytes_ = 0;
+  std::size_t filled_ = 0;
+  unsigned pass_ = 0;
+  std::uint32_t pass_width_ = 0;
+  std::uint32_t pass_height_ = 0;
+  std::uint32_t row_ = 0;
+  bool rows_done_ = false;
+  unsigned char surplus_[16384];
+  std::size_t surplus_bytes_ = 0;
+};
+
+}  // namespace
+
+bool has_png_signature(const unsigned char* data, std::size_t size) {
+  return size >= sizeof png_signature &&
+         std::memcmp(data, png_signature, sizeof png_signature) == 0;
+}
+
+host_image_ptr decode_png(const byte_source& source) {
+  return png_decoder(source).decode();
+}
+
+host_image_ptr decode_png(const unsigned char* data, std::size_t size) {
+  return decode_png(memory_source(data, size));
+}

@@ -1,0 +1,46 @@
+#pragma once
+// velloq-validate's checks: the host's side of the contract run on an
+// effector plug-in DLL in an emulated 32-bit Windows process. Each check
+// has a name, says what it holds the plug-in to, and names the checks it
+// builds on: when one of those failed, it is skipped rather than failed
+// again for the same fault.
+
+#include <string>
+#include <vector>
+
+#include "emulated_windows/windows_machine.hpp"
+
+struct validation_options {
+  std::string plugin_path;
+  // The oldest Windows the plug-in must run on.
+  windows_version oldest = windows_version::xp_sp3;
+  // Load/use/free cycles of each residue check.
+  int cycles = 200;
+};
+
+enum class check_status { passed, failed, skipped };
+
+struct check_result {
+  std::string name;
+  check_status status = check_status::passed;
+  std::string detail;  // what was seen; for a failure, the reason
+};
+
+struct validation {
+  std::vector<check_result> results;
+  // Not a plug-in at all, or unusable: no check after file.format ran.
+  bool unusable = false;
+  double seconds = 0;
+  int count(check_status status) const;
+};
+
+struct check_definition {
+  const char* name;
+  const char* description;
+  std::vector<const char*> needs;
+};
+
+// Every check, in the order they run.
+const std::vector<check_definition>& check_definitions();
+
+validation validate(const validation_options& options);

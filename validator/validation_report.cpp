@@ -1,0 +1,73 @@
+#include "validator/validation_report.hpp"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+const char* status_word(check_status status) {
+  switch (status) {
+    case check_status::passed:
+      return "PASS";
+    case check_status::failed:
+      return "FAIL";
+    case check_status::skipped:
+      return "SKIP";
+  }
+  return "";
+}
+
+std::size_t name_width() {
+  std::size_t width = 0;
+  for (const check_definition& d : check_definitions())
+    width = std::max(width, std::string(d.name).size());
+  return width;
+}
+
+std::string padded(const std::string& text, std::size_t width) {
+  return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+}  // namespace
+
+void print_text(std::ostream& out, const validation_options& options, const validation& done) {
+  out << "velloq-validate " << options.plugin_path << " (as the host on "
+      << windows_version_name(options.oldest) << " and later)\n";
+  const std::size_t width = name_width();
+  for (const check_result& r : done.results)
+    out << status_word(r.status) << "  " << padded(r.name, width) << "  " << r.detail << "\n";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", done.seconds);
+  if (done.unusable)
+    out << "not a usable plug-in: no further check ran\n";
+  else
+    out << done.count(check_status::passed) << " passed, " << done.count(check_status::failed)
+        << " failed, " << done.count(check_status::skipped) << " skipped (" << seconds << " s)\n";
+}
+
+void print_json(std::ostream& out, const validation_options& options, const validation& done) {
+  nlohmann::ordered_json document;
+  document["plugin"] = options.plugin_path;
+  document["windows"] = windows_version_name(options.oldest);
+  document["usable"] = !done.unusable;
+  document["checks"] = nlohmann::ordered_json::array();
+  for (const check_result& r : done.results) {
+    document["checks"].push_back({{"name", r.name},
+                                  {"result", r.status == check_status::passed   ? "pass"
+                                             : r.status == check_status::failed ? "fail"
+                                                                                : "skip"},
+                                  {"detail", r.detail}});
+  }
+  document["passed"] = done.count(check_status::passed);
+  document["failed"] = done.count(check_status::failed);
+  document["skipped"] = done.count(check_status::skipped);
+  document["seconds"] = done.seconds;
+  // Details quote the plug-in's own texts, which need not be UTF-8.
+  out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+}
+
+void print_check_list(std::ostream& out) {
+  const std::size_t width = name_width();
+  for (const check_definition& d : check_definitions())
+    out << padded(d.name, width) << "  " << d.description << "\n";
+}
