@@ -93,8 +93,7 @@ output_claims::~output_claims() {
 }
 
 void output_claims::renew() {
-  std::error_code ignored;
-  fs::last_write_time(lease_path_, fs::file_time_type::clock::now(), ignored);
+  output_platform::touch(lease_path_);
 }
 
 std::string output_claims::claim_path(const std::string& target) const {
@@ -111,8 +110,9 @@ bool output_claims::live(const std::string& text, const std::string& path) {
       return output_platform::process_alive(record.process);
     lease = (fs::path(folder_) / fs::path(record.lease_name).filename()).string();
   }
-  // Another machine's run: alive while it renews its lease. Both times are
-  // the file system's, so the machines' clocks need not agree.
+  // Another machine's run: alive while it renews its lease. On a network
+  // file system both times are the server's, so the machines' clocks need
+  // not agree.
   renew();
   std::error_code error;
   const fs::file_time_type seen = fs::last_write_time(lease, error);

@@ -34,6 +34,11 @@ void remove(const std::string& path);
 // `name_taken` when something was already there.
 bool link_new(const std::string& existing, const std::string& path, bool& name_taken);
 
+// Gives the file the time of now as its time of change: the file server's
+// time where the system lets the server choose (utimensat without a time),
+// this machine's on Windows.
+void touch(const std::string& path);
+
 // This machine as runs on it name it (host name and, where the system
 // tells, its boot), this process's id, and whether a process of that id
 // runs on this machine now.

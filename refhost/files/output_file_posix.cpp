@@ -93,6 +93,10 @@ bool link_new(const std::string& existing, const std::string& path, bool& name_t
   return made;
 }
 
+void touch(const std::string& path) {
+  ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+}
+
 std::string machine_name() {
   char name[256] = {};
   gethostname(name, sizeof name - 1);

@@ -68,6 +68,18 @@ bool link_new(const std::string& existing, const std::string& path, bool& name_t
   return made;
 }
 
+void touch(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(file, nullptr, nullptr, &now);
+  CloseHandle(file);
+}
+
 std::string machine_name() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof name;
