@@ -210,10 +210,27 @@ TEST_F(cli, refuses_cleanly) {
 TEST_F(cli, help_lists_every_option) {
   const run_result r = run("--help");
   EXPECT_EQ(r.exit_code, 0);
-  for (const char* option :
-       {"--module", "--out", "--tga", "--overwrite", "--size", "--input", "--frames", "--abort",
-        "--host-version", "--version-text", "--renderer", "--gi", "--irradiance-caching",
-        "--setup-time", "--rendering-time", "--language", "--range", "--format", "--jobs"}) {
+  for (const char* option : {"--module",
+                             "--out",
+                             "--tga",
+                             "--overwrite",
+                             "--size",
+                             "--input",
+                             "--frames",
+                             "--abort",
+                             "--host-version",
+                             "--version-text",
+                             "--renderer",
+                             "--gi",
+                             "--irradiance-caching",
+                             "--setup-time",
+                             "--rendering-time",
+                             "--language",
+                             "--range",
+                             "--format",
+                             "--jobs",
+                             "--skip-existing",
+                             "--version"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
   EXPECT_NE(r.output.find("fully opaque"), std::string::npos) << r.output;
