@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/x86_emulator.hpp"
+#include "emulated_windows/cpu/x86_emulator.hpp"
 
 // The systems the host ran on, oldest first.
 enum class windows_version { windows_2000, xp_sp3, vista, windows_7 };

@@ -1,7 +1,7 @@
 // The component create_interface hands out: its one reference, the table's
 // first slots as the host calls them, QueryInterface and the counts.
 
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "emulated_windows/windows_machine.hpp"
+#include "emulated_windows/process/windows_machine.hpp"
 
 // The first version whose DLL `dll` (any case) exports `function`; empty
 // when the list does not know the function.

@@ -1,4 +1,4 @@
-#include "emulated_windows/shared_gcc_runtime.hpp"
+#include "emulated_windows/system_dlls/shared_gcc_runtime.hpp"
 
 #include <string>
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 namespace {
 

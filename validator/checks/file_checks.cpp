@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "emulated_windows/windows_functions.hpp"
+#include "emulated_windows/process/windows_functions.hpp"
 #include "host/plugin_entry_points.hpp"
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

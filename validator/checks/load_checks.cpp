@@ -2,7 +2,7 @@
 // and detach must come back, and the module must not lean on what one
 // loader gives and the other does not (static TLS, TLS callbacks).
 
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "emulated_windows/windows_machine.hpp"
+#include "emulated_windows/process/windows_machine.hpp"
 
 #include <cpuid.h>
 

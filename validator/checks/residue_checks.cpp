@@ -8,9 +8,9 @@
 #include <cstring>
 #include <functional>
 
-#include "emulated_windows/shared_gcc_runtime.hpp"
+#include "emulated_windows/system_dlls/shared_gcc_runtime.hpp"
 #include "host/plugin_entry_points.hpp"
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

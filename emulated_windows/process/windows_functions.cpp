@@ -1,4 +1,4 @@
-#include "emulated_windows/windows_functions.hpp"
+#include "emulated_windows/process/windows_functions.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -3,8 +3,8 @@
 // (the system DLLs, a stand-in of another DLL, the images the host
 // loaded); nothing is read from disk at the emulated code's request.
 
-#include "emulated_windows/windows_loader.hpp"
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_loader.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 namespace {
 

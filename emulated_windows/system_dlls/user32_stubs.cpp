@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 void provide_user32(windows_process& process) {
   windows_process& p = process;

@@ -1,8 +1,8 @@
-#include "emulated_windows/emulated_heap.hpp"
+#include "emulated_windows/process/emulated_heap.hpp"
 
 #include <cstdio>
 
-#include "emulated_windows/x86_emulator.hpp"
+#include "emulated_windows/cpu/x86_emulator.hpp"
 
 namespace {
 

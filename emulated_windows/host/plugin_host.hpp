@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/emulated_host_objects.hpp"
-#include "emulated_windows/windows_loader.hpp"
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/host/emulated_host_objects.hpp"
+#include "emulated_windows/process/windows_loader.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 class plugin_host {
  public:

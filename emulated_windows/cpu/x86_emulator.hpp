@@ -17,8 +17,8 @@ struct emulation_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Where things live in the emulated address space. The DLL's preferred base
-// (around 0x6B000000 to 0x6F000000) and the relocation target stay clear.
+// Where things live in the emulated address space. Velloq.dll's preferred
+// base (0x63C40000) and the relocation target stay clear.
 namespace emulated_layout {
 inline constexpr std::uint32_t gdt = 0x00001000;
 inline constexpr std::uint32_t stack_limit = 0x00100000;

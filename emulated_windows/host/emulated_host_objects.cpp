@@ -1,10 +1,10 @@
-#include "emulated_windows/emulated_host_objects.hpp"
+#include "emulated_windows/host/emulated_host_objects.hpp"
 
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
-#include "emulated_windows/slot_index.hpp"
+#include "emulated_windows/host/slot_index.hpp"
 
 // Every operation of the five host objects, once. Each interface's table
 // gets AddRef and Release from host_object, then these.

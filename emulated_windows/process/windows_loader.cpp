@@ -1,4 +1,4 @@
-#include "emulated_windows/windows_loader.hpp"
+#include "emulated_windows/process/windows_loader.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/pe_file.hpp"
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/pe_file.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 struct load_error : std::runtime_error {
   using std::runtime_error::runtime_error;

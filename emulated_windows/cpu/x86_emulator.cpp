@@ -1,4 +1,4 @@
-#include "emulated_windows/x86_emulator.hpp"
+#include "emulated_windows/cpu/x86_emulator.hpp"
 
 #include <unicorn/unicorn.h>
 

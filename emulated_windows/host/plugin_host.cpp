@@ -1,4 +1,4 @@
-#include "emulated_windows/plugin_host.hpp"
+#include "emulated_windows/host/plugin_host.hpp"
 
 plugin_host::plugin_host(const windows_machine& machine) : process(machine) {}
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <memory>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 struct shared_gcc_runtime {
   std::uint32_t handle = 0;

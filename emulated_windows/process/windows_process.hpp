@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/emulated_heap.hpp"
-#include "emulated_windows/windows_machine.hpp"
-#include "emulated_windows/x86_emulator.hpp"
+#include "emulated_windows/cpu/x86_emulator.hpp"
+#include "emulated_windows/process/emulated_heap.hpp"
+#include "emulated_windows/process/windows_machine.hpp"
 
 class loaded_module;
 

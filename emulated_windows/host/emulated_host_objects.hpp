@@ -15,7 +15,7 @@
 #include <typeinfo>
 #include <utility>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 #include "host/host_application.hpp"
 #include "host/host_image.hpp"
 #include "host/host_services.hpp"

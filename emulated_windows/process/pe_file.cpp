@@ -1,4 +1,4 @@
-#include "emulated_windows/pe_file.hpp"
+#include "emulated_windows/process/pe_file.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 // the host may. The plug-in must come back each time and keep references
 // balanced.
 
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "host/plugin_entry_points.hpp"
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "emulated_windows/windows_functions.hpp"
-#include "emulated_windows/windows_loader.hpp"
+#include "emulated_windows/process/windows_functions.hpp"
+#include "emulated_windows/process/windows_loader.hpp"
 
 namespace {
 
