@@ -15,6 +15,7 @@
 
 // Finishes every file and renames them all in one guarded step. Throws
 // file_error as output_file::commit does, with the targets as they were.
+// [when: per frame; thread: any worker; re-entrant: yes]
 void commit_together(const std::vector<std::unique_ptr<output_file>>& files, replace_policy policy);
 
 // Runs `work` while no other live run may write `paths`; false, without

@@ -36,7 +36,7 @@ struct stamping_settings {
   std::int32_t scene_frames = 1;
   // Cores no frame is using at the moment, which an encoder may share a
   // frame's work with (the last frames of a run, a single frame); none when
-  // empty.
+  // empty. [when: per frame; thread: any worker; re-entrant: yes]
   std::function<int()> spare_cores;
 };
 
@@ -51,6 +51,7 @@ struct frame_failure : std::runtime_error {
 
 // Stamps and writes one frame. Returns the render's outcome; throws
 // frame_failure.
+// [when: per frame; thread: any worker; re-entrant: yes]
 render_outcome stamp_frame(plugin_session& session, const frame_task& task,
                            const stamping_settings& settings);
 

@@ -39,9 +39,11 @@ class guard {
 // Registers a path to remove on interruption. Register before creating
 // the file, under a guard, so that no moment exists in which the file is
 // there but unknown to the clean-up.
+// [when: per frame; thread: any worker; re-entrant: yes]
 void track(const std::string& path);
 
 // The path's file has been renamed to its final name or removed.
+// [when: per frame; thread: any worker; re-entrant: yes]
 void release(const std::string& path);
 
 // Takes the guard for good and removes every registered file: what the
