@@ -2,14 +2,17 @@
 // on the host's own built-in scene or on a picture from a file.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,16 +28,23 @@
 
 #include "refhost/console/printable_text.hpp"
 #include "refhost/console/run_reporter.hpp"
-#include "refhost/files/folder_lock.hpp"
+#include "refhost/files/frame_commit.hpp"
+#include "refhost/files/output_claims.hpp"
+#include "refhost/files/output_file.hpp"
 #include "refhost/hosting/plugin_session.hpp"
 #include "refhost/pictures/picture_formats.hpp"
+#include "refhost/pictures/picture_header.hpp"
 #include "refhost/pipeline/frame_stamping.hpp"
 #include "refhost/pipeline/session_pool.hpp"
 #include "refhost/run/command_line.hpp"
+#include "refhost/run/input_list.hpp"
 #include "refhost/run/output_plan.hpp"
 #include "refhost/run/run_plan.hpp"
 #include "refhost/system/executable_dir.hpp"
 #include "refhost/system/interruption_cleanup.hpp"
+#include "refhost/system/large_allocation.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -78,42 +88,84 @@ void report_other_frames(const std::string& folder, const std::vector<std::strin
             << (others.size() > 1 ? " to " + printable(others.back()) : std::string()) << ")\n";
 }
 
-// One run at a time in a folder; what runs that are gone left there can
-// go, and nothing there is replaced unless the user said so. The lock is
-// held until the returned object goes.
-std::unique_ptr<folder_lock> claim_output_folder(const std::string& folder,
-                                                 const std::vector<std::string>& paths,
-                                                 const host_command& command) {
-  std::filesystem::create_directories(folder);
-  auto lock = std::make_unique<folder_lock>(folder);
-  if (!lock->held()) {
-    std::cerr << "velloq-host: warning: cannot lock " << printable(folder) << " ("
-              << printable(lock->unsupported_reason())
-              << "): another run writing there would go unnoticed, and partial files left "
-                 "there stay\n";
-  } else {
-    for (const std::string& name : remove_stale_temporaries(folder)) {
-      if (!command.quiet)
-        std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
-    }
+// Makes the output folder and claims every output in it, for as long as
+// the returned object lives: what dead runs left on those names goes, and
+// nothing there is replaced unless the user said so.
+std::unique_ptr<output_claims> claim_outputs(const std::string& folder,
+                                             const std::vector<std::string>& paths,
+                                             const host_command& command) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error)
+    throw file_error("cannot make the folder " + folder + ": " + error.message() +
+                     "; nothing was written");
+  auto claims = std::make_unique<output_claims>(folder);
+  claims->claim(paths);
+  claims->remove_dead_runs();
+  // Half-renamed frames first: their earlier files wait under temporary
+  // names.
+  const auto hold = [&](const std::vector<std::string>& names, const std::function<void()>& work) {
+    return claims->while_holding(names, work);
+  };
+  for (const std::string& frame : recover_interrupted_frames(folder, hold)) {
+    std::cerr << "velloq-host: put back the files of " << printable(frame)
+              << " as they were before an interrupted run renamed half of them\n";
   }
-  check_outputs_free(paths, command.overwrite);
-  return lock;
+  const auto writer_gone = [&](const std::string& target) { return claims->writer_gone(target); };
+  for (const std::string& name : remove_stale_temporaries(folder, writer_gone)) {
+    if (!command.quiet)
+      std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
+  }
+  return claims;
 }
 
-int worker_count(const host_command& command, std::size_t frames) {
-  std::size_t jobs = command.jobs > 0 ? static_cast<std::size_t>(command.jobs)
-                                      : std::thread::hardware_concurrency();
-  jobs = std::min<std::size_t>(
-      {std::max<std::size_t>(jobs, 1), frames, static_cast<std::size_t>(max_jobs)});
-  return static_cast<int>(jobs);
+bool all_there(const frame_task& task) {
+  return std::all_of(task.outputs.begin(), task.outputs.end(), [](const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+  });
+}
+
+// One worker per processor core, unless the frames would not fit in the
+// memory the machine has; the largest picture's size from the inputs'
+// headers.
+int worker_count(const host_command& command, const std::vector<frame_task>& tasks,
+                 std::string& note) {
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t asked = command.jobs > 0 ? static_cast<std::size_t>(command.jobs) : cores;
+  const std::size_t jobs =
+      std::max<std::size_t>(std::min<std::size_t>({asked, tasks.size(), max_jobs}), 1);
+  if (command.jobs > 0 || jobs == 1)
+    return static_cast<int>(jobs);
+  picture_size largest{command.width, command.height};
+  if (!command.inputs.empty()) {
+    largest = {0, 0};
+    for (const frame_task& task : tasks) {
+      const std::optional<picture_size> size = read_picture_size(task.input_path);
+      if (size &&
+          std::int64_t{size->width} * size->height > std::int64_t{largest.width} * largest.height)
+        largest = *size;
+    }
+  }
+  const auto pixels = static_cast<std::uint64_t>(std::int64_t{largest.width} * largest.height);
+  const std::uint64_t available = available_memory();
+  const std::size_t fit = workers_that_fit(jobs, pixels, available);
+  if (fit < jobs) {
+    const auto mebibytes = [](std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; };
+    note = std::to_string(fit) + (fit == 1 ? " frame" : " frames") + " at a time, not " +
+           std::to_string(jobs) + ": a " + std::to_string(largest.width) + "x" +
+           std::to_string(largest.height) + " frame takes about " +
+           mebibytes(worker_memory(pixels)) + " and " + mebibytes(available) + " are free";
+  }
+  return static_cast<int>(fit);
 }
 
 int run(const host_command& command) {
   interruption_cleanup::install();
   const output_naming naming = parse_output_naming(command.out);
   const std::vector<const picture_format*> formats = chosen_formats(command, naming);
-  const std::vector<frame_task> tasks = plan_frames(command, naming, formats);
+  const input_listing inputs = list_inputs(command.inputs, command.range);
+  std::vector<frame_task> tasks = plan_frames(command, naming, formats, inputs);
   // The built-in scene's size is known now; a picture's only once it is read.
   if (command.inputs.empty()) {
     check_formats_hold(
@@ -123,7 +175,10 @@ int run(const host_command& command) {
   std::vector<std::string> paths;
   for (const frame_task& task : tasks)
     paths.insert(paths.end(), task.outputs.begin(), task.outputs.end());
+  check_inputs_present(inputs.pictures);
   check_inputs_kept(tasks);
+  for (const std::string& skipped : inputs.skipped)
+    std::cerr << "velloq-host: warning: skipped " << printable(skipped) << "\n";
 
   const std::string module_path =
       command.module_path.empty() ? executable_dir() + module_file_name : command.module_path;
@@ -131,17 +186,32 @@ int run(const host_command& command) {
   session.host_version = command.host_version;
   session.version_text = command.version_text;
   session.language = command.language;
-  session_pool pool(worker_count(command, tasks.size()), module_path, session);
+  std::string workers_note;
+  session_pool pool(worker_count(command, tasks, workers_note), module_path, session);
   if (!pool.discovery().accepted) {
     std::cerr << "velloq-host: " << printable(module_path)
               << " does not offer its effector to host version " << command.host_version << "\n";
     return 3;
   }
-  if (!command.quiet)
+  if (!command.quiet) {
     print_discovery(module_path, pool.discovery());
+    if (!workers_note.empty())
+      std::cout << "workers            " << workers_note << "\n";
+  }
 
-  const std::unique_ptr<folder_lock> lock = claim_output_folder(naming.folder, paths, command);
-
+  const std::unique_ptr<output_claims> claims = claim_outputs(naming.folder, paths, command);
+  if (command.skip_existing) {
+    const std::size_t planned = tasks.size();
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), all_there), tasks.end());
+    if (!command.quiet && tasks.size() < planned) {
+      std::cout << "skipped " << planned - tasks.size() << " of " << planned
+                << " frames, whose pictures are all there\n";
+    }
+  }
+  std::vector<std::string> to_write;
+  for (const frame_task& task : tasks)
+    to_write.insert(to_write.end(), task.outputs.begin(), task.outputs.end());
+  check_outputs_free(to_write, command.overwrite);
   stamping_settings settings;
   settings.formats = formats;
   settings.policy =
@@ -197,6 +267,10 @@ int main(int argc, char** argv) {
   }
   if (command.help) {
     std::cout << usage_text();
+    return 0;
+  }
+  if (command.version) {
+    std::cout << "velloq-host " VELLOQ_VERSION "\n";
     return 0;
   }
   try {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/pe_file.hpp"
-#include "emulated_windows/plugin_host.hpp"
+#include "emulated_windows/host/plugin_host.hpp"
+#include "emulated_windows/process/pe_file.hpp"
 #include "validator/contract_host.hpp"
 
 // The file, read once: its headers and the resources the host reads.

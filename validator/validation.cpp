@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "validator/check_context.hpp"
+#include "validator/checks/check_context.hpp"
 
 namespace {
 

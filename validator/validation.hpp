@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/windows_machine.hpp"
+#include "emulated_windows/process/windows_machine.hpp"
 
 struct validation_options {
   std::string plugin_path;

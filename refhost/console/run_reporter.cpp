@@ -23,8 +23,10 @@ void run_reporter::written(std::size_t index, const frame_task& task, const rend
   }
   if (!quiet_ && !progress_line_) {
     out_ << "frame " << index + 1 << " of " << progress_.total << ": "
-         << (outcome.notifications != 0 ? "stamped" : "left as rendered") << ", wrote "
-         << printable(task.outputs.front()) << std::endl;
+         << (outcome.notifications != 0 ? "stamped" : "left as rendered") << ", wrote ";
+    for (std::size_t k = 0; k < task.outputs.size(); ++k)
+      out_ << (k == 0 ? "" : ", ") << printable(task.outputs[k]);
+    out_ << std::endl;
   }
   show_progress();
 }
@@ -34,9 +36,9 @@ void run_reporter::failed(const frame_failure& failure) {
   ++progress_.failed;
   clear_progress();
   errors_ << "velloq-host: " << printable(failure.what()) << "\n";
-  for (const std::string& removed : failure.removed) {
-    errors_ << "velloq-host: removed the earlier " << printable(removed)
-            << ", which would pass for this run's\n";
+  for (const std::string& kept : failure.kept) {
+    errors_ << "velloq-host: kept the earlier " << printable(kept)
+            << " as it was; it is not this run's\n";
   }
   errors_.flush();
   show_progress();
@@ -46,8 +48,7 @@ void run_reporter::finish(const std::string& folder) {
   std::lock_guard<std::mutex> lock(mutex_);
   clear_progress();
   progress_.seconds = seconds();
-  if (!quiet_)
-    out_ << summary_line(progress_, printable(folder)) << std::endl;
+  out_ << summary_line(progress_, printable(folder)) << std::endl;
   if (progress_.failed > 0) {
     errors_ << "velloq-host: " << progress_.failed << " of " << progress_.total
             << (progress_.total == 1 ? " frame" : " frames") << " failed" << std::endl;

@@ -18,6 +18,8 @@ class run_reporter {
   run_reporter(std::ostream& out, std::ostream& errors, bool terminal, bool quiet,
                std::size_t total);
 
+  // A frame written or failed, told by the worker that had it; one lock
+  // keeps the lines whole. [when: per frame; thread: any worker; re-entrant: yes]
   void written(std::size_t index, const frame_task& task, const render_outcome& outcome,
                bool aborted);
   void failed(const frame_failure& failure);

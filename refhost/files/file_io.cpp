@@ -1,6 +1,9 @@
 #include "refhost/files/file_io.hpp"
 
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -95,6 +98,31 @@ std::vector<unsigned char> input_file::read_rest(std::size_t max_bytes) {
 
 std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t max_bytes) {
   return input_file(path).read_rest(max_bytes);
+}
+
+std::optional<file_identity> identify_file(const std::string& path, bool follow_links) {
+#if defined(_WIN32)
+  const DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool known = GetFileInformationByHandle(file, &information) != 0;
+  CloseHandle(file);
+  if (!known)
+    return std::nullopt;
+  return file_identity{information.dwVolumeSerialNumber,
+                       (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
+                           information.nFileIndexLow};
+#else
+  struct stat status;
+  if ((follow_links ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status)) != 0)
+    return std::nullopt;
+  return file_identity{static_cast<unsigned long long>(status.st_dev),
+                       static_cast<unsigned long long>(status.st_ino)};
+#endif
 }
 
 void write_file_atomically(const std::string& path, const std::vector<unsigned char>& bytes,

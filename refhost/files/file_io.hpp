@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,6 +55,20 @@ class input_file {
 // /dev/zero) is read until it ends or passes the limit. Throws file_error
 // naming the path and the system's reason, or saying the file is too large.
 std::vector<unsigned char> read_file_bytes(const std::string& path, std::size_t max_bytes);
+
+// Which file a path names, as the system tells files apart (device and
+// index): two paths, links or not, name one file when these agree.
+struct file_identity {
+  unsigned long long device = 0;
+  unsigned long long index = 0;
+  bool operator<(const file_identity& other) const {
+    return device != other.device ? device < other.device : index < other.index;
+  }
+};
+
+// The identity of the file at `path`, or of the file a link there leads to
+// with `follow_links`; nothing when there is none.
+std::optional<file_identity> identify_file(const std::string& path, bool follow_links);
 
 // Writes the bytes through an output_file: readers see the old file or the
 // complete new one, never a part, and on failure the target is as it was.

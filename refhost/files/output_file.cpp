@@ -17,7 +17,7 @@ namespace {
 // Temporaries look like ".render_0001.png.k3x9q0a8b1cd.velloq-partial":
 // hidden, named after their target, and recognisable to the next run.
 constexpr char temporary_suffix[] = ".velloq-partial";
-constexpr std::size_t random_part_length = 12;
+constexpr std::size_t random_part_length = unguessable_part_length;
 constexpr std::size_t longest_target_part = 100;  // keeps the name within NAME_MAX
 constexpr int creation_attempts = 16;
 
@@ -25,9 +25,10 @@ bool is_random_part_character(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
 }
 
-// Twelve letters or digits from the system's random source: about 62 bits,
-// which nobody planting files can guess.
-std::string system_random_part() {
+}  // namespace
+
+// About 62 bits, which nobody planting files can guess.
+std::string unguessable_name_part() {
   thread_local std::random_device device;
   static const char alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string part;
@@ -42,6 +43,8 @@ std::string system_random_part() {
   return part;
 }
 
+namespace {
+
 std::string temporary_name_for(const fs::path& target, const std::string& random_part) {
   std::string name = target.filename().string().substr(0, longest_target_part);
   return "." + name + "." + random_part + temporary_suffix;
@@ -49,7 +52,29 @@ std::string temporary_name_for(const fs::path& target, const std::string& random
 
 }  // namespace
 
-output_file::output_file(const std::string& target) : output_file(target, system_random_part) {}
+std::string write_new_file(const std::string& path, const std::string& text) {
+  bool taken = false;
+  const long long handle = output_platform::create_new(path, taken);
+  if (handle == output_platform::no_handle)
+    return output_platform::last_error_text();
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  const bool written = output_platform::write_all(handle, data, text.size());
+  std::string reason = written ? "" : output_platform::last_error_text();
+  // Closed whatever the result.
+  if (!output_platform::sync_and_close(handle) && written)
+    reason = output_platform::last_error_text();
+  if (!reason.empty())
+    output_platform::remove(path);
+  return reason;
+}
+
+std::string temporary_path_for(const std::string& target) {
+  const fs::path target_path(target);
+  return (target_path.parent_path() / temporary_name_for(target_path, unguessable_name_part()))
+      .string();
+}
+
+output_file::output_file(const std::string& target) : output_file(target, unguessable_name_part) {}
 
 output_file::output_file(const std::string& target, const name_source& random_part)
     : target_(target) {
@@ -59,11 +84,10 @@ output_file::output_file(const std::string& target, const name_source& random_pa
   for (int attempt = 0; attempt < creation_attempts; ++attempt) {
     const std::string candidate =
         (target_path.parent_path() / temporary_name_for(target_path, random_part())).string();
-    try {
-      cleanup_slot_ = interruption_cleanup::track(candidate);
-    } catch (const std::length_error& error) {
-      throw file_error("cannot write " + target + ": " + error.what());
-    }
+    // Registered and created in one step: an interruption either finds
+    // neither or both.
+    const interruption_cleanup::guard step;
+    interruption_cleanup::track(candidate);
     bool name_taken = false;
     handle_ = output_platform::create_new(candidate, name_taken);
     if (handle_ != output_platform::no_handle) {
@@ -71,12 +95,11 @@ output_file::output_file(const std::string& target, const name_source& random_pa
       return;
     }
     const std::string reason = output_platform::last_error_text();
-    interruption_cleanup::release(cleanup_slot_);
-    cleanup_slot_ = -1;
+    interruption_cleanup::release(candidate);
     // Someone else's file, or a link planted there: never touch it, try
     // another name.
     if (!name_taken)
-      throw file_error("cannot create " + candidate + ": " + reason);
+      throw file_error("cannot write " + target + ": " + reason);
   }
   throw file_error("cannot write " + target + ": every temporary name tried was taken");
 }
@@ -90,44 +113,55 @@ void output_file::discard() {
     output_platform::close(handle_);
     handle_ = output_platform::no_handle;
   }
-  if (cleanup_slot_ >= 0) {
+  if (!temporary_.empty()) {
+    const interruption_cleanup::guard step;
     output_platform::remove(temporary_);
-    interruption_cleanup::release(cleanup_slot_);
-    cleanup_slot_ = -1;
+    interruption_cleanup::release(temporary_);
+    temporary_.clear();
   }
+}
+
+// Messages name the target: the temporary is an inner detail of ours.
+void output_file::fail(const std::string& what) {
+  const std::string reason = output_platform::last_error_text();
+  discard();
+  throw file_error(what + " " + target_ + ": " + reason);
 }
 
 void output_file::write(const unsigned char* data, std::size_t size) {
   if (handle_ == output_platform::no_handle)
     throw file_error("cannot write " + target_ + ": the file is no longer open");
-  if (!output_platform::write_all(handle_, data, size)) {
-    const std::string reason = output_platform::last_error_text();
-    discard();
-    throw file_error("cannot write " + temporary_ + ": " + reason);
-  }
+  if (!output_platform::write_all(handle_, data, size))
+    fail("cannot write");
 }
 
-void output_file::commit(replace_policy policy) {
+void output_file::finish() {
   if (handle_ == output_platform::no_handle)
     throw file_error("cannot write " + target_ + ": the file is no longer open");
   const long long handle = handle_;
   handle_ = output_platform::no_handle;
-  if (!output_platform::sync_and_close(handle)) {
-    const std::string reason = output_platform::last_error_text();
-    discard();
-    throw file_error("cannot write " + temporary_ + ": " + reason);
-  }
+  if (!output_platform::sync_and_close(handle))
+    fail("cannot write");
+}
+
+void output_file::rename_into_place(replace_policy policy) {
+  const interruption_cleanup::guard step;
   bool name_taken = false;
   if (!output_platform::rename_file(temporary_, target_, policy == replace_policy::replace_existing,
                                     name_taken)) {
-    const std::string reason = output_platform::last_error_text();
-    discard();
-    if (name_taken)
+    if (name_taken) {
+      discard();
       throw file_error(target_ + " exists already; it was left as it is");
-    throw file_error("cannot rename " + temporary_ + " to " + target_ + ": " + reason);
+    }
+    fail("cannot write");
   }
-  interruption_cleanup::release(cleanup_slot_);
-  cleanup_slot_ = -1;
+  interruption_cleanup::release(temporary_);
+  temporary_.clear();
+}
+
+void output_file::commit(replace_policy policy) {
+  finish();
+  rename_into_place(policy);
 }
 
 bool is_temporary_name(const std::string& name) {
@@ -147,18 +181,32 @@ bool is_temporary_name(const std::string& name) {
   return true;
 }
 
-std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
-  std::vector<std::string> removed;
+std::string temporary_target(const std::string& name) {
+  if (!is_temporary_name(name))
+    return name;
+  return name.substr(1, name.size() - 2 - random_part_length - (sizeof temporary_suffix - 1));
+}
+
+std::vector<std::string> remove_stale_temporaries(
+    const std::string& folder, const std::function<bool(const std::string&)>& writer_gone) {
+  std::vector<fs::path> found;
   std::error_code error;
   for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {
-    const std::string name = entry->path().filename().string();
     // symlink_status: a link of that name is someone else's, not a file of ours.
     std::error_code status_error;
-    if (!is_temporary_name(name) || !fs::is_regular_file(entry->symlink_status(status_error)))
-      continue;
+    if (is_temporary_name(entry->path().filename().string()) &&
+        fs::is_regular_file(entry->symlink_status(status_error)))
+      found.push_back(entry->path());
+  }
+  std::vector<std::string> removed;
+  for (const fs::path& path : found) {
+    const std::string name = path.filename().string();
+    const std::string target = temporary_target(name);
+    // A target name cut short cannot tell whose claim to ask: kept.
     std::error_code remove_error;
-    if (fs::remove(entry->path(), remove_error))
+    if (target.size() < longest_target_part && writer_gone(target) &&
+        fs::remove(path, remove_error))
       removed.push_back(name);
   }
   return removed;

@@ -38,23 +38,48 @@ class output_file {
   // fails or when policy is keep_existing and the name has been taken.
   void commit(replace_policy policy);
 
+  // commit in its two steps, for files given their names together
+  // (frame_commit): the bytes on disk and the file closed; then the name,
+  // in one guarded step.
+  void finish();
+  void rename_into_place(replace_policy policy);
+
   const std::string& target() const { return target_; }
   const std::string& temporary_path() const { return temporary_; }
 
  private:
   void discard();
+  [[noreturn]] void fail(const std::string& what);
 
   std::string target_;
-  std::string temporary_;
+  std::string temporary_;  // empty once renamed or removed
   long long handle_ = -1;  // file descriptor or HANDLE
-  int cleanup_slot_ = -1;
 };
+
+// Twelve letters or digits from the system's random source.
+inline constexpr std::size_t unguessable_part_length = 12;
+std::string unguessable_name_part();
+
+// Creates `path` exclusively holding `text`, on disk when it returns: a
+// small record (a lease, a claim, a frame's record). Returns the system's
+// reason when that fails, with nothing of it left; empty when it worked.
+std::string write_new_file(const std::string& path, const std::string& text);
+
+// A new temporary's path beside `target`, of a name nobody can guess.
+std::string temporary_path_for(const std::string& target);
 
 // Whether a file name is one output_file gives its temporaries.
 bool is_temporary_name(const std::string& file_name);
 
+// The file name of the target a temporary was made for (".a.png.<random>
+// .velloq-partial" gives "a.png"); the name itself for other names.
+std::string temporary_target(const std::string& file_name);
+
 // Removes the temporaries in `folder` that runs now gone left behind: the
-// regular files of is_temporary_name. Only safe while holding the folder's
-// lock (folder_lock), which no live run writing there lets go. Returns the
-// names removed.
-std::vector<std::string> remove_stale_temporaries(const std::string& folder);
+// regular files of is_temporary_name whose target `writer_gone` says no
+// live run is writing. A live run claims a target before it creates a
+// temporary for it, so a temporary listed before the claims are asked
+// cannot be a run's that has just begun. Returns the names removed.
+std::vector<std::string> remove_stale_temporaries(
+    const std::string& folder, const std::function<bool(const std::string& target)>& writer_gone =
+                                   [](const std::string&) { return true; });

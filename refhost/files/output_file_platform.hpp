@@ -1,5 +1,6 @@
 #pragma once
-// The system calls output_file makes, one file per platform.
+// The system calls output_file and output_claims make, one file per
+// platform.
 
 #include <cstddef>
 #include <string>
@@ -26,6 +27,24 @@ void close(long long handle);
 bool rename_file(const std::string& from, const std::string& to, bool replace, bool& name_taken);
 
 void remove(const std::string& path);
+
+// A second name for the file `existing`, created only if nothing of that
+// name exists (link; CreateHardLink): a new name with whole contents in one
+// step, which network file systems keep exclusive too. On failure sets
+// `name_taken` when something was already there.
+bool link_new(const std::string& existing, const std::string& path, bool& name_taken);
+
+// Gives the file the time of now as its time of change: the file server's
+// time where the system lets the server choose (utimensat without a time),
+// this machine's on Windows.
+void touch(const std::string& path);
+
+// This machine as runs on it name it (host name and, where the system
+// tells, its boot), this process's id, and whether a process of that id
+// runs on this machine now.
+std::string machine_name();
+long long process_id();
+bool process_alive(long long id);
 
 // The reason of the last failure, as the system words it.
 std::string last_error_text();

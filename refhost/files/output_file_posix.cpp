@@ -1,10 +1,13 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "refhost/files/output_file_platform.hpp"
 
@@ -70,7 +73,7 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
     return false;
   }
   // Nor hard links (FAT, some network shares): check, then rename. Another
-  // run cannot slip in between, as it needs the folder's lock.
+  // run cannot slip in between, as it needs the target's claim.
   struct stat existing;
   if (::lstat(to.c_str(), &existing) == 0) {
     name_taken = true;
@@ -82,6 +85,33 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
 
 void remove(const std::string& path) {
   ::unlink(path.c_str());
+}
+
+bool link_new(const std::string& existing, const std::string& path, bool& name_taken) {
+  const bool made = ::link(existing.c_str(), path.c_str()) == 0;
+  name_taken = !made && errno == EEXIST;
+  return made;
+}
+
+void touch(const std::string& path) {
+  ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+}
+
+std::string machine_name() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  // After a reboot the same process ids mean other processes.
+  std::string boot;
+  std::ifstream("/proc/sys/kernel/random/boot_id") >> boot;
+  return boot.empty() ? name : std::string(name) + " " + boot;
+}
+
+long long process_id() {
+  return getpid();
+}
+
+bool process_alive(long long id) {
+  return id > 0 && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 std::string last_error_text() {

@@ -61,6 +61,45 @@ void remove(const std::string& path) {
   DeleteFileA(path.c_str());
 }
 
+bool link_new(const std::string& existing, const std::string& path, bool& name_taken) {
+  const bool made = CreateHardLinkA(path.c_str(), existing.c_str(), nullptr) != 0;
+  const DWORD error = GetLastError();
+  name_taken = !made && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+  return made;
+}
+
+void touch(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(file, nullptr, nullptr, &now);
+  CloseHandle(file);
+}
+
+std::string machine_name() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  GetComputerNameA(name, &size);
+  return name;
+}
+
+long long process_id() {
+  return static_cast<long long>(GetCurrentProcessId());
+}
+
+bool process_alive(long long id) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr)
+    return GetLastError() == ERROR_ACCESS_DENIED;  // there, but another user's
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 std::string last_error_text() {
   return system_error_text(GetLastError());
 }

@@ -3,6 +3,10 @@
 // them throws into the plug-in: an exception could not cross the module
 // boundary, so a failure becomes a null answer and a message the host
 // prints afterwards.
+//
+// The plug-in calls them from inside its hooks, so on the worker thread of
+// the session they belong to, never on two at once:
+// [when: per frame; thread: its worker; re-entrant: no]
 
 #include <cstdint>
 #include <map>

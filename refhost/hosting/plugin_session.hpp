@@ -35,6 +35,7 @@ class plugin_session {
  public:
   // Loads the module and runs discovery; creates the component only when
   // has_interface accepts this host. Throws module_error.
+  // [when: start-up; thread: its worker; re-entrant: yes]
   plugin_session(const std::string& module_path, const session_settings& settings);
   ~plugin_session();
   plugin_session(const plugin_session&) = delete;
@@ -46,6 +47,7 @@ class plugin_session {
   // in the times, then the end hook works on it. When `produce` throws, the
   // end hook still comes, for a render job that now says it was aborted,
   // and the exception passes on.
+  // [when: per frame; thread: its worker; re-entrant: no]
   render_outcome render(const render_facts& facts, bool aborted,
                         const std::function<memory_image*(render_facts&)>& produce);
 

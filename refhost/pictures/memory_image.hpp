@@ -2,6 +2,9 @@
 // A picture held in memory as rows of Bgra8, top row first. Pixel access is
 // bounds-checked and touches nothing else: no allocation, no lock. A read
 // outside the picture leaves the buffer as it was; a write there is dropped.
+// The plug-in's pixel calls come from inside its hooks on the worker that
+// stamps the picture, while the encoders may read it from spare cores:
+// [when: per frame; thread: its worker; re-entrant: no]
 
 #include <cstdint>
 #include <cstring>

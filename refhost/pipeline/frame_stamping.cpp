@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/files/frame_commit.hpp"
 #include "refhost/hosting/scene.hpp"
 #include "refhost/pictures/picture_file.hpp"
 #include "refhost/pictures/tga_codec.hpp"
@@ -59,8 +60,7 @@ host_image_ptr produce_picture(const frame_task& task, const stamping_settings& 
 }
 
 // Every format goes to a temporary first; the names are given only when
-// all are complete. Should giving one fail, those given already go again:
-// a frame is written whole or not at all.
+// all are complete, and all at once: a frame is written whole or not at all.
 void write_outputs(const memory_image& picture, const frame_task& task,
                    const stamping_settings& settings) {
   std::vector<std::unique_ptr<output_file>> files;
@@ -68,36 +68,28 @@ void write_outputs(const memory_image& picture, const frame_task& task,
     files.push_back(std::make_unique<output_file>(task.outputs[k]));
     output_file& file = *files.back();
     const int spare = settings.spare_cores ? settings.spare_cores() : 0;
-    settings.formats[k]->write(
-        picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
-        spare);
-  }
-  std::size_t committed = 0;
-  try {
-    for (; committed < files.size(); ++committed) files[committed]->commit(settings.policy);
-  } catch (...) {
-    for (std::size_t k = 0; k < committed; ++k) {
-      std::error_code ignored;
-      fs::remove(task.outputs[k], ignored);
+    try {
+      settings.formats[k]->write(
+          picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
+          spare);
+    } catch (const image_format_error& error) {
+      // The encoder's reason (memory that ran out) names no frame.
+      throw image_format_error(task.outputs[k] + ": " + error.what());
     }
-    throw;
   }
+  commit_together(files, settings.policy);
 }
 
-// With --overwrite, what an earlier run wrote under a failed frame's names.
-std::vector<std::string> remove_earlier_outputs(const frame_task& task,
-                                                const stamping_settings& settings) {
-  std::vector<std::string> removed;
-  if (settings.policy != replace_policy::replace_existing)
-    return removed;
+// What is there under a failed frame's names: an earlier run's files,
+// kept, which the user must not take for this run's.
+std::vector<std::string> files_already_there(const frame_task& task) {
+  std::vector<std::string> there;
   for (const std::string& path : task.outputs) {
     std::error_code error;
-    const fs::file_status status = fs::symlink_status(path, error);
-    if (!error && (fs::is_regular_file(status) || fs::is_symlink(status)) &&
-        fs::remove(path, error))
-      removed.push_back(path);
+    if (fs::exists(fs::symlink_status(path, error)))
+      there.push_back(path);
   }
-  return removed;
+  return there;
 }
 
 }  // namespace
@@ -125,8 +117,8 @@ render_outcome stamp_frame(plugin_session& session, const frame_task& task,
   } catch (const std::bad_alloc&) {
     throw frame_failure((task.input_path.empty() ? task.outputs.front() : task.input_path) +
                             ": not enough memory for this frame",
-                        remove_earlier_outputs(task, settings));
+                        files_already_there(task));
   } catch (const std::exception& error) {
-    throw frame_failure(error.what(), remove_earlier_outputs(task, settings));
+    throw frame_failure(error.what(), files_already_there(task));
   }
 }

@@ -2,7 +2,8 @@
 // One frame of a run, from its picture to its files: read or rendered
 // inside a render of the plug-in session, as the host renders, then
 // written in every format of the run. A frame is written whole or not at
-// all: a frame that fails leaves no file of its own behind.
+// all: a frame that fails leaves no file of its own behind, and what was
+// under its names before stays.
 
 #include <cstdint>
 #include <functional>
@@ -35,21 +36,22 @@ struct stamping_settings {
   std::int32_t scene_frames = 1;
   // Cores no frame is using at the moment, which an encoder may share a
   // frame's work with (the last frames of a run, a single frame); none when
-  // empty.
+  // empty. [when: per frame; thread: any worker; re-entrant: yes]
   std::function<int()> spare_cores;
 };
 
-// Why a frame failed, naming its file. `removed` lists the files of an
-// earlier run with this frame's names, which --overwrite allowed to
-// replace: left there, they would pass for this run's.
+// Why a frame failed, naming its file. `kept` lists the files already
+// under this frame's names: an earlier run's, left as they were, which the
+// user must not take for this run's.
 struct frame_failure : std::runtime_error {
-  frame_failure(const std::string& reason, std::vector<std::string> removed_files)
-      : std::runtime_error(reason), removed(std::move(removed_files)) {}
-  std::vector<std::string> removed;
+  frame_failure(const std::string& reason, std::vector<std::string> kept_files)
+      : std::runtime_error(reason), kept(std::move(kept_files)) {}
+  std::vector<std::string> kept;
 };
 
 // Stamps and writes one frame. Returns the render's outcome; throws
 // frame_failure.
+// [when: per frame; thread: any worker; re-entrant: yes]
 render_outcome stamp_frame(plugin_session& session, const frame_task& task,
                            const stamping_settings& settings);
 

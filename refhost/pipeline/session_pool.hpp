@@ -3,6 +3,18 @@
 // loads the module and creates its own component, calls it for every frame
 // it takes and releases it, all on that one thread. Components share
 // nothing, and none is ever called from two threads.
+//
+// What the workers call on their own threads says so in the tag form of
+// host/abi.hpp, with velloq-host's own times and threads:
+//
+//   [when: start-up | per frame | shut-down; thread: its worker | any worker | any; re-entrant: yes
+//   | no]
+//
+//   start-up, shut-down  when a worker creates or ends its session;
+//   per frame            once for each frame a worker takes;
+//   its worker           the one worker that owns the session or object;
+//   any worker           whichever worker has the frame, several at once;
+//   re-entrant           yes: may run on several workers at once.
 
 #include <atomic>
 #include <condition_variable>
@@ -20,6 +32,8 @@
 
 class session_pool {
  public:
+  // Called for each frame with the session of the worker that took it.
+  // [when: per frame; thread: any worker; re-entrant: yes]
   using frame_work = std::function<void(plugin_session& session, std::size_t frame)>;
 
   // Starts `workers` threads and waits until each has its session. Throws

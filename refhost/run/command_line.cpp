@@ -2,6 +2,11 @@
 
 #include <cctype>
 #include <climits>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -66,10 +71,26 @@ void set_formats(host_command& command, const std::string& text) {
 const std::string* first_frame_pattern(const std::vector<std::string>& inputs) {
   const std::string* first = nullptr;
   for (const std::string& input : inputs) {
+    std::error_code error;
+    if (std::filesystem::is_directory(input, error))
+      continue;  // a folder that is there is one, '%' or not
     if (frame_pattern::find(input) && first == nullptr)
       first = &input;
   }
   return first;
+}
+
+// The one name of an option that has two.
+std::string canonical_name(const std::string& option) {
+  if (option == "-h")
+    return "--help";
+  if (option == "-y")
+    return "--overwrite";
+  if (option == "-j")
+    return "--jobs";
+  if (option == "--tga")
+    return "--format";
+  return option;
 }
 
 }  // namespace
@@ -133,19 +154,39 @@ Uuid renderer_from_text(const std::string& text) {
 
 host_command parse_command_line(const std::vector<std::string>& args) {
   host_command command;
+  std::set<std::string> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    auto value = [&]() -> const std::string& {
+    // --jobs=2 and -j2 as well as --jobs 2 and -j 2, as other tools take them.
+    std::string option = args[i];
+    std::optional<std::string> attached;
+    const std::size_t equals = option.find('=');
+    if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
+      attached = option.substr(equals + 1);
+      option.erase(equals);
+    } else if (option.size() > 2 && option.rfind("-j", 0) == 0) {
+      attached = option.substr(2);
+      option = "-j";
+    }
+    auto value = [&]() -> std::string {
+      if (attached)
+        return *std::exchange(attached, std::nullopt);
       if (i + 1 >= args.size())
         throw usage_error(option + " needs a value");
       return args[++i];
     };
+    // Every option but --input once: a second value would silently win.
+    const std::string name = canonical_name(option);
+    if (name != "--input" && !given.insert(name).second) {
+      if (name == "--format")
+        throw usage_error(option + ": the formats are given once (--format png,tga for both)");
+      throw usage_error(option + " is given twice; every option but --input is given once");
+    }
     if (option == "--help" || option == "-h") {
       command.help = true;
     } else if (option == "--module") {
       command.module_path = path_value(option, value());
     } else if (option == "--size") {
-      const std::string& size = value();
+      const std::string size = value();
       const std::size_t x = size.find('x');
       if (x == std::string::npos)
         throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
@@ -162,8 +203,6 @@ host_command parse_command_line(const std::vector<std::string>& args) {
     } else if (option == "--out") {
       command.out = path_value(option, value());
     } else if (option == "--format" || option == "--tga") {
-      if (command.format_given)
-        throw usage_error(option + ": the formats are given once (--format png,tga for both)");
       command.format_given = true;
       set_formats(command, option == "--tga" ? "png,tga" : value());
     } else if (option == "--jobs" || option == "-j") {
@@ -179,7 +218,7 @@ host_command parse_command_line(const std::vector<std::string>& args) {
     } else if (option == "--gi") {
       command.gi_method = parse_integer(option, value(), INT32_MIN, INT32_MAX);
     } else if (option == "--irradiance-caching") {
-      const std::string& state = value();
+      const std::string state = value();
       if (state != "on" && state != "off")
         throw usage_error("--irradiance-caching takes on or off");
       command.irradiance_caching = state == "on";
@@ -196,9 +235,15 @@ host_command parse_command_line(const std::vector<std::string>& args) {
       command.language = static_cast<std::uint16_t>(language);
     } else if (option == "--quiet") {
       command.quiet = true;
+    } else if (option == "--skip-existing") {
+      command.skip_existing = true;
+    } else if (option == "--version") {
+      command.version = true;
     } else {
       throw usage_error("unknown option '" + option + "' (see --help)");
     }
+    if (attached)
+      throw usage_error(option + " takes no value");
   }
   // What would be ignored without a word is refused instead.
   if (command.size_given && !command.inputs.empty())
@@ -232,7 +277,7 @@ Pictures in
                              May be given many times. Without it: the built-in scene
   --range FIRST-LAST         the frames of a numbered --input, such as 1-24 (or one
                              frame, N). %d is the frame number, %04d the number with
-                             at least four digits; %% is a % in the name
+                             at least four digits; %% is a % in any path
   --size WxH                 built-in scene size, 1 to 16384 per side (default: 640x480)
   --frames N                 render the built-in scene as an animation of N frames,
                              1 to 100000 (default: 1)
@@ -247,10 +292,13 @@ Pictures out
   --tga                      the same as --format png,tga
   --overwrite, -y            replace pictures already there (without it velloq-host
                              refuses before writing anything)
+  --skip-existing            stamp only the frames whose pictures are not all there:
+                             a run cut short goes on where it stopped
   --jobs N, -j N             stamp N frames at once, 1 to 64 (default: one per
-                             processor core); each has its own plug-in component
+                             processor core, fewer when memory holds fewer frames);
+                             each has its own plug-in component
   --module PATH              plug-in module to load (default: the one beside velloq-host)
-  --quiet                    print only errors
+  --quiet                    print only errors and the summary line
 
 What the host tells the plug-in (the same for every frame)
   --host-version N           host version number (default: 440460, release 11.0.0)
@@ -268,7 +316,11 @@ What the host tells the plug-in (the same for every frame)
                              or rendering the built-in scene)
   --language 1033|1041       the host's language: English or Japanese (default: 1033)
 
-  --help                     this text
+  --help, -h                 this text
+  --version                  velloq-host's version
+
+Options take their value as the next word or after '=' (--jobs=2, -j2); each
+is given once, but --input.
 
 The plug-in stamps its report into the bottom-left corner and then makes
 every pixel fully opaque: a picture with transparent areas comes back
@@ -277,11 +329,12 @@ without them.
 Pictures keep their input's name with the format's extension (render.0001.png
 becomes render.0001.tga with --format tga); the built-in scene's are named
 render_0001.png, render_0002.png, ... Each is written under a temporary name
-and renamed when complete; two runs cannot write into the same folder at once
-(the second one refuses), and an interrupted run removes its partial files.
-A frame that cannot be read, decoded or written is reported with its name and
-the others go on; none of its files is left (with --overwrite, not even an
-earlier run's).
+and a frame's files are renamed together when complete. Runs share a folder
+when they write different files; a run that would write a file another run
+is writing refuses before it starts. An interrupted run removes its partial
+files. A frame that cannot be read, decoded or written is reported with its
+name and the others go on; none of its files is written, and what its names
+held before stays.
 
 On a terminal a run of many frames shows its progress (frames done, frames per
 second, time left); every run ends with one summary line.

@@ -27,9 +27,10 @@ struct host_command {
   std::string out = "out";  // a folder, or a picture's file name (.png, .tga)
   bool write_png = true;
   bool write_tga = false;
-  bool format_given = false;  // --format or --tga
-  std::int32_t jobs = 0;      // 0: one per processor core
-  bool overwrite = false;     // replace pictures that are already there
+  bool format_given = false;   // --format or --tga
+  std::int32_t jobs = 0;       // 0: one per processor core
+  bool overwrite = false;      // replace pictures that are already there
+  bool skip_existing = false;  // leave out the frames whose pictures are all there
   std::int32_t host_version = 440460;
   std::string version_text = "Vorlen reference host";
   Uuid renderer{{0, 0, 0, 0}};
@@ -39,8 +40,9 @@ struct host_command {
   std::optional<std::int32_t> rendering_time;
   bool abort = false;
   std::uint16_t language = 1033;
-  bool quiet = false;
+  bool quiet = false;  // no discovery, no line per frame: errors and the summary
   bool help = false;
+  bool version = false;
 };
 
 // The largest picture side the host renders or reads, in pixels.

@@ -1,5 +1,6 @@
 #include "refhost/run/frame_sequence.hpp"
 
+#include <cctype>
 #include <climits>
 #include <string>
 
@@ -17,7 +18,8 @@ bool is_separator(char c) {
 
 [[noreturn]] void bad_pattern(const std::string& path, const std::string& reason) {
   throw usage_error("'" + path + "': " + reason +
-                    " (a numbered sequence takes one %d or %0Nd, such as render.%04d.png)");
+                    " (a numbered sequence takes one %d or %0Nd in its file name, such as "
+                    "render.%04d.png; %% is a % of the name)");
 }
 
 }  // namespace
@@ -42,17 +44,17 @@ frame_range parse_frame_range(const std::string& text, std::int64_t max_count) {
 }
 
 std::optional<frame_pattern> frame_pattern::find(const std::string& path) {
-  if (path.find('%') == std::string::npos)
-    return std::nullopt;
   frame_pattern pattern;
+  pattern.text_ = path;
   bool found = false;
   std::string* text = &pattern.before_;
   for (std::size_t at = 0; at < path.size(); ++at) {
-    if (path[at] != '%') {
+    const char next = at + 1 < path.size() ? path[at + 1] : '\0';
+    if (path[at] != '%' || next == '\0') {
       *text += path[at];
       continue;
     }
-    if (at + 1 < path.size() && path[at + 1] == '%') {
+    if (next == '%') {
       *text += '%';
       ++at;
       continue;
@@ -64,8 +66,15 @@ std::optional<frame_pattern> frame_pattern::find(const std::string& path) {
       width = path[end + 1] - '0';
       end += 2;
     }
-    if (end >= path.size() || path[end] != 'd')
-      bad_pattern(path, "'%' that is not a frame number");
+    if (end >= path.size() || path[end] != 'd') {
+      // What printf would take for a number is a mistake, not a name:
+      // "100%.png" is a name, "%5d" and "%s" are not.
+      if (std::isdigit(static_cast<unsigned char>(next)) ||
+          std::string("-+diouxXcs").find(next) != std::string::npos)
+        bad_pattern(path, "'%' that is not a frame number");
+      *text += '%';
+      continue;
+    }
     if (found)
       bad_pattern(path, "two frame numbers");
     found = true;
@@ -74,12 +83,22 @@ std::optional<frame_pattern> frame_pattern::find(const std::string& path) {
     at = end;
   }
   if (!found)
-    bad_pattern(path, "'%%' but no frame number");
+    return std::nullopt;
   for (char c : pattern.after_) {
     if (is_separator(c))
       bad_pattern(path, "the frame number is not in the file name");
   }
   return pattern;
+}
+
+std::string literal_path(const std::string& path) {
+  std::string literal;
+  for (std::size_t at = 0; at < path.size(); ++at) {
+    literal += path[at];
+    if (path[at] == '%' && at + 1 < path.size() && path[at + 1] == '%')
+      ++at;
+  }
+  return literal;
 }
 
 std::string frame_pattern::path_for(std::int32_t frame) const {

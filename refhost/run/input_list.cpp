@@ -11,22 +11,70 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> pictures_in_folder(const std::string& folder) {
+// "a FIFO", "a folder": what a path names instead of a regular file.
+std::string kind_of(const fs::file_status& status) {
+  switch (status.type()) {
+    case fs::file_type::not_found:
+      return "a link to nothing";
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::socket:
+      return "a socket";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    default:
+      return "no regular file";
+  }
+}
+
+void add_folder(const std::string& folder, input_listing& listing) {
   std::vector<std::string> names;
   std::error_code error;
   for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {
     const std::string name = entry->path().filename().string();
+    if (name[0] == '.' || !has_picture_extension(name))
+      continue;
     std::error_code status_error;
-    if (name[0] != '.' && has_picture_extension(name) && entry->is_regular_file(status_error))
+    const fs::file_status status = fs::status(entry->path(), status_error);
+    if (fs::is_regular_file(status))
       names.push_back(name);
+    else
+      listing.skipped.push_back(entry->path().string() + " (" + kind_of(status) + ")");
   }
   if (error)
     throw file_error("cannot list " + folder + ": " + error.message());
   if (names.empty())
     throw file_error(folder + " holds no PNG or TGA picture");
   std::sort(names.begin(), names.end());
-  return names;
+  for (const std::string& name : names) {
+    const auto number = static_cast<std::int32_t>(listing.pictures.size() + 1);
+    listing.pictures.push_back({(fs::path(folder) / name).string(), number, ""});
+  }
+}
+
+// "4-100000", "4, 7-9 and 12": a sorted list of frame numbers in ranges.
+std::string frames_text(const std::vector<std::int32_t>& frames) {
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at < frames.size();) {
+    std::size_t end = at;
+    while (end + 1 < frames.size() && frames[end + 1] == frames[end] + 1) ++end;
+    parts.push_back(std::to_string(frames[at]) +
+                    (end > at ? "-" + std::to_string(frames[end]) : std::string()));
+    at = end + 1;
+  }
+  constexpr std::size_t shown = 6;
+  std::string text;
+  for (std::size_t k = 0; k < parts.size() && k < shown; ++k) {
+    const bool last = k + 1 == parts.size() || k + 1 == shown;
+    text += (k == 0 ? "" : last && parts.size() <= shown ? " and " : ", ") + parts[k];
+  }
+  if (parts.size() > shown)
+    text += " and " + std::to_string(parts.size() - shown) + " more ranges";
+  return text;
 }
 
 }  // namespace
@@ -35,27 +83,65 @@ bool has_picture_extension(const std::string& file_name) {
   return format_for_file_name(file_name) != nullptr;
 }
 
-std::vector<input_picture> list_input_pictures(const std::vector<std::string>& values,
-                                               const std::optional<frame_range>& range) {
-  std::vector<input_picture> pictures;
-  const auto next_number = [&] { return static_cast<std::int32_t>(pictures.size() + 1); };
+input_listing list_inputs(const std::vector<std::string>& values,
+                          const std::optional<frame_range>& range) {
+  input_listing listing;
   for (const std::string& value : values) {
+    std::error_code error;
+    if (fs::is_directory(value, error)) {
+      add_folder(value, listing);
+      continue;
+    }
     if (const std::optional<frame_pattern> pattern = frame_pattern::find(value)) {
       if (!range)
         throw file_error(value + " is a numbered sequence, but no frame range was given");
       for (std::int64_t frame = range->first; frame <= range->last; ++frame) {
         const auto number = static_cast<std::int32_t>(frame);
-        pictures.push_back({pattern->path_for(number), number});
+        listing.pictures.push_back({pattern->path_for(number), number, value});
       }
       continue;
     }
-    std::error_code error;
-    if (fs::is_directory(value, error)) {
-      for (const std::string& name : pictures_in_folder(value))
-        pictures.push_back({(fs::path(value) / name).string(), next_number()});
+    const std::string path = literal_path(value);
+    if (fs::is_directory(path, error)) {
+      add_folder(path, listing);
       continue;
     }
-    pictures.push_back({value, next_number()});
+    const auto number = static_cast<std::int32_t>(listing.pictures.size() + 1);
+    listing.pictures.push_back({path, number, ""});
   }
-  return pictures;
+  return listing;
+}
+
+void check_inputs_present(const std::vector<input_picture>& pictures) {
+  std::vector<std::string> problems;
+  std::vector<std::int32_t> missing_frames;
+  const std::string* sequence = nullptr;
+  const auto tell_missing_frames = [&] {
+    if (missing_frames.empty())
+      return;
+    problems.push_back((missing_frames.size() == 1 ? "frame " : "frames ") +
+                       frames_text(missing_frames) + " of " + *sequence +
+                       (missing_frames.size() == 1 ? " is" : " are") + " missing");
+    missing_frames.clear();
+  };
+  for (const input_picture& picture : pictures) {
+    if (sequence == nullptr || picture.sequence != *sequence) {
+      tell_missing_frames();
+      sequence = &picture.sequence;
+    }
+    std::error_code error;
+    const fs::file_status status = fs::status(picture.path, error);
+    if (status.type() == fs::file_type::not_found && !picture.sequence.empty())
+      missing_frames.push_back(picture.number);
+    else if (status.type() == fs::file_type::not_found)
+      problems.push_back(picture.path + " is missing");
+    else if (!error && !fs::is_regular_file(status))
+      problems.push_back(picture.path + " is " + kind_of(status) + ", not a picture file");
+  }
+  tell_missing_frames();
+  if (problems.empty())
+    return;
+  std::string message;
+  for (const std::string& problem : problems) message += (message.empty() ? "" : "; ") + problem;
+  throw file_error(message + "; nothing was written");
 }

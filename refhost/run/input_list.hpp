@@ -13,16 +13,28 @@ struct input_picture {
   // The frame number a numbered sequence gives it; other inputs count from
   // 1 in the order of the whole list.
   std::int32_t number = 1;
+  std::string sequence;  // the --input value of its numbered sequence; empty for others
 };
 
-// Each value in turn: a numbered pattern gives one path per frame of
-// `range` (whether or not the file is there: a missing frame fails alone,
-// as an unreadable one does); a folder gives its PNG and TGA files (by
-// extension, in any case; hidden files left out), sorted by name; anything
-// else is a picture's path, read when its turn comes. Throws file_error for
-// a folder that cannot be listed or holds no picture.
-std::vector<input_picture> list_input_pictures(const std::vector<std::string>& values,
-                                               const std::optional<frame_range>& range);
+struct input_listing {
+  std::vector<input_picture> pictures;
+  // What input folders hold under a picture's name but is no picture file
+  // (a folder, a link to nothing, a FIFO), to be told, not passed over.
+  std::vector<std::string> skipped;
+};
+
+// Each value in turn: an existing folder gives its PNG and TGA files (by
+// extension, in any case; hidden files left out), sorted by name; a
+// numbered pattern gives one path per frame of `range`; anything else is a
+// picture's path ("%%" a '%'). Throws file_error for a folder that cannot
+// be listed or holds no picture, usage_error for a malformed pattern.
+input_listing list_inputs(const std::vector<std::string>& values,
+                          const std::optional<frame_range>& range);
+
+// Throws file_error, in one message, when inputs are missing (a sequence's
+// missing frames as ranges: "frames 4-100000 of r.%04d.png are missing")
+// or are not regular files (a FIFO would stop the run, a device never end).
+void check_inputs_present(const std::vector<input_picture>& pictures);
 
 // Whether a file name ends in a picture extension velloq-host reads (.png,
 // .tga, in any case).

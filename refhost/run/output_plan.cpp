@@ -1,6 +1,7 @@
 #include "refhost/run/output_plan.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <iomanip>
 #include <set>
@@ -8,6 +9,7 @@
 #include <system_error>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/run/command_line.hpp"
 #include "refhost/run/input_list.hpp"
 
 namespace fs = std::filesystem;
@@ -47,14 +49,55 @@ output_naming parse_output_naming(const std::string& out) {
   output_naming naming;
   std::error_code error;
   const fs::path path(out);
-  if (fs::is_directory(path, error) || !has_picture_extension(path.filename().string())) {
+  const std::string name = path.filename().string();
+  // A trailing separator, or a folder that is there, names a folder as it
+  // is written.
+  if (fs::is_directory(path, error)) {
     naming.folder = out;
     return naming;
   }
-  naming.folder = path.has_parent_path() ? path.parent_path().string() : ".";
-  naming.file_name = path.filename().string();
-  naming.pattern = frame_pattern::find(naming.file_name);
-  naming.format = format_for_file_name(naming.file_name);
+  if (name.empty()) {
+    naming.folder = literal_path(path.parent_path().string());
+    return naming;
+  }
+  const std::optional<frame_pattern> pattern = frame_pattern::find(name);
+  const std::string folder =
+      path.has_parent_path() ? literal_path(path.parent_path().string()) : ".";
+  if (has_picture_extension(name)) {
+    naming.folder = folder;
+    naming.file_name = pattern ? name : literal_path(name);
+    naming.pattern = pattern;
+    naming.format = format_for_file_name(naming.file_name);
+    return naming;
+  }
+  if (pattern) {
+    throw usage_error("--out " + out +
+                      " has a frame number but no picture extension: end it in .png or .tga");
+  }
+  naming.folder = literal_path(out);
+  if (fs::exists(fs::symlink_status(naming.folder, error))) {
+    throw usage_error("--out " + out +
+                      " is a file, not a folder: name a folder, or a picture ending in .png "
+                      "or .tga");
+  }
+  // "result.jpg", "shot.exr": a file of a kind velloq-host does not write,
+  // not a folder to make. A folder of such a name is made first or given
+  // with a trailing separator.
+  const std::size_t dot = name.rfind('.');
+  const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
+  const bool file_like =
+      extension.size() >= 2 && extension.size() <= 4 &&
+      std::isalpha(static_cast<unsigned char>(extension[0])) &&
+      std::all_of(extension.begin(), extension.end(),
+                  [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
+      !((extension[0] == 'v' || extension[0] == 'V') &&
+        std::all_of(extension.begin() + 1, extension.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }));
+  if (file_like) {
+    throw usage_error("--out " + out + " looks like a ." + extension +
+                      " file, but velloq-host writes PNG and TGA: end it in .png or .tga, or "
+                      "in / for a folder of that name");
+  }
   return naming;
 }
 

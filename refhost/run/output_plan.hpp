@@ -12,7 +12,7 @@
 
 // Where a run's pictures go, from --out: a folder, or, when the value ends
 // in .png or .tga and is no existing folder, a picture's file name in a
-// folder, which may hold a frame number (shot.%04d.png).
+// folder, which may hold a frame number (shot.%04d.png). "%%" is a '%'.
 struct output_naming {
   std::string folder;
   std::string file_name;                   // empty: --out named the folder
@@ -20,7 +20,9 @@ struct output_naming {
   const picture_format* format = nullptr;  // what file_name's extension names
 };
 
-// Throws usage_error for a malformed frame number.
+// Throws usage_error for a malformed frame number, an existing file that
+// is no picture, and a name that looks like another kind of file
+// (result.jpg, seq.%04d, shot.%04d.exr), which would become a folder.
 output_naming parse_output_naming(const std::string& out);
 
 // One frame's picture in `format`: the --out file name (its frame number

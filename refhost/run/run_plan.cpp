@@ -1,9 +1,12 @@
 #include "refhost/run/run_plan.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <system_error>
 
+#include "refhost/files/file_io.hpp"
 #include "refhost/run/input_list.hpp"
 
 std::vector<const picture_format*> chosen_formats(const host_command& command,
@@ -27,6 +30,12 @@ std::vector<const picture_format*> chosen_formats(const host_command& command,
 
 std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
                                     const std::vector<const picture_format*>& formats) {
+  return plan_frames(command, naming, formats, list_inputs(command.inputs, command.range));
+}
+
+std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
+                                    const std::vector<const picture_format*>& formats,
+                                    const input_listing& inputs) {
   std::vector<frame_task> tasks;
   std::vector<std::int32_t> numbers;
   if (command.inputs.empty()) {
@@ -35,8 +44,8 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
       numbers.push_back(frame + 1);
     }
   } else {
-    for (input_picture& input : list_input_pictures(command.inputs, command.range)) {
-      tasks.push_back(frame_task{std::move(input.path), 0, {}});
+    for (const input_picture& input : inputs.pictures) {
+      tasks.push_back(frame_task{input.path, 0, {}});
       numbers.push_back(input.number);
     }
   }
@@ -61,11 +70,39 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
 }
 
 void check_inputs_kept(const std::vector<frame_task>& tasks) {
+  // Every input by the file it is, through links too; an output by its
+  // own name, as a link there is replaced, not followed.
+  std::map<file_identity, const std::string*> inputs;
   for (const frame_task& task : tasks) {
-    for (const std::string& output : task.outputs) {
-      std::error_code error;
-      if (!task.input_path.empty() && std::filesystem::equivalent(output, task.input_path, error))
-        throw usage_error(output + " is the input itself; write into another --out folder");
+    for (bool follow_links : {true, false}) {
+      if (const std::optional<file_identity> identity =
+              identify_file(task.input_path, follow_links))
+        inputs.emplace(*identity, &task.input_path);
     }
   }
+  for (const frame_task& task : tasks) {
+    for (const std::string& output : task.outputs) {
+      const std::optional<file_identity> identity = identify_file(output, false);
+      const auto input = identity ? inputs.find(*identity) : inputs.end();
+      if (input == inputs.end())
+        continue;
+      if (*input->second == task.input_path)
+        throw usage_error(output + " is the input itself; write into another --out folder");
+      throw usage_error(output + " is an input of this run, which the frame of " + task.input_path +
+                        " would replace; write into another --out folder or name the outputs "
+                        "otherwise");
+    }
+  }
+}
+
+std::uint64_t worker_memory(std::uint64_t pixels) {
+  return pixels * 4 * 13 / 10 + (std::uint64_t{8} << 20);
+}
+
+std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,
+                             std::uint64_t available) {
+  if (available == 0)
+    return wanted;
+  const std::uint64_t fit = std::max<std::uint64_t>(available / worker_memory(largest_pixels), 1);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(fit, wanted));
 }

@@ -2,11 +2,14 @@
 // What a run will do, worked out from its options before anything is
 // loaded or written: the formats, and every frame with its output paths.
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "refhost/pictures/picture_formats.hpp"
 #include "refhost/pipeline/frame_stamping.hpp"
 #include "refhost/run/command_line.hpp"
+#include "refhost/run/input_list.hpp"
 #include "refhost/run/output_plan.hpp"
 
 // Those --format names, or the one an output file name's extension names.
@@ -20,7 +23,22 @@ std::vector<const picture_format*> chosen_formats(const host_command& command,
 // inputs that holds no picture.
 std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
                                     const std::vector<const picture_format*>& formats);
+// The same from inputs listed already.
+std::vector<frame_task> plan_frames(const host_command& command, const output_naming& naming,
+                                    const std::vector<const picture_format*>& formats,
+                                    const input_listing& inputs);
 
-// Throws usage_error when an output is its own input (an input in the
-// --out folder, with --overwrite), which the run would replace.
+// Throws usage_error when an output would replace any input of the run
+// (its own, or another frame's: a numbered --out over the inputs' names),
+// told apart by the files they are, not by their names.
 void check_inputs_kept(const std::vector<frame_task>& tasks);
+
+// How many frames fit in memory at once: each worker holds about its
+// picture and a third more (decoding and encoding) and a few MiB of its
+// own. At most `wanted`, at least 1; `wanted` when `available` is unknown
+// (0).
+std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,
+                             std::uint64_t available);
+
+// The memory one worker needs for a picture of `pixels`.
+std::uint64_t worker_memory(std::uint64_t pixels);

@@ -1,61 +1,59 @@
 #include "refhost/system/interruption_cleanup.hpp"
 
-#include <atomic>
-#include <cstring>
-#include <stdexcept>
+#include <set>
 
 #include "refhost/system/interruption_cleanup_platform.hpp"
 
 namespace interruption_cleanup {
 namespace {
 
-// Room for every file a run writes at once (two per frame, a frame per
-// worker), with paths as long as the system allows.
-constexpr int slot_count = 128;
-constexpr std::size_t path_room = 4096;
-
-enum slot_state : int { free_slot, filling, armed };
-
-struct slot {
-  std::atomic<int> state{free_slot};
-  char path[path_room];
+struct registry {
+  std::recursive_mutex mutex;
+  std::set<std::string> paths;
 };
 
-slot slots[slot_count];
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the states");
+// Never destroyed: an interruption may come while the process ends.
+registry& the_registry() {
+  static registry* const instance = new registry;
+  return *instance;
+}
+
+thread_local int guards_held = 0;
 
 }  // namespace
 
-int track(const std::string& path) {
-  if (path.size() >= path_room)
-    throw std::length_error("path too long to write safely: " + path);
-  for (int i = 0; i < slot_count; ++i) {
-    int expected = free_slot;
-    if (slots[i].state.compare_exchange_strong(expected, filling, std::memory_order_acquire)) {
-      std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
-      slots[i].state.store(armed, std::memory_order_release);
-      return i;
-    }
-  }
-  throw std::length_error("too many files being written at once");
+guard::guard() : lock_(the_registry().mutex) {
+  ++guards_held;
 }
 
-void release(int slot_index) {
-  if (slot_index >= 0 && slot_index < slot_count)
-    slots[slot_index].state.store(free_slot, std::memory_order_release);
+guard::~guard() {
+  --guards_held;
 }
 
-void remove_tracked_files() {
-  for (slot& entry : slots) {
-    if (entry.state.load(std::memory_order_acquire) == armed)
-      remove_now(entry.path);
-  }
+bool held_by_this_thread() {
+  return guards_held > 0;
+}
+
+void track(const std::string& path) {
+  const guard held;
+  the_registry().paths.insert(path);
+}
+
+void release(const std::string& path) {
+  const guard held;
+  the_registry().paths.erase(path);
+}
+
+void remove_tracked_files_for_good() {
+  registry& files = the_registry();
+  files.mutex.lock();  // never given back: the process ends holding it
+  for (const std::string& path : files.paths) remove_now(path.c_str());
+  files.paths.clear();
 }
 
 int tracked_count() {
-  int count = 0;
-  for (const slot& entry : slots) count += entry.state.load() == armed ? 1 : 0;
-  return count;
+  const guard held;
+  return static_cast<int>(the_registry().paths.size());
 }
 
 }  // namespace interruption_cleanup

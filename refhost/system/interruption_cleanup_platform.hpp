@@ -3,7 +3,7 @@
 
 namespace interruption_cleanup {
 
-// Removes the file at once, from inside a signal handler or a console
+// Removes the file at once, from the clean-up thread or the console
 // handler's thread: unlink on POSIX systems, DeleteFileA on Windows (the
 // file is open with delete sharing and goes when its handle closes).
 void remove_now(const char* path);

@@ -9,8 +9,9 @@ namespace interruption_cleanup {
 namespace {
 
 // Windows runs this on a thread of its own when the console sends Ctrl-C
-// or Ctrl-Break or is closed. The partial files go, then the process ends
-// with the status Windows gives a program stopped by Ctrl-C.
+// or Ctrl-Break or is closed. Once no file is half created or renamed the
+// partial files go, then the process ends with the status Windows gives a
+// program stopped by Ctrl-C.
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -18,7 +19,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      remove_tracked_files();
+      remove_tracked_files_for_good();
       ExitProcess(STATUS_CONTROL_C_EXIT);
     default:
       return FALSE;

@@ -13,6 +13,11 @@ void* allocate_large(std::size_t bytes);
 // Gives back a block of allocate_large, with the size it was asked for.
 void free_large(void* block, std::size_t bytes) noexcept;
 
+// The memory new blocks can have now without pushing other programs out:
+// what the system calls available (page cache that can go included), and
+// on Windows no more than this 32-bit process can still address.
+std::size_t available_memory();
+
 template <class T>
 struct large_allocator {
   using value_type = T;

@@ -1,4 +1,8 @@
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
 
 #include <cstdlib>
 
@@ -42,4 +46,18 @@ void free_large(void* block, std::size_t bytes) noexcept {
     return;
   }
   munmap(block, mapped_size(bytes));
+}
+
+std::size_t available_memory() {
+  std::ifstream info("/proc/meminfo");
+  std::string key;
+  std::size_t kibibytes = 0;
+  while (info >> key >> kibibytes) {
+    if (key == "MemAvailable:")
+      return kibibytes * 1024;
+    info.ignore(256, '\n');
+  }
+  // Older kernels: the free pages only.
+  return static_cast<std::size_t>(sysconf(_SC_AVPHYS_PAGES)) *
+         static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }

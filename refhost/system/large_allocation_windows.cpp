@@ -1,3 +1,7 @@
+#include <windows.h>
+
+#include <algorithm>
+
 #include "refhost/system/large_allocation.hpp"
 
 #include <cstdlib>
@@ -12,4 +16,13 @@ void* allocate_large(std::size_t bytes) {
 
 void free_large(void* block, std::size_t) noexcept {
   std::free(block);
+}
+
+std::size_t available_memory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status))
+    return 0;
+  const DWORDLONG usable = std::min(status.ullAvailPhys, status.ullAvailVirtual);
+  return static_cast<std::size_t>(std::min<DWORDLONG>(usable, SIZE_MAX));
 }

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "emulated_windows/host/slot_index.hpp"
 #include "plugin/velloq_component.hpp"
-#include "emulated_windows/slot_index.hpp"
 
 namespace {
 

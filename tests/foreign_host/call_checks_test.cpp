@@ -5,7 +5,7 @@
 
 #include <unicorn/unicorn.h>
 
-#include "emulated_windows/windows_process.hpp"
+#include "emulated_windows/process/windows_process.hpp"
 
 namespace {
 

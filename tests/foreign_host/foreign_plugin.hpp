@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_windows/plugin_host.hpp"
+#include "emulated_windows/host/plugin_host.hpp"
 #include "tests/support/test_host.hpp"
 
 // The DLL under test: VELLOQ_WIN32_MODULE from the environment, else the

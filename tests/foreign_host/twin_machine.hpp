@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "emulated_windows/windows_machine.hpp"
+#include "emulated_windows/process/windows_machine.hpp"
 #include "tests/foreign_host/native_facts.hpp"
 
 struct twin_machine {

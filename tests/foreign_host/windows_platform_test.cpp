@@ -9,7 +9,7 @@
 #include <cstring>
 #include <map>
 
-#include "emulated_windows/windows_functions.hpp"
+#include "emulated_windows/process/windows_functions.hpp"
 #include "tests/foreign_host/drawn_report.hpp"
 #include "tests/foreign_host/foreign_plugin.hpp"
 

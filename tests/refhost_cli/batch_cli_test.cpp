@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ TEST_F(batch, folders_and_lists_of_inputs_are_stamped_in_order) {
 
 TEST_F(batch, a_failing_frame_is_named_and_the_others_go_on) {
   sequence(1, 6);
-  fs::remove(dir / "in/render.0002.png");  // unreadable: missing
+  input("in/render.0002.png", {});  // empty
   std::vector<unsigned char> cut = frame_png(3);
   cut.resize(cut.size() / 2);
   input("in/render.0003.png", cut);  // corrupt
@@ -108,10 +109,11 @@ TEST_F(batch, a_failing_frame_is_named_and_the_others_go_on) {
     EXPECT_TRUE(stamped(*read_output(name))) << name;
 }
 
-TEST_F(batch, a_frame_that_fails_on_a_rerun_leaves_none_of_its_earlier_files) {
-  const std::string frames = sequence(1, 3) + " --range 1-3 --tga";
+TEST_F(batch, a_rerun_keeps_every_earlier_file_it_does_not_replace) {
+  const std::string frames = sequence(1, 5) + " --range 1-5 --tga";
   ASSERT_EQ(run("--input " + frames).exit_code, 0);
   const std::vector<unsigned char> first = output_bytes("render.0001.png");
+  const std::vector<unsigned char> third = output_bytes("render.0003.png");
 
   // Without --overwrite nothing is replaced, not even the frames that
   // could be: the whole run refuses first.
@@ -120,15 +122,25 @@ TEST_F(batch, a_frame_that_fails_on_a_rerun_leaves_none_of_its_earlier_files) {
   EXPECT_NE(refused.output.find("exists already; nothing was written"), std::string::npos);
   EXPECT_EQ(output_bytes("render.0001.png"), first);
 
-  // With it, frame 2 fails: its earlier pictures would pass for this run's.
-  input("in/render.0002.png", {0x89, 'P', 'N', 'G'});
-  const run_result rerun = run("--input " + frames + " --rendering-time 5000 --overwrite");
+  // Sources gone: found before the first picture, nothing replaced.
+  fs::remove(dir / "in/render.0003.png");
+  fs::remove(dir / "in/render.0004.png");
+  const run_result missing = run("--input " + frames + " --rendering-time 5000 -y");
+  EXPECT_EQ(missing.exit_code, 1) << missing.output;
+  EXPECT_NE(missing.output.find("frames 3-4 of "), std::string::npos) << missing.output;
+  EXPECT_EQ(output_bytes("render.0001.png"), first);
+
+  // A source that fails at its turn: its earlier files stay, named; the
+  // others are replaced.
+  input("in/render.0003.png", {0x89, 'P', 'N', 'G'});
+  input("in/render.0004.png", frame_png(4));
+  const run_result rerun = run("--input " + frames + " --rendering-time 5000 -y");
   EXPECT_EQ(rerun.exit_code, 1) << rerun.output;
-  EXPECT_EQ(outputs(), (std::vector<std::string>{"render.0001.png", "render.0001.tga",
-                                                 "render.0003.png", "render.0003.tga"}));
+  EXPECT_EQ(outputs().size(), 10u);
   EXPECT_NE(output_bytes("render.0001.png"), first);
-  EXPECT_NE(rerun.output.find("removed the earlier"), std::string::npos) << rerun.output;
-  EXPECT_NE(rerun.output.find("render.0002.tga"), std::string::npos) << rerun.output;
+  EXPECT_EQ(output_bytes("render.0003.png"), third);
+  EXPECT_NE(rerun.output.find("kept the earlier"), std::string::npos) << rerun.output;
+  EXPECT_NE(rerun.output.find("render.0003.tga as it was"), std::string::npos) << rerun.output;
   EXPECT_TRUE(leftovers().empty());
 }
 
@@ -159,6 +171,71 @@ TEST_F(batch, options_that_do_not_go_together_are_refused_before_anything_is_wri
     EXPECT_EQ(r.exit_code, c.exit_code) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << c.arguments << "\n" << r.output;
     EXPECT_TRUE(outputs().empty()) << c.arguments;
+  }
+}
+
+TEST_F(batch, no_output_replaces_an_input_of_the_run) {
+  // Folder inputs count from 1: a numbered --out over their names would
+  // write each frame onto the next frame's input.
+  fs::create_directories(out());
+  for (int frame = 0; frame < 4; ++frame)
+    input("out/render.000" + std::to_string(frame) + ".png", frame_png(frame));
+  const std::vector<unsigned char> second = output_bytes("render.0001.png");
+  const std::string folder = "--input \"" + native_path(out().string()) + "/\" -y --jobs 1";
+  for (const std::string& out_option :
+       {std::string(" --out \"") + native_path(out().string()) + "/render.%04d.png\"",
+        std::string(" --out \"") + native_path(out().string()) + "\""}) {
+    const run_result r = run(folder + out_option);
+    EXPECT_EQ(r.exit_code, 2) << r.output;
+    EXPECT_NE(r.output.find("write into another --out folder"), std::string::npos) << r.output;
+    EXPECT_EQ(output_bytes("render.0001.png"), second);
+  }
+}
+
+TEST_F(batch, a_mostly_missing_range_is_refused_in_one_message) {
+  const run_result r = run("--input " + sequence(1, 3) + " --range 1-100000");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("frames 4-100000 of "), std::string::npos) << r.output;
+  EXPECT_LT(std::count(r.output.begin(), r.output.end(), '\n'), 3) << r.output;
+  EXPECT_TRUE(outputs().empty());
+}
+
+TEST_F(batch, skip_existing_stamps_only_the_frames_not_there) {
+  const std::string frames = "--input " + sequence(1, 4) + " --range 1-4 --tga";
+  ASSERT_EQ(run(frames).exit_code, 0);
+  const std::vector<unsigned char> first = output_bytes("render.0001.png");
+  fs::remove(out() / "render.0002.png");  // half a frame: stamped again whole
+  fs::remove(out() / "render.0003.png");
+  fs::remove(out() / "render.0003.tga");
+  const run_result r = run(frames + " --skip-existing --overwrite --rendering-time 7000");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("skipped 2 of 4 frames"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("wrote 2 frames"), std::string::npos) << r.output;
+  EXPECT_EQ(outputs().size(), 8u);
+  EXPECT_EQ(output_bytes("render.0001.png"), first);
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(batch, options_are_written_as_other_tools_take_them) {
+  const std::string one = input("one.png", frame_png(1));
+  const struct {
+    std::string arguments;
+    int exit_code;
+    const char* shown;
+    const char* not_shown;
+  } cases[] = {
+      {"--version", 0, "velloq-host 1.", "plug-in"},
+      {"--input " + one + " -j2 --quiet", 0, "wrote 1 frame", "plug-in"},
+      {"--input " + one + " --jobs=2 --format=png,tga -y", 0, "one.png, ", "velloq-host:"},
+      {"--input " + one + " --jobs 2 -j 3", 2, "-j is given twice", "wrote"},
+      {"--input " + one + " --quiet --quiet", 2, "--quiet is given twice", "wrote"},
+      {"--input " + one + " --quiet=yes", 2, "--quiet takes no value", "wrote"},
+  };
+  for (const auto& c : cases) {
+    const run_result r = run(c.arguments);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.arguments << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.shown), std::string::npos) << c.arguments << "\n" << r.output;
+    EXPECT_EQ(r.output.find(c.not_shown), std::string::npos) << c.arguments << "\n" << r.output;
   }
 }
 

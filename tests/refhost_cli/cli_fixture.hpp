@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "refhost/files/file_io.hpp"
-#include "refhost/files/folder_lock.hpp"
 #include "refhost/pictures/png_codec.hpp"
 
 namespace fs = std::filesystem;
@@ -45,13 +44,16 @@ class cli : public ::testing::Test {
     fs::create_directories(dir);
   }
 
-  // Runs velloq-host with --out set to this test's folder. `before` goes
-  // in front of the command in the same shell: a change of folder, a limit.
+  // Runs velloq-host with --out set to this test's folder, unless the
+  // arguments give one. `before` goes in front of the command in the same
+  // shell: a change of folder, a limit.
   run_result run(const std::string& arguments, const std::string& before = "") {
     const std::string log = (dir / "log.txt").string();
-    const std::string command = before + "\"" + native_path(VELLOQ_HOST_PATH) + "\" --out \"" +
-                                native_path(out().string()) + "\" " + arguments + " > \"" +
-                                native_path(log) + "\" 2>&1";
+    const std::string out_option = arguments.find("--out") == std::string::npos
+                                       ? "--out \"" + native_path(out().string()) + "\" "
+                                       : "";
+    const std::string command = before + "\"" + native_path(VELLOQ_HOST_PATH) + "\" " + out_option +
+                                arguments + " > \"" + native_path(log) + "\" 2>&1";
 #if defined(_WIN32)
     // cmd.exe drops the outer quotes of a command line that starts with one.
     const int status = std::system(("\"" + command + "\"").c_str());
@@ -72,8 +74,8 @@ class cli : public ::testing::Test {
     return dir / "out";
   }
 
-  // The --out folder's files, hidden ones (the lock file, partial files)
-  // only when asked for.
+  // The --out folder's files, hidden ones (claims, partial files) only
+  // when asked for.
   std::vector<std::string> outputs(bool hidden_too = false) const {
     std::vector<std::string> names;
     if (!fs::exists(out()))
@@ -87,11 +89,11 @@ class cli : public ::testing::Test {
     return names;
   }
 
-  // Anything hidden besides the lock file: a partial file left behind.
+  // Anything hidden: a partial file, a claim or a lease left behind.
   std::vector<std::string> leftovers() const {
     std::vector<std::string> names;
     for (const std::string& name : outputs(true)) {
-      if (name[0] == '.' && name != folder_lock::file_name)
+      if (name[0] == '.')
         names.push_back(name);
     }
     return names;

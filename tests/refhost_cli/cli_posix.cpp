@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,7 +56,8 @@ pid_t start_host(const std::vector<std::string>& arguments, const std::string& l
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal_number);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM})
+    sigaddset(&defaults, signal_number);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
@@ -69,9 +74,9 @@ class cli_posix : public cli {
   // file is in the folder, that is while a frame is written. Returns the
   // wait status; false in `caught` when the run ended first.
   int interrupt_while_writing(int signal_number, bool& caught) {
-    const pid_t pid = start_host(
-        {"--out", out().string(), "--size", "1200x900", "--frames", "200", "--tga", "--quiet"},
-        (dir / "log.txt").string());
+    const pid_t pid = start_host({"--out", out().string(), "--size", "1200x900", "--frames", "200",
+                                  "--tga", "--jobs", "2", "--quiet"},
+                                 (dir / "log.txt").string());
     caught = false;
     int status = 0;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(5);
@@ -94,18 +99,41 @@ class cli_posix : public cli {
     waitpid(pid, &status, 0);
     return status;
   }
+
+  // No partial file, claim or lease, and every PNG with its TGA.
+  void expect_whole_frames(const std::string& context) {
+    EXPECT_TRUE(leftovers().empty()) << context << ": " << leftovers().front();
+    std::vector<std::string> names = outputs();
+    for (const std::string& name : names) {
+      const std::string other =
+          name.substr(0, name.size() - 3) + (name.back() == 'g' ? "tga" : "png");
+      EXPECT_TRUE(std::find(names.begin(), names.end(), other) != names.end())
+          << context << ": " << name << " without " << other;
+    }
+  }
 };
 
 }  // namespace
 
-TEST_F(cli_posix, an_interrupted_run_leaves_only_complete_pictures) {
-  bool caught = false;
-  const int status = interrupt_while_writing(SIGINT, caught);
-  ASSERT_TRUE(caught) << "the run ended before a frame was being written";
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
-  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
-  for (const std::string& name : outputs()) {
-    EXPECT_EQ(read_output(name)->width(), 1200) << name;
+TEST_F(cli_posix, whatever_ends_a_run_leaves_whole_frames_only) {
+  const rlimit no_core_files{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core_files);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
+    fs::remove_all(out());
+    bool caught = false;
+    const int status = interrupt_while_writing(signal_number, caught);
+    ASSERT_TRUE(caught) << "the run ended before a frame was being written";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << "status " << status;
+    expect_whole_frames(strsignal(signal_number));
+  }
+  // A reader that goes away: the next line written meets a closed pipe.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    fs::remove_all(out());
+    const std::string command =
+        std::string("\"") + VELLOQ_HOST_PATH + "\" --out \"" + out().string() +
+        "\" --size 1200x900 --frames 200 --tga --jobs 2 | head -n 9 >/dev/null";
+    std::system(command.c_str());
+    expect_whole_frames("a closed pipe");
   }
 }
 
@@ -114,20 +142,27 @@ TEST_F(cli_posix, a_killed_runs_partial_file_goes_with_the_next_run) {
   interrupt_while_writing(SIGKILL, caught);
   ASSERT_TRUE(caught) << "the run ended before a frame was being written";
   // Nothing can clean up after SIGKILL; the next run into the folder can,
-  // as the lock tells it the writer is gone.
-  const std::vector<std::string> left = leftovers();
-  ASSERT_EQ(left.size(), 1u);
+  // as the run's claims tell that it is gone.
+  std::vector<std::string> left = leftovers();
+  left.erase(std::remove_if(left.begin(), left.end(),
+                            [](const std::string& name) { return !is_temporary_name(name); }),
+             left.end());
+  ASSERT_FALSE(left.empty());
   const run_result r = run("--size 32x24 --overwrite");
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("removed " + left.front()), std::string::npos) << r.output;
   EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(cli_posix, endless_input_is_refused_by_its_first_bytes) {
-  const run_result r = run("--input /dev/zero", address_space_limit(1536));
-  EXPECT_EQ(r.exit_code, 1) << r.output;
-  EXPECT_NE(r.output.find("/dev/zero: not a PNG or TGA picture"), std::string::npos) << r.output;
-  EXPECT_TRUE(outputs().empty());
+TEST_F(cli_posix, what_is_no_regular_file_is_refused_at_once) {
+  // A FIFO would block the run for ever, a device never end.
+  ASSERT_EQ(mkfifo((dir / "f.png").c_str(), 0600), 0);
+  for (const std::string& input : {(dir / "f.png").string(), std::string("/dev/zero")}) {
+    const run_result r = run("--input " + input, "timeout 60 ");
+    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_NE(r.output.find(input + " is a "), std::string::npos) << r.output;
+    EXPECT_TRUE(outputs().empty());
+  }
 }
 
 TEST_F(cli_posix, a_decompression_bomb_is_refused_within_little_memory) {
@@ -236,4 +271,39 @@ TEST_F(cli_posix, a_terminal_sees_progress_and_one_summary_line) {
   EXPECT_NE(text.find("wrote 5 frames to"), std::string::npos) << text;
   // No line per frame on a terminal.
   EXPECT_EQ(text.find("frame 1 of 5"), std::string::npos) << text;
+}
+
+TEST_F(cli_posix, runs_share_a_folder_unless_they_would_write_one_file) {
+  // A farm's chunks of one sequence, at once into one folder; then a run
+  // over frames two live runs are writing.
+  fs::create_directories(dir / "in");
+  for (int frame = 1; frame <= 12; ++frame) {
+    const auto shade = static_cast<std::uint8_t>(15 * frame);
+    input("in/r." + std::to_string(10000 + frame).substr(1) + ".png",
+          encode_png(*make_host_image(1600, 1200, Bgra8{shade, 40, 40, 255})));
+  }
+  const auto chunk = [&](const char* range, const char* log) {
+    return start_host({"--input", (dir / "in/r.%04d.png").string(), "--range", range, "--out",
+                       out().string(), "--jobs", "1", "--quiet"},
+                      (dir / log).string());
+  };
+  const pid_t first = chunk("1-6", "first.txt");
+  const pid_t second = chunk("7-12", "second.txt");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (!fs::exists(out() / ".r.0006.png.velloq-claim") &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  int status = 0;
+  waitpid(chunk("5-8", "overlapping.txt"), &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::vector<unsigned char> log =
+      read_file_bytes((dir / "overlapping.txt").string(), 1 << 16);
+  EXPECT_NE(std::string(log.begin(), log.end()).find("is being written by another velloq-host run"),
+            std::string::npos);
+  for (const pid_t run : {first, second}) {
+    waitpid(run, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(outputs().size(), 12u);
+  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/files/output_claims.hpp"
 #include "refhost/hosting/scene.hpp"
 #include "refhost/pictures/png_codec.hpp"
 #include "refhost/pictures/tga_codec.hpp"
@@ -209,10 +210,27 @@ TEST_F(cli, refuses_cleanly) {
 TEST_F(cli, help_lists_every_option) {
   const run_result r = run("--help");
   EXPECT_EQ(r.exit_code, 0);
-  for (const char* option :
-       {"--module", "--out", "--tga", "--overwrite", "--size", "--input", "--frames", "--abort",
-        "--host-version", "--version-text", "--renderer", "--gi", "--irradiance-caching",
-        "--setup-time", "--rendering-time", "--language", "--range", "--format", "--jobs"}) {
+  for (const char* option : {"--module",
+                             "--out",
+                             "--tga",
+                             "--overwrite",
+                             "--size",
+                             "--input",
+                             "--frames",
+                             "--abort",
+                             "--host-version",
+                             "--version-text",
+                             "--renderer",
+                             "--gi",
+                             "--irradiance-caching",
+                             "--setup-time",
+                             "--rendering-time",
+                             "--language",
+                             "--range",
+                             "--format",
+                             "--jobs",
+                             "--skip-existing",
+                             "--version"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
   EXPECT_NE(r.output.find("fully opaque"), std::string::npos) << r.output;
@@ -264,30 +282,37 @@ TEST_F(cli, a_shorter_sequence_says_what_else_the_folder_holds) {
       << r.output;
 }
 
-TEST_F(cli, a_folder_another_run_writes_into_is_left_alone) {
+TEST_F(cli, an_output_another_run_writes_is_left_alone) {
   fs::create_directories(out());
   const std::string partial = ".render_0001.png.0123456789ab.velloq-partial";
   write_file_atomically((out() / partial).string(), {1, 2, 3}, replace_policy::keep_existing);
   {
-    // This test holds the folder as a live run would: its partial file is
-    // that run's and stays.
-    const folder_lock live_run(out().string());
+    // This test holds render_0001.png as a live run would: its partial
+    // file is that run's and stays. The folder's other names are free.
+    output_claims live_run(out().string());
+    live_run.claim({(out() / "render_0001.png").string()});
     const run_result r = run("--size 32x24");
     EXPECT_EQ(r.exit_code, 1) << r.output;
-    EXPECT_NE(r.output.find("another velloq-host run (process " +
-                            std::to_string(current_process_id()) + ") is writing into"),
-              std::string::npos)
+    EXPECT_NE(
+        r.output.find("render_0001.png is being written by another velloq-host run (process " +
+                      std::to_string(current_process_id()) + " on this machine)"),
+        std::string::npos)
         << r.output;
     EXPECT_TRUE(outputs().empty());
-    EXPECT_EQ(leftovers(), std::vector<std::string>{partial});
+    const std::vector<std::string> left = leftovers();
+    EXPECT_NE(std::find(left.begin(), left.end(), partial), left.end());
+    const run_result beside =
+        run("--size 32x24 --out \"" + native_path((out() / "other.png").string()) + "\"");
+    EXPECT_EQ(beside.exit_code, 0) << beside.output;
   }
-  // That run is gone: its partial file goes with the next run.
+  // That run is gone: its partial file goes with the next run, and no run
+  // leaves a file of its own in the folder.
   const run_result r = run("--size 32x24");
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("removed " + partial + ", left by an interrupted run"), std::string::npos)
       << r.output;
-  EXPECT_TRUE(leftovers().empty());
-  EXPECT_EQ(outputs(), std::vector<std::string>{"render_0001.png"});
+  EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+  EXPECT_EQ(outputs(), (std::vector<std::string>{"other.png", "render_0001.png"}));
 }
 
 TEST_F(cli, cut_modules_are_refused_with_a_reason) {

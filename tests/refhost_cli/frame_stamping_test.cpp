@@ -14,12 +14,12 @@
 namespace {
 
 std::string failure_of(plugin_session& session, const frame_task& task,
-                       const stamping_settings& settings, std::vector<std::string>* removed) {
+                       const stamping_settings& settings, std::vector<std::string>* kept) {
   try {
     stamp_frame(session, task, settings);
   } catch (const frame_failure& failure) {
-    if (removed != nullptr)
-      *removed = failure.removed;
+    if (kept != nullptr)
+      *kept = failure.kept;
     return failure.what();
   }
   return "(stamped)";
@@ -52,14 +52,16 @@ TEST(FrameStamping, AFrameIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(decode_image_file(folder.file("x.tga"))->width(), 200);
   EXPECT_EQ(decode_image_file(folder.file("x.png"))->width(), 200);
 
-  // ...and when it fails later, none of its earlier files is left to pass
-  // for this run's.
+  // ...and when it fails later, its earlier files stay as they were and
+  // are named, so that nobody takes them for this run's.
+  const bytes earlier_png = read_file_bytes(folder.file("x.png"), 1 << 20);
   write_file_atomically(folder.file("in.png"), {0x89, 'P', 'N', 'G'},
                         replace_policy::replace_existing);
-  std::vector<std::string> removed;
-  const std::string reason = failure_of(session, task, settings, &removed);
+  std::vector<std::string> kept_files;
+  const std::string reason = failure_of(session, task, settings, &kept_files);
   EXPECT_NE(reason.find(folder.file("in.png") + ": not a PNG or TGA picture"), std::string::npos)
       << reason;
-  EXPECT_EQ(removed, task.outputs);
-  EXPECT_EQ(folder.names(), std::vector<std::string>{"in.png"});
+  EXPECT_EQ(kept_files, task.outputs);
+  EXPECT_EQ(read_file_bytes(folder.file("x.png"), 1 << 20), earlier_png);
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.png", "x.png", "x.tga"}));
 }

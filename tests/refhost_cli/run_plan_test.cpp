@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/run/input_list.hpp"
 #include "refhost/run/run_plan.hpp"
 #include "tests/refhost_codecs/codec_test_support.hpp"
 
@@ -87,6 +88,9 @@ TEST_F(run_plan, AFolderGivesItsPicturesByName) {
     touch(std::string("in/") + name);
   std::filesystem::create_directories(folder.file("in/sub.png"));  // a folder, not a picture
   const planned folder_run = plan({"--input", "@in", "--out", "@o"});
+  const std::vector<std::string> skipped = list_inputs({folder.file("in")}, std::nullopt).skipped;
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(relative(skipped.front()), "in/sub.png (a folder)");
   EXPECT_EQ(folder_run.inputs, (std::vector<std::string>{"in/C.PNG", "in/a.png", "in/b.tga"}));
   EXPECT_EQ(folder_run.outputs, (std::vector<std::string>{"o/C.png", "o/a.png", "o/b.png"}));
 
@@ -139,4 +143,76 @@ TEST_F(run_plan, AnOutputThatIsItsOwnInputIsRefused) {
   command.out = folder.file("elsewhere");
   EXPECT_NO_THROW(check_inputs_kept(
       plan_frames(command, parse_output_naming(command.out), chosen_formats(command, naming))));
+}
+
+TEST_F(run_plan, APercentSignIsPartOfANameUnlessItIsAFrameNumber) {
+  // "%%" is a '%' in --input and --out alike; a '%' that begins no number
+  // printf knows is one too; a folder that is there is one, '%' or not.
+  touch("pct%dir/x.png");
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> inputs, outputs;
+  } cases[] = {
+      {{"--input", "@100%.png", "--out", "@o"}, {"100%.png"}, {"o/100%.png"}},
+      {{"--input", "@a%%b.png", "--out", "@p%%q/"}, {"a%b.png"}, {"p%q/a%b.png"}},
+      {{"--input", "@pct%dir/", "--out", "@o"}, {"pct%dir/x.png"}, {"o/x.png"}},
+      {{"--input", "@pct%%dir", "--out", "@o/%%%d.png"}, {"pct%dir/x.png"}, {"o/%1.png"}},
+      {{"--input", "@5%%_%02d.png", "--range", "7", "--out", "@o"}, {"5%_07.png"}, {"o/5%_07.png"}},
+  };
+  for (const auto& c : cases) {
+    const planned result = plan(c.args);
+    EXPECT_EQ(result.inputs, c.inputs) << c.args[1];
+    EXPECT_EQ(result.outputs, c.outputs) << c.args[1];
+  }
+  EXPECT_NE(refusal({"--input", "@r%5d.png", "--range", "1"}).find("not a frame number"),
+            std::string::npos);
+}
+
+TEST_F(run_plan, AnOutThatLooksLikeAnotherKindOfFileIsNoFolder) {
+  touch("notes.txt");
+  for (const char* name : {"result.jpg", "seq.%04d", "shot.%04d.exr", "notes.txt"}) {
+    EXPECT_NE(refusal({"--frames", "1", "--out", std::string("@") + name}).find("--out"),
+              std::string::npos)
+        << name;
+  }
+  // Folders of such names: given with a trailing separator, or made first.
+  EXPECT_EQ(plan({"--out", "@result.jpg/"}).outputs,
+            std::vector<std::string>{"result.jpg/render_0001.png"});
+  EXPECT_EQ(plan({"--out", "@shots.v2"}).outputs,
+            std::vector<std::string>{"shots.v2/render_0001.png"});
+}
+
+TEST_F(run_plan, MissingInputsAreToldInOneMessage) {
+  touch("in/r.0001.png");
+  touch("in/r.0003.png");
+  std::filesystem::create_directories(folder.file("in/r.0005.png"));
+  const input_listing listing =
+      list_inputs({folder.file("in/r.%04d.png"), folder.file("gone.tga")}, frame_range{1, 100000});
+  try {
+    check_inputs_present(listing.pictures);
+    ADD_FAILURE() << "missing inputs let through";
+  } catch (const file_error& error) {
+    const std::string message = error.what();
+    for (const std::string& part :
+         {"frames 2, 4 and 6-100000 of " + folder.file("in/r.%04d.png") + " are missing",
+          folder.file("in/r.0005.png") + " is a folder, not a picture file",
+          folder.file("gone.tga") + " is missing"})
+      EXPECT_NE(message.find(part), std::string::npos) << part << "\n" << message;
+  }
+}
+
+TEST(worker_count, AsManyFramesAtOnceAsMemoryHolds) {
+  constexpr std::uint64_t mib = 1 << 20;
+  const struct {
+    std::size_t wanted;
+    std::uint64_t pixels, available;
+    std::size_t workers;
+  } cases[] = {
+      {8, 1920 * 1080, 16384 * mib, 8},
+      {8, std::uint64_t{16384} * 16384, 3 * 1024 * mib, 2},  // 1.3 GiB a frame
+      {4, std::uint64_t{16384} * 16384, 512 * mib, 1},       // at least one
+      {4, std::uint64_t{16384} * 16384, 0, 4},               // memory unknown
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(workers_that_fit(c.wanted, c.pixels, c.available), c.workers) << c.available;
 }

@@ -68,24 +68,23 @@ TEST(FramePattern, FillsInTheFrameNumberAsPrintfWould) {
   EXPECT_EQ(frame_pattern::find("100%%/a%%_%03d.png")->path_for(5), "100%/a%_005.png");
 }
 
-TEST(FramePattern, RefusesEveryOtherUseOfPercent) {
+TEST(FramePattern, RefusesWhatLooksLikeANumberButIsNone) {
   const struct {
     const char* path;
     const char* reason;
   } cases[] = {
       {"a%5d.png", "not a frame number"},    // blank-padded: no file name wants blanks
       {"a%010d.png", "not a frame number"},  // one digit of width at most
-      {"a%s.png", "not a frame number"},
-      {"a%.png", "not a frame number"},
-      {"a.png%", "not a frame number"},
-      {"a%0d.png", "not a frame number"},
-      {"a%d_%d.png", "two frame numbers"},
-      {"100%%.png", "no frame number"},
-      {"shot%03d/frame.png", "not in the file name"},
+      {"a%s.png", "not a frame number"},    {"a%0d.png", "not a frame number"},
+      {"a%d_%d.png", "two frame numbers"},  {"shot%03d/frame.png", "not in the file name"},
   };
   for (const auto& c : cases) {
     const std::string message = pattern_refusal(c.path);
     EXPECT_NE(message.find(c.reason), std::string::npos) << c.path << ": " << message;
     EXPECT_NE(message.find(c.path), std::string::npos) << message;
   }
+  // A '%' that begins no number is one of the name, as "%%" is.
+  for (const char* name : {"a%.png", "a.png%", "100%%.png"})
+    EXPECT_FALSE(frame_pattern::find(name));
+  EXPECT_EQ(literal_path("100%%/a%.png%"), "100%/a%.png%");
 }

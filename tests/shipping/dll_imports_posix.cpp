@@ -12,8 +12,8 @@
 #include <set>
 #include <string>
 
-#include "emulated_windows/pe_file.hpp"
-#include "emulated_windows/windows_functions.hpp"
+#include "emulated_windows/process/pe_file.hpp"
+#include "emulated_windows/process/windows_functions.hpp"
 #include "tests/shipping/shipping_paths.hpp"
 
 namespace {

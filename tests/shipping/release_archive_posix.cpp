@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "emulated_windows/process/pe_file.hpp"
 #include "host/plugin_entry_points.hpp"
 #include "tests/shipping/shipping_paths.hpp"
-#include "emulated_windows/pe_file.hpp"
 
 namespace fs = std::filesystem;
 

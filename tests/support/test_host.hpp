@@ -22,15 +22,27 @@ struct injected_fault : std::runtime_error {
   injected_fault() : std::runtime_error("injected host fault") {}
 };
 
+// Calls per name. Tests clear it between renders; the objects' cached
+// places in it are then looked up again.
+class call_counts : public std::map<std::string, std::int64_t> {
+ public:
+  void clear() {
+    std::map<std::string, std::int64_t>::clear();
+    ++generation;
+  }
+  std::uint64_t generation = 0;
+};
+
 class call_ledger {
  public:
-  // Records a call; throws injected_fault when it is the chosen one.
-  void record(const std::string& call, bool is_pixel_call = false);
+  // Records a call whose count lives at `count`; throws injected_fault when
+  // it is the chosen one.
+  void record(const std::string& call, std::int64_t& count, bool is_pixel_call = false);
   // Whether this object-returning call is the one chosen to answer null.
   bool next_object_is_null();
 
   std::vector<std::string> calls;  // in order; pixel calls only if list_pixel_calls
-  std::map<std::string, std::int64_t> counts;
+  call_counts counts;
   bool list_pixel_calls = false;
   std::int64_t throw_at = 0;  // 1-based index among counted calls; 0: never
   std::int64_t null_at = 0;   // 1-based index among object-returning calls; 0: never
@@ -80,11 +92,34 @@ class ledger_object : public Interface {
   std::int64_t releases = 0;
 
  protected:
+  // `call` is one of the objects' own literals, so its address names it.
   void record(const char* call, bool is_pixel_call = false) {
-    ledger_.record(name_ + "." + call, is_pixel_call);
+    cached_call* cached = nullptr;
+    for (cached_call& entry : cached_)
+      if (entry.call == call)
+        cached = &entry;
+    if (cached == nullptr)
+      cached = &cached_.emplace_back(cached_call{call, name_ + "." + call});
+    if (cached->generation != ledger_.counts.generation || cached->count == nullptr) {
+      cached->count = &ledger_.counts[cached->full_name];
+      cached->generation = ledger_.counts.generation;
+    }
+    ledger_.record(cached->full_name, *cached->count, is_pixel_call);
   }
   call_ledger& ledger_;
   std::string name_;
+
+ private:
+  // Each operation's full name and its place in the counts, found once: a
+  // render makes millions of pixel calls, and building and looking up their
+  // names each time was most of the time of the tests that fault every call.
+  struct cached_call {
+    const char* call;
+    std::string full_name;
+    std::int64_t* count = nullptr;
+    std::uint64_t generation = 0;
+  };
+  std::vector<cached_call> cached_;
 };
 
 class test_image final : public ledger_object<HostImage> {

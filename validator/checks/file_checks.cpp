@@ -1,0 +1,76 @@
+// The file as the loader reads it, before anything of it runs.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "emulated_windows/process/windows_functions.hpp"
+#include "host/plugin_entry_points.hpp"
+#include "validator/checks/check_context.hpp"
+
+namespace {
+
+std::string hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string without_service_pack(windows_version version) {
+  const std::string name = windows_version_name(version);
+  return name.substr(0, name.rfind(" SP"));
+}
+
+}  // namespace
+
+check_result check_file_format(check_context& context) {
+  const pe_file& image = *context.file.image;
+  const pe_headers& h = image.headers();
+  if (h.machine != 0x014C || h.optional_magic != 0x010B || (h.characteristics & 0x2000) == 0)
+    return failed("not a 32-bit x86 DLL (PE32, machine i386, the DLL flag)");
+  const std::vector<std::string> names = image.export_names();
+  int entry_points = 0;
+  for (const char* name : decorated_entry_point_names)
+    entry_points += std::count(names.begin(), names.end(), name) != 0 ? 1 : 0;
+  if (entry_points == 0)
+    return failed("exports none of the eight entry points (_has_interface@8, ...): not a plug-in");
+  return passed("PE32 i386 DLL, " + std::to_string(entry_points) + " of the eight entry points");
+}
+
+check_result check_file_relocations(check_context& context) {
+  const pe_file& image = *context.file.image;
+  const std::vector<std::uint32_t> relocations = image.base_relocations();
+  if (relocations.empty())
+    return failed("has no base relocations: where another module already sits at its base " +
+                  hex(image.headers().image_base) + ", Windows cannot load it");
+  return passed(std::to_string(relocations.size()) + " relocations, preferred base " +
+                hex(image.headers().image_base));
+}
+
+check_result check_file_imports(check_context& context) {
+  const pe_file& image = *context.file.image;
+  const windows_version oldest = context.options.oldest;
+  std::vector<std::string> missing;
+  std::size_t count = 0;
+  for (const pe_import_module& module : image.imports()) {
+    for (const std::string& function : module.functions) {
+      ++count;
+      const std::optional<windows_version> first = first_windows_with(module.dll, function);
+      if (!first)
+        missing.push_back(module.dll + "!" + function + " (not known to exist on " +
+                          windows_version_name(oldest) + ")");
+      else if (*first > oldest)
+        missing.push_back(module.dll + "!" + function + " (from " + without_service_pack(*first) +
+                          " on)");
+    }
+  }
+  if (image.directory_rva(pe_directory::delay_imports) != 0)
+    missing.push_back("delay-loaded imports, which fail just the same where they are missing");
+  if (!missing.empty()) {
+    std::string reason = "imports what " + std::string(windows_version_name(oldest)) + " lacks:";
+    for (const std::string& m : missing) reason += " " + m + ";";
+    reason.pop_back();
+    return failed(reason);
+  }
+  return passed(std::to_string(count) + " imports, all exported by " +
+                windows_version_name(oldest));
+}
