@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr const char* target = "fuzz_png_reader";
+constexpr const char* png_target = "fuzz_png_reader";
 
 }  // namespace
 
@@ -16,13 +16,14 @@ int fuzz_png_reader(const std::uint8_t* data, std::size_t size) {
   } catch (const image_format_error&) {
     return 0;
   }
-  fuzz_require(image != nullptr, target, "accepted input gave no picture");
-  fuzz_require(has_png_signature(data, size), target, "accepted bytes without the PNG signature");
-  fuzz_require(image->width() > 0 && image->height() > 0, target, "accepted an empty picture");
-  fuzz_require(std::int64_t{image->width()} * image->height() <= memory_image::max_pixels, target,
-               "accepted a picture beyond the host's limit");
+  fuzz_require(image != nullptr, png_target, "accepted input gave no picture");
+  fuzz_require(has_png_signature(data, size), png_target,
+               "accepted bytes without the PNG signature");
+  fuzz_require(image->width() > 0 && image->height() > 0, png_target, "accepted an empty picture");
+  fuzz_require(std::int64_t{image->width()} * image->height() <= memory_image::max_pixels,
+               png_target, "accepted a picture beyond the host's limit");
   fuzz_require(image->pixels().size() == static_cast<std::size_t>(image->width()) * image->height(),
-               target, "pixel count differs from the size");
+               png_target, "pixel count differs from the size");
 
   // What the host writes it must read back as it was.
   const std::vector<unsigned char> encoded = encode_png(*image);
@@ -30,8 +31,8 @@ int fuzz_png_reader(const std::uint8_t* data, std::size_t size) {
   try {
     again = decode_png(encoded.data(), encoded.size());
   } catch (const image_format_error&) {
-    fuzz_require(false, target, "cannot read back its own encoding");
+    fuzz_require(false, png_target, "cannot read back its own encoding");
   }
-  fuzz_require(same_pixels(*image, *again), target, "encoding and decoding changed the pixels");
+  fuzz_require(same_pixels(*image, *again), png_target, "encoding and decoding changed the pixels");
   return 0;
 }
