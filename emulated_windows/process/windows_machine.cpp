@@ -2,18 +2,36 @@
 
 #include <cpuid.h>
 
+#include <iterator>
+
+namespace {
+
+// What each version's GetVersionExA says, with its last service pack.
+struct version_facts {
+  windows_version version;
+  const char* name;
+  std::uint32_t major_version, minor_version, build_number;
+  const char* service_pack;
+  std::uint16_t service_pack_major;
+};
+constexpr version_facts versions[] = {
+    {windows_version::windows_2000, "Windows 2000 SP4", 5, 0, 2195, "Service Pack 4", 4},
+    {windows_version::xp_sp3, "Windows XP SP3", 5, 1, 2600, "Service Pack 3", 3},
+    {windows_version::vista, "Windows Vista SP2", 6, 0, 6002, "Service Pack 2", 2},
+    {windows_version::windows_7, "Windows 7 SP1", 6, 1, 7601, "Service Pack 1", 1},
+};
+
+const version_facts& facts_of(windows_version version) {
+  for (const version_facts& facts : versions)
+    if (facts.version == version)
+      return facts;
+  return versions[std::size(versions) - 1];
+}
+
+}  // namespace
+
 const char* windows_version_name(windows_version version) {
-  switch (version) {
-    case windows_version::windows_2000:
-      return "Windows 2000 SP4";
-    case windows_version::xp_sp3:
-      return "Windows XP SP3";
-    case windows_version::vista:
-      return "Windows Vista SP2";
-    case windows_version::windows_7:
-      return "Windows 7 SP1";
-  }
-  return "Windows";
+  return facts_of(version).name;
 }
 
 windows_machine windows_machine::of(windows_version version) {
@@ -22,33 +40,18 @@ windows_machine windows_machine::of(windows_version version) {
   if (version == windows_version::windows_7)
     return m;
   // 32-bit Professional editions on a 32-bit processor.
+  const version_facts& facts = facts_of(version);
   m.native_architecture = 0;
   m.wow64 = false;
-  switch (version) {
-    case windows_version::windows_2000:
-      m.major_version = 5;
-      m.minor_version = 0;
-      m.build_number = 2195;
-      m.service_pack = "Service Pack 4";
-      m.service_pack_major = 4;
-      m.suite_mask = 0;
-      break;
-    case windows_version::xp_sp3:
-      m.major_version = 5;
-      m.minor_version = 1;
-      m.build_number = 2600;
-      m.service_pack = "Service Pack 3";
-      m.service_pack_major = 3;
-      break;
-    default:
-      m.major_version = 6;
-      m.minor_version = 0;
-      m.build_number = 6002;
-      m.service_pack = "Service Pack 2";
-      m.service_pack_major = 2;
-      m.edition = 6;  // Business
-      break;
-  }
+  m.major_version = facts.major_version;
+  m.minor_version = facts.minor_version;
+  m.build_number = facts.build_number;
+  m.service_pack = facts.service_pack;
+  m.service_pack_major = facts.service_pack_major;
+  if (version == windows_version::windows_2000)
+    m.suite_mask = 0;
+  if (version == windows_version::vista)
+    m.edition = 6;  // Business
   return m;
 }
 

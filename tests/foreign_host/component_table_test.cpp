@@ -30,13 +30,13 @@ enum class kind {
   shape_adapter,
 };
 
-struct run {
+struct operation_run {
   kind what;
   int first, last;
 };
 
 // The 120 plugin operations, positions counted from 1 within the group.
-constexpr run plugin_operations[] = {
+constexpr operation_run plugin_operations[] = {
     {kind::value_0, 1, 4},           {kind::nothing, 5, 18},
     {kind::value_0, 19, 19},         {kind::nothing, 20, 21},
     {kind::value_0, 22, 22},         {kind::empty_result, 23, 27},
@@ -180,7 +180,7 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
   // The list above against the host's own tally of kinds.
   std::map<kind, int> tally;
   int next = 1;
-  for (const run& r : plugin_operations) {
+  for (const operation_run& r : plugin_operations) {
     ASSERT_EQ(r.first, next);
     tally[r.what] += r.last - r.first + 1;
     next = r.last + 1;
@@ -196,7 +196,7 @@ TEST_F(component_table, the_120_plugin_operations_answer_by_kind_and_change_noth
   const module_scene_types types = find_module_scene_types(dll);
   const std::uint32_t plain_shape = make_scene_object(dll, types.shape_class);
   const std::uint32_t part = make_scene_object(dll, types.part_class);
-  for (const run& run : plugin_operations) {
+  for (const operation_run& run : plugin_operations) {
     for (int position = run.first; position <= run.last; ++position) {
       SCOPED_TRACE("plugin operation " + std::to_string(position));
       std::vector<std::uint32_t> args;

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr const char* target = "fuzz_string_table";
+constexpr const char* string_table_target = "fuzz_string_table";
 
 // An attribute value the scanner reads back as `text`: markup characters
 // and blanks other than the space go as references (a literal line break or
@@ -53,7 +53,7 @@ int fuzz_string_table(const std::uint8_t* data, std::size_t size) {
 
   std::set<std::string> ids;
   for (const auto& entry : entries) {
-    fuzz_require(ids.insert(entry.first).second, target, "accepted a repeated id");
+    fuzz_require(ids.insert(entry.first).second, string_table_target, "accepted a repeated id");
   }
 
   std::string written = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<strings>\n";
@@ -65,8 +65,9 @@ int fuzz_string_table(const std::uint8_t* data, std::size_t size) {
   try {
     again = parse_string_table(written.data(), written.size());
   } catch (const string_table_error&) {
-    fuzz_require(false, target, "rejected a table written from its own entries");
+    fuzz_require(false, string_table_target, "rejected a table written from its own entries");
   }
-  fuzz_require(again == entries, target, "a table written from its entries reads back differently");
+  fuzz_require(again == entries, string_table_target,
+               "a table written from its entries reads back differently");
   return 0;
 }

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* target = "fuzz_text_burn_in";
+constexpr const char* burn_in_target = "fuzz_text_burn_in";
 constexpr std::size_t picture_bytes = 6;
 constexpr std::int32_t largest_side = 64;
 // The shipped atlas is 16 x 6 cells of 8 x 12 pixels.
@@ -26,7 +26,7 @@ constexpr int draw_offsets[9][2] = {{0, 0},  {+1, +1}, {0, +1}, {-1, +1}, {+1, 0
                                     {-1, 0}, {+1, -1}, {0, -1}, {-1, -1}};
 
 void require(bool holds, const char* property) {
-  fuzz_require(holds, target, property);
+  fuzz_require(holds, burn_in_target, property);
 }
 
 // A picture that counts every call made on it and every access outside it.
@@ -130,7 +130,7 @@ const memory_image& shipped_atlas() {
           read_file_bytes(VELLOQ_SOURCE_DIR "/resources/ascii.tga", max_picture_file_bytes);
       decoded = decode_tga(bytes.data(), bytes.size());
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "%s: %s\n", target, error.what());
+      std::fprintf(stderr, "%s: %s\n", burn_in_target, error.what());
     }
     require(decoded && decoded->width() == 16 * cell_width && decoded->height() == 6 * cell_height,
             "cannot read the shipped atlas");
