@@ -1,5 +1,7 @@
-// velloq-host's PNG reader against stb's and libpng's, and its writer's
-// compression choices, on the pictures velloq-host meets: the built-in
+// velloq-host's PNG reader (whole frames at once, and streamed) against
+// stb's and libpng's, and its writer's compression choices (whole frames
+// in one call, blocks of rows on one or two threads, levels), on the
+// pictures velloq-host meets: the built-in
 // scene at 1920x1080 as the plug-in leaves it (opaque; clean gradients and
 // flat areas) and the PNG files named on the command line (bench/pipeline
 // passes a frame of the scene and a noisy one, as third-party tools wrote
@@ -80,10 +82,12 @@ void decode_with_libpng(const bytes& file) {
     std::exit(1);
 }
 
-std::size_t encoded_size(const memory_image& picture, const png_compression& choices) {
+std::size_t encoded_size(const memory_image& picture, const png_compression& choices,
+                         int spare_threads) {
   std::size_t size = 0;
   write_png(
-      picture, [&size](const unsigned char*, std::size_t piece) { size += piece; }, 0, choices);
+      picture, [&size](const unsigned char*, std::size_t piece) { size += piece; }, spare_threads,
+      choices);
   return size;
 }
 
@@ -111,9 +115,13 @@ int main(int argc, char** argv) {
 
   std::printf("%-28s %-34s %9s %10s\n", "picture", "what", "ms", "bytes");
   for (const picture& p : pictures) {
-    const char* name = p.name.c_str();
+    // The end of a long path: the folder tells the pictures apart.
+    const char* name = p.name.c_str() + (p.name.size() > 28 ? p.name.size() - 28 : 0);
     std::printf("%-28.28s %-34s %9.1f\n", name, "read: velloq-host",
                 median_ms(runs, [&] { decode_png(p.file.data(), p.file.size()); }));
+    std::printf("%-28.28s %-34s %9.1f\n", name, "read: velloq-host, streamed", median_ms(runs, [&] {
+                  decode_png(memory_source(p.file.data(), p.file.size()), 0);
+                }));
     std::printf("%-28.28s %-34s %9.1f\n", name, "read: stb_image",
                 median_ms(runs, [&] { decode_with_stb(p.file); }));
     std::printf("%-28.28s %-34s %9.1f\n", name, "read: libpng (simplified API)",
@@ -123,17 +131,24 @@ int main(int argc, char** argv) {
     struct choice {
       const char* what;
       png_compression settings;
+      int spare_threads;
     };
+    const std::size_t whole = std::size_t{1} << 30;  // whole frames in every build
     const choice choices[] = {
-        {"write: velloq-host's choice", {}},
-        {"write: all flat, level 4", {4, 0}},
-        {"write: all flat, level 5", {5, 0}},
-        {"write: all flat, level 6", {6, 0}},
-        {"write: all textured (average, RLE)", {6, 257}},
+        {"write: velloq-host's choice", {}, 0},
+        {"write: whole, all flat, level 5", {5, 0, whole}, 0},
+        {"write: whole, all flat, level 6", {6, 0, whole}, 0},
+        {"write: whole, all flat, level 7", {7, 0, whole}, 0},
+        {"write: whole, all textured", {6, 257, whole}, 0},
+        {"write: blocks, 1 thread", {6, 64, 0}, 0},
+        {"write: blocks, 2 threads", {6, 64, 0}, 1},
+        {"write: blocks, all flat, level 5", {5, 0, 0}, 0},
+        {"write: blocks, all textured", {6, 257, 0}, 0},
     };
     for (const choice& c : choices) {
       std::size_t size = 0;
-      const double ms = median_ms(runs, [&] { size = encoded_size(*image, c.settings); });
+      const double ms =
+          median_ms(runs, [&] { size = encoded_size(*image, c.settings, c.spare_threads); });
       std::printf("%-28.28s %-34s %9.1f %10zu\n", name, c.what, ms, size);
     }
   }

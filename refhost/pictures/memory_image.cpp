@@ -25,7 +25,7 @@ memory_image::memory_image(std::int32_t width, std::int32_t height, Bgra8 fill)
     : width_(checked_extent(width, height)),
       height_(height),
       pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
-  // The pixels come zero (large_allocator); only another fill is written.
+  // The pixels come zero (picture_allocator); only another fill is written.
   const std::uint32_t zero = 0;
   if (std::memcmp(&fill, &zero, sizeof fill) != 0)
     std::fill(pixels_.begin(), pixels_.end(), fill);

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "host/host_image.hpp"
+#include "refhost/pictures/picture_memory.hpp"
 #include "refhost/pictures/ref_counted.hpp"
-#include "refhost/system/large_allocation.hpp"
 
-using pixel_vector = std::vector<Bgra8, large_allocator<Bgra8>>;
+using pixel_vector = std::vector<Bgra8, picture_allocator<Bgra8>>;
 
 class memory_image final : public ref_counted<HostImage> {
  public:

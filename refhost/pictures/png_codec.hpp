@@ -21,23 +21,41 @@
 // is wrong: pictures larger than memory_image::max_pixels, chunks whose
 // checksum is wrong, compressed data that is corrupt or inflates to more
 // than the header's size needs, data cut short.
-host_image_ptr decode_png(const byte_source& source);
+//
+// A frame whose rows inflate to at most `whole_frame_limit` bytes is
+// inflated in one call once its data are read, larger ones a row at a time
+// as the data come. Both give the same pixels and, for any stream zlib
+// refuses, the same error: a stream libdeflate refuses goes through zlib's
+// stream, which says what is wrong (libdeflate takes a few that zlib
+// refuses, such as code lengths given for unused symbols).
+// png_whole_frame_limit, the most bytes of filtered rows a frame may take
+// to be compressed or inflated whole: 32 MiB where the build has libdeflate
+// (the native one), which does it much faster than zlib; 0 where zlib
+// would do it (Windows), which gains nothing that way and loses the cores
+// that share a frame's blocks.
+extern const std::size_t png_whole_frame_limit;
+host_image_ptr decode_png(const byte_source& source,
+                          std::size_t whole_frame_limit = png_whole_frame_limit);
 host_image_ptr decode_png(const unsigned char* data, std::size_t size);
 
 // How write_png compresses its blocks of rows (bench/README.md has the
 // measurements): flat ones, where at least `flat_share_256` 256ths of the
 // pixels repeat their left neighbour, unfiltered at zlib's `flat_level`;
 // the others with the average filter and zlib's run-length strategy.
+// A frame whose filtered rows take at most `whole_frame_limit` bytes is
+// compressed whole in one call, at `flat_level` when at least half its
+// blocks are flat and for speed otherwise.
 struct png_compression {
   int flat_level = 6;
   unsigned flat_share_256 = 64;
+  std::size_t whole_frame_limit = png_whole_frame_limit;
 };
 
 // An 8-bit PNG of the picture, RGB when every pixel is opaque (as the
 // plug-in leaves them) and RGBA otherwise, handed to `sink` in pieces.
-// Compressed in blocks of rows that `spare_threads` more threads may share;
-// the file is the same whatever their number. Throws image_format_error
-// for a picture it cannot hold, and what the sink throws.
+// Compressed whole or in blocks of rows that `spare_threads` more threads
+// may share; the file is the same whatever their number. Throws
+// image_format_error for a picture it cannot hold, and what the sink throws.
 void write_png(const memory_image& image, const byte_sink& sink, int spare_threads = 0,
                const png_compression& choices = {});
 

@@ -281,9 +281,13 @@ TEST(PngCodec, DamagedChunksAreRefusedAndDamagedExtrasLeftOut) {
   EXPECT_EQ(rejection(decode_png, with_text), "(accepted)");
 }
 
-TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
-  // Several blocks of rows, flat above and noisy below, so that both ways
-  // of compressing meet in one stream.
+namespace {
+
+constexpr std::size_t always_whole = std::size_t{1} << 30;
+
+// Several blocks of rows, flat above and noisy below, so that both ways of
+// compressing meet in one stream.
+host_image_ptr flat_and_noisy_picture() {
   host_image_ptr picture = make_host_image(600, 500);
   for (std::int32_t y = 0; y < 500; ++y) {
     for (std::int32_t x = 0; x < 600; ++x) {
@@ -293,14 +297,91 @@ TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
                                           static_cast<std::uint8_t>(noise >> 8), 255};
     }
   }
-  const bytes alone = encode_png(*picture);
+  return picture;
+}
+
+bytes encode_png_with(const memory_image& picture, std::size_t whole_frame_limit,
+                      int spare_threads = 0) {
+  png_compression choices;
+  choices.whole_frame_limit = whole_frame_limit;
+  bytes out;
+  write_png(
+      picture,
+      [&out](const unsigned char* data, std::size_t size) {
+        out.insert(out.end(), data, data + size);
+      },
+      spare_threads, choices);
+  return out;
+}
+
+host_image_ptr decode_streamed(const unsigned char* data, std::size_t size) {
+  return decode_png(memory_source(data, size), 0);
+}
+host_image_ptr decode_whole(const unsigned char* data, std::size_t size) {
+  return decode_png(memory_source(data, size), always_whole);
+}
+
+}  // namespace
+
+TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
+  const host_image_ptr picture = flat_and_noisy_picture();
+  const bytes alone = encode_png_with(*picture, 0);
   EXPECT_EQ(alone[25], 2);  // colour type: RGB
   EXPECT_TRUE(same_picture(*picture, *decode_png(alone.data(), alone.size())));
-  for (int spare_threads : {1, 3}) EXPECT_EQ(encode_png(*picture, spare_threads), alone);
-  picture->at(599, 499).alpha = 254;
-  const bytes with_alpha = encode_png(*picture, 2);
-  EXPECT_EQ(with_alpha[25], 6);  // RGBA
-  EXPECT_TRUE(same_picture(*picture, *decode_png(with_alpha.data(), with_alpha.size())));
+  for (int spare_threads : {1, 3}) EXPECT_EQ(encode_png_with(*picture, 0, spare_threads), alone);
+  // One pixel not opaque, wherever it lies, keeps the alpha.
+  for (const std::int32_t x : {0, 301, 599}) {
+    host_image_ptr translucent = flat_and_noisy_picture();
+    translucent->at(x, 499).alpha = 254;
+    const bytes with_alpha = encode_png_with(*translucent, 0, 2);
+    EXPECT_EQ(with_alpha[25], 6) << x;  // RGBA
+    EXPECT_TRUE(same_picture(*translucent, *decode_png(with_alpha.data(), with_alpha.size())));
+  }
+}
+
+// Frames within the whole-frame limit are made and read in one call; both
+// ways must give the same pixels, and the same errors for the same fault.
+TEST(PngCodec, WholeFramesAndStreamsReadAndWriteAlike) {
+  host_image_ptr opaque = flat_and_noisy_picture();
+  host_image_ptr mostly_noise = flat_and_noisy_picture();  // taken for speed, not for size
+  for (std::int32_t y = 0; y < 400; ++y)
+    std::copy_n(&mostly_noise->at(0, 250 + y % 250), 600, &mostly_noise->at(0, y));
+  const host_image_ptr with_alpha = make_test_picture(97, 61);
+  for (const memory_image* picture : {opaque.get(), mostly_noise.get(), with_alpha.get()}) {
+    for (const std::size_t limit : {std::size_t{0}, always_whole}) {
+      const bytes file = encode_png_with(*picture, limit);
+      for (const decoder decode : {decode_streamed, decode_whole}) {
+        EXPECT_TRUE(same_picture(*picture, *decode_exact(decode, file, file.size())))
+            << picture->width() << ", limit " << limit;
+      }
+    }
+  }
+  const png_layout layout{33, 7, 8, 6, true};
+  const png_bytes rows = png_filtered_rows(
+      layout, [](auto x, auto y, unsigned c) { return x * 7 + y * 3 + c; }, true);
+  png_bytes unknown_filter = rows;
+  unknown_filter[0] = 7;
+  png_bytes corrupt = zlib_stored(rows);
+  corrupt.back() ^= 1;                   // the Adler checksum
+  png_bytes padded = zlib_stored(rows);  // bytes past the stream's end, which are ignored
+  padded.resize(padded.size() + (std::size_t{200} << 10));
+  const png_bytes cases[] = {
+      build_png(layout, {}, zlib_stored(rows)),
+      build_png(layout, {}, zlib_stored(png_bytes(rows.begin(), rows.end() - 40))),
+      build_png(layout, {}, zlib_stored(unknown_filter)),
+      build_png(layout, {}, corrupt),
+      build_png(layout, {}, padded),
+      build_png(layout, {}, zlib_zero_bomb(std::uint64_t{1} << 20)),
+      build_png(layout, {}, zlib_zero_bomb(rows.size() + 1000)),
+  };
+  for (const png_bytes& file : cases) {
+    const std::string streamed = rejection(decode_streamed, file);
+    EXPECT_EQ(rejection(decode_whole, file), streamed);
+    if (streamed == "(accepted)") {
+      EXPECT_TRUE(same_picture(*decode_streamed(file.data(), file.size()),
+                               *decode_whole(file.data(), file.size())));
+    }
+  }
 }
 
 TEST(ImageFile, WhatIsNeitherPngNorTgaIsSaidToBeNeither) {

@@ -1,4 +1,4 @@
-#include "refhost/pictures/png_row_filters.hpp"
+#include "refhost/pictures/png/png_row_filters.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -6,6 +6,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <smmintrin.h>
 #endif
 
 namespace {
@@ -59,9 +60,9 @@ void store_pixel(unsigned char* at, __m128i pixel) {
   std::memcpy(at, &value, bytes);
 }
 
+// Two steps deep: each Paeth pixel waits for the one before it.
 __m128i absolute_16(__m128i x) {
-  const __m128i negative = _mm_cmplt_epi16(x, _mm_setzero_si128());
-  return _mm_add_epi16(_mm_xor_si128(x, negative), _mm_srli_epi16(negative, 15));
+  return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
 }
 
 __m128i choose(__m128i condition, __m128i when_set, __m128i otherwise) {
@@ -105,6 +106,37 @@ void unfilter_pixels(png_filter filter, unsigned char* row, const unsigned char*
     }
   }
 }
+
+// Paeth again, with SSE4.1's absolute values and blends where the
+// processor has them: a pixel waits about 8 steps for the one before it
+// instead of 11, and most rows of rendered pictures are Paeth rows.
+template <std::size_t pixel_bytes>
+__attribute__((target("sse4.1"))) void unfilter_paeth_sse41(unsigned char* row,
+                                                            const unsigned char* previous,
+                                                            std::size_t row_bytes) {
+  __m128i a = _mm_setzero_si128();  // 16-bit lanes, as c
+  __m128i c = _mm_setzero_si128();
+  for (std::size_t i = 0; i < row_bytes; i += pixel_bytes) {
+    const __m128i x = _mm_cvtepu8_epi16(load_pixel<pixel_bytes>(row + i));
+    const __m128i b = _mm_cvtepu8_epi16(load_pixel<pixel_bytes>(previous + i));
+    const __m128i pa = _mm_sub_epi16(b, c);
+    const __m128i pb = _mm_sub_epi16(a, c);
+    const __m128i distance_a = _mm_abs_epi16(pa);
+    const __m128i distance_b = _mm_abs_epi16(pb);
+    const __m128i distance_c = _mm_abs_epi16(_mm_add_epi16(pa, pb));
+    const __m128i not_a = _mm_or_si128(_mm_cmpgt_epi16(distance_a, distance_b),
+                                       _mm_cmpgt_epi16(distance_a, distance_c));
+    const __m128i b_or_c = _mm_blendv_epi8(b, c, _mm_cmpgt_epi16(distance_b, distance_c));
+    a = _mm_add_epi8(x, _mm_blendv_epi8(a, b_or_c, not_a));
+    c = b;
+    store_pixel<pixel_bytes>(row + i, _mm_packus_epi16(a, a));
+  }
+}
+
+bool has_sse41() {
+  static const bool has = __builtin_cpu_supports("sse4.1");
+  return has;
+}
 #endif
 
 }  // namespace
@@ -135,6 +167,11 @@ void unfilter_png_row(png_filter filter, unsigned char* row, const unsigned char
     return;
   }
 #if defined(__SSE2__)
+  if (filter == png_filter::paeth && (pixel_bytes == 3 || pixel_bytes == 4) && has_sse41()) {
+    (pixel_bytes == 3 ? unfilter_paeth_sse41<3> : unfilter_paeth_sse41<4>)(row, previous,
+                                                                           row_bytes);
+    return;
+  }
   if (pixel_bytes == 3) {
     unfilter_pixels<3>(filter, row, previous, row_bytes);
     return;

@@ -1,4 +1,4 @@
-#include "refhost/pictures/parallel_deflate.hpp"
+#include "refhost/pictures/png/parallel_deflate.hpp"
 
 #include <zlib.h>
 
