@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/pictures/png_codec.hpp"
 #include "refhost/run/input_list.hpp"
 
 std::vector<const picture_format*> chosen_formats(const host_command& command,
@@ -96,7 +97,10 @@ void check_inputs_kept(const std::vector<frame_task>& tasks) {
 }
 
 std::uint64_t worker_memory(std::uint64_t pixels) {
-  return pixels * 4 * 13 / 10 + (std::uint64_t{8} << 20);
+  // A whole frame's filtered rows and its compressed stream each take at
+  // most png_whole_frame_limit bytes.
+  return pixels * 4 * 13 / 10 + 2 * std::uint64_t{png_whole_frame_limit} +
+         (std::uint64_t{8} << 20);
 }
 
 std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,

@@ -34,9 +34,9 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
 void check_inputs_kept(const std::vector<frame_task>& tasks);
 
 // How many frames fit in memory at once: each worker holds about its
-// picture and a third more (decoding and encoding) and a few MiB of its
-// own. At most `wanted`, at least 1; `wanted` when `available` is unknown
-// (0).
+// picture and a third more (decoding and encoding), the buffers it keeps
+// for PNG frames read and written whole, and a few MiB of its own. At
+// most `wanted`, at least 1; `wanted` when `available` is unknown (0).
 std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,
                              std::uint64_t available);
 
