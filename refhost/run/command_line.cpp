@@ -80,19 +80,6 @@ const std::string* first_frame_pattern(const std::vector<std::string>& inputs) {
   return first;
 }
 
-// The one name of an option that has two.
-std::string canonical_name(const std::string& option) {
-  if (option == "-h")
-    return "--help";
-  if (option == "-y")
-    return "--overwrite";
-  if (option == "-j")
-    return "--jobs";
-  if (option == "--tga")
-    return "--format";
-  return option;
-}
-
 }  // namespace
 
 std::int32_t parse_integer(const std::string& option, const std::string& text, std::int64_t low,
@@ -152,6 +139,181 @@ Uuid renderer_from_text(const std::string& text) {
   return uuid;
 }
 
+namespace {
+
+using apply_option = void (*)(host_command& command, const std::string& option,
+                              const std::string& value);
+
+// One option of velloq-host: its names, its value, where it goes and its
+// line in --help. Everything the parser and the help know of an option is
+// here, in the order --help lists them.
+struct option_row {
+  const char* group;       // the --help heading it is listed under
+  const char* name;        // "--jobs"
+  const char* short_name;  // "-j", or null
+  const char* argument;    // what the value looks like in --help; null: takes none
+  // Options that set the same thing (--tga, --format) count as one when
+  // refusing a second: the name they count as; null: their own.
+  const char* counts_as;
+  const char* help;  // lines of --help; a line break continues in the column
+  apply_option apply;
+};
+
+const char* const pictures_in = "Pictures in";
+const char* const pictures_out = "Pictures out";
+const char* const render_facts = "What the host tells the plug-in (the same for every frame)";
+const char* const about = "";
+
+const option_row option_table[] = {
+    {pictures_in, "--input", nullptr, "PATH", nullptr,
+     "a PNG or TGA to stamp, as if the host had just rendered\n"
+     "it; a folder (its .png and .tga files, by name); or a\n"
+     "numbered sequence such as render.%04d.png with --range.\n"
+     "May be given many times. Without it: the built-in scene",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.inputs.push_back(path_value(o, v));
+     }},
+    {pictures_in, "--range", nullptr, "FIRST-LAST", nullptr,
+     "the frames of a numbered --input, such as 1-24 (or one\n"
+     "frame, N). %d is the frame number, %04d the number with\n"
+     "at least four digits; %% is a % in any path",
+     [](host_command& c, const std::string&, const std::string& v) {
+       c.range = parse_frame_range(v, max_frames);
+     }},
+    {pictures_in, "--size", nullptr, "WxH", nullptr,
+     "built-in scene size, 1 to 16384 per side (default: 640x480)",
+     [](host_command& c, const std::string&, const std::string& v) {
+       const std::size_t x = v.find('x');
+       if (x == std::string::npos)
+         throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
+       c.width = parse_integer("--size width", v.substr(0, x), 1, max_picture_side);
+       c.height = parse_integer("--size height", v.substr(x + 1), 1, max_picture_side);
+       c.size_given = true;
+     }},
+    {pictures_in, "--frames", nullptr, "N", nullptr,
+     "render the built-in scene as an animation of N frames,\n"
+     "1 to 100000 (default: 1)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.frames = parse_integer(o, v, 1, max_frames);
+       c.frames_given = true;
+     }},
+    {pictures_in, "--abort", nullptr, nullptr, nullptr, "the render job reports itself aborted",
+     [](host_command& c, const std::string&, const std::string&) { c.abort = true; }},
+
+    {pictures_out, "--out", nullptr, "DIR|FILE", nullptr,
+     "folder for the stamped pictures (default: out), or a file\n"
+     "name ending in .png or .tga: one picture's, or with a\n"
+     "frame number, such as stamped/shot.%04d.png, a sequence's",
+     [](host_command& c, const std::string& o, const std::string& v) { c.out = path_value(o, v); }},
+    {pictures_out, "--format", nullptr, "png|tga|png,tga", nullptr,
+     "the formats to write (default: png; from --out's\n"
+     "extension when it names a file)",
+     [](host_command& c, const std::string&, const std::string& v) {
+       c.format_given = true;
+       set_formats(c, v);
+     }},
+    {pictures_out, "--tga", nullptr, nullptr, "--format", "the same as --format png,tga",
+     [](host_command& c, const std::string&, const std::string&) {
+       c.format_given = true;
+       set_formats(c, "png,tga");
+     }},
+    {pictures_out, "--overwrite", "-y", nullptr, nullptr,
+     "replace pictures already there (without it velloq-host\n"
+     "refuses before writing anything)",
+     [](host_command& c, const std::string&, const std::string&) { c.overwrite = true; }},
+    {pictures_out, "--skip-existing", nullptr, nullptr, nullptr,
+     "stamp only the frames whose pictures are not all there:\n"
+     "a run cut short goes on where it stopped",
+     [](host_command& c, const std::string&, const std::string&) { c.skip_existing = true; }},
+    {pictures_out, "--jobs", "-j", "N", nullptr,
+     "stamp N frames at once, 1 to 64 (default: one per\n"
+     "processor core, fewer when memory holds fewer frames);\n"
+     "each has its own plug-in component",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.jobs = parse_integer(o, v, 1, max_jobs);
+     }},
+    {pictures_out, "--module", nullptr, "PATH", nullptr,
+     "plug-in module to load (default: the one beside velloq-host)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.module_path = path_value(o, v);
+     }},
+    {pictures_out, "--quiet", nullptr, nullptr, nullptr, "print only errors and the summary line",
+     [](host_command& c, const std::string&, const std::string&) { c.quiet = true; }},
+
+    {render_facts, "--host-version", nullptr, "N", nullptr,
+     "host version number (default: 440460, release 11.0.0)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.host_version = parse_integer(o, v, INT32_MIN, INT32_MAX);
+     }},
+    {render_facts, "--version-text", nullptr, "TEXT", nullptr,
+     "the host's version text, used from 440487 on\n"
+     "(default: \"Vorlen reference host\")",
+     [](host_command& c, const std::string&, const std::string& v) { c.version_text = v; }},
+    {render_facts, "--renderer", nullptr, "NAME|UUID", nullptr,
+     "draft, ray-tracing, path-tracing, toon, wire-frame, tesserak,\n"
+     "or any UUID 8-4-4-4-12 (default: ray-tracing)",
+     [](host_command& c, const std::string&, const std::string& v) {
+       c.renderer = renderer_from_text(v);
+     }},
+    {render_facts, "--gi", nullptr, "CODE", nullptr,
+     "global illumination method code (default: 0, none)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.gi_method = parse_integer(o, v, INT32_MIN, INT32_MAX);
+     }},
+    {render_facts, "--irradiance-caching", nullptr, "on|off", nullptr, "(default: off)",
+     [](host_command& c, const std::string&, const std::string& v) {
+       if (v != "on" && v != "off")
+         throw usage_error("--irradiance-caching takes on or off");
+       c.irradiance_caching = v == "on";
+     }},
+    {render_facts, "--setup-time", nullptr, "N", nullptr,
+     "setup time, in seconds below host version 440468 and in\n"
+     "milliseconds from it on (default: what the host measured\n"
+     "for the frame: opening and reading its file's header)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.setup_time = parse_integer(o, v, INT32_MIN, INT32_MAX);
+     }},
+    {render_facts, "--rendering-time", nullptr, "N", nullptr,
+     "rendering time in milliseconds (default: what the host\n"
+     "measured for the frame: reading and decoding its picture,\n"
+     "or rendering the built-in scene)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.rendering_time = parse_integer(o, v, INT32_MIN, INT32_MAX);
+     }},
+    {render_facts, "--language", nullptr, "1033|1041", nullptr,
+     "the host's language: English or Japanese (default: 1033)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       const std::int32_t language = parse_integer(o, v, 0, 65535);
+       if (language != 1033 && language != 1041)
+         throw usage_error("--language takes 1033 or 1041");
+       c.language = static_cast<std::uint16_t>(language);
+     }},
+
+    {about, "--help", "-h", nullptr, nullptr, "this text",
+     [](host_command& c, const std::string&, const std::string&) { c.help = true; }},
+    {about, "--version", nullptr, nullptr, nullptr, "velloq-host's version",
+     [](host_command& c, const std::string&, const std::string&) { c.version = true; }},
+};
+
+const option_row* find_option(const std::string& name) {
+  for (const option_row& row : option_table) {
+    if (name == row.name || (row.short_name != nullptr && name == row.short_name))
+      return &row;
+  }
+  return nullptr;
+}
+
+// "--jobs N, -j N" as --help lists an option.
+std::string option_synopsis(const option_row& row) {
+  const std::string value = row.argument != nullptr ? std::string(" ") + row.argument : "";
+  std::string synopsis = row.name + value;
+  if (row.short_name != nullptr)
+    synopsis += std::string(", ") + row.short_name + value;
+  return synopsis;
+}
+
+}  // namespace
+
 host_command parse_command_line(const std::vector<std::string>& args) {
   host_command command;
   std::set<std::string> given;
@@ -163,87 +325,36 @@ host_command parse_command_line(const std::vector<std::string>& args) {
     if (option.rfind("--", 0) == 0 && equals != std::string::npos) {
       attached = option.substr(equals + 1);
       option.erase(equals);
-    } else if (option.size() > 2 && option.rfind("-j", 0) == 0) {
-      attached = option.substr(2);
-      option = "-j";
+    } else if (option.size() > 2 && option[0] == '-' && option[1] != '-') {
+      const option_row* row = find_option(option.substr(0, 2));
+      if (row != nullptr && row->argument != nullptr) {
+        attached = option.substr(2);
+        option.erase(2);
+      }
     }
-    auto value = [&]() -> std::string {
-      if (attached)
-        return *std::exchange(attached, std::nullopt);
-      if (i + 1 >= args.size())
-        throw usage_error(option + " needs a value");
-      return args[++i];
-    };
+    const option_row* row = find_option(option);
+    if (row == nullptr)
+      throw usage_error("unknown option '" + option + "' (see --help)");
     // Every option but --input once: a second value would silently win.
-    const std::string name = canonical_name(option);
-    if (name != "--input" && !given.insert(name).second) {
-      if (name == "--format")
+    const std::string counted = row->counts_as != nullptr ? row->counts_as : row->name;
+    if (std::string(row->name) != "--input" && !given.insert(counted).second) {
+      if (counted == "--format")
         throw usage_error(option + ": the formats are given once (--format png,tga for both)");
       throw usage_error(option + " is given twice; every option but --input is given once");
     }
-    if (option == "--help" || option == "-h") {
-      command.help = true;
-    } else if (option == "--module") {
-      command.module_path = path_value(option, value());
-    } else if (option == "--size") {
-      const std::string size = value();
-      const std::size_t x = size.find('x');
-      if (x == std::string::npos)
-        throw usage_error("--size takes WIDTHxHEIGHT, such as 640x480");
-      command.width = parse_integer("--size width", size.substr(0, x), 1, max_picture_side);
-      command.height = parse_integer("--size height", size.substr(x + 1), 1, max_picture_side);
-      command.size_given = true;
-    } else if (option == "--input") {
-      command.inputs.push_back(path_value(option, value()));
-    } else if (option == "--range") {
-      command.range = parse_frame_range(value(), max_frames);
-    } else if (option == "--frames") {
-      command.frames = parse_integer(option, value(), 1, max_frames);
-      command.frames_given = true;
-    } else if (option == "--out") {
-      command.out = path_value(option, value());
-    } else if (option == "--format" || option == "--tga") {
-      command.format_given = true;
-      set_formats(command, option == "--tga" ? "png,tga" : value());
-    } else if (option == "--jobs" || option == "-j") {
-      command.jobs = parse_integer(option, value(), 1, max_jobs);
-    } else if (option == "--overwrite" || option == "-y") {
-      command.overwrite = true;
-    } else if (option == "--host-version") {
-      command.host_version = parse_integer(option, value(), INT32_MIN, INT32_MAX);
-    } else if (option == "--version-text") {
-      command.version_text = value();
-    } else if (option == "--renderer") {
-      command.renderer = renderer_from_text(value());
-    } else if (option == "--gi") {
-      command.gi_method = parse_integer(option, value(), INT32_MIN, INT32_MAX);
-    } else if (option == "--irradiance-caching") {
-      const std::string state = value();
-      if (state != "on" && state != "off")
-        throw usage_error("--irradiance-caching takes on or off");
-      command.irradiance_caching = state == "on";
-    } else if (option == "--setup-time") {
-      command.setup_time = parse_integer(option, value(), INT32_MIN, INT32_MAX);
-    } else if (option == "--rendering-time") {
-      command.rendering_time = parse_integer(option, value(), INT32_MIN, INT32_MAX);
-    } else if (option == "--abort") {
-      command.abort = true;
-    } else if (option == "--language") {
-      const std::int32_t language = parse_integer(option, value(), 0, 65535);
-      if (language != 1033 && language != 1041)
-        throw usage_error("--language takes 1033 or 1041");
-      command.language = static_cast<std::uint16_t>(language);
-    } else if (option == "--quiet") {
-      command.quiet = true;
-    } else if (option == "--skip-existing") {
-      command.skip_existing = true;
-    } else if (option == "--version") {
-      command.version = true;
-    } else {
-      throw usage_error("unknown option '" + option + "' (see --help)");
+    std::string value;
+    if (row->argument != nullptr) {
+      if (attached) {
+        value = *std::exchange(attached, std::nullopt);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        throw usage_error(option + " needs a value");
+      }
     }
     if (attached)
       throw usage_error(option + " takes no value");
+    row->apply(command, option, value);
   }
   // What would be ignored without a word is refused instead.
   if (command.size_given && !command.inputs.empty())
@@ -264,61 +375,33 @@ host_command parse_command_line(const std::vector<std::string>& args) {
 }
 
 std::string usage_text() {
-  return R"(velloq-host: the Velloq reference host. Loads a post-render plug-in, renders a
+  std::string text =
+      R"(velloq-host: the Velloq reference host. Loads a post-render plug-in, renders a
 picture (or takes pictures already rendered), lets the plug-in stamp each one
 and writes the results.
 
 usage: velloq-host [options]
-
-Pictures in
-  --input PATH               a PNG or TGA to stamp, as if the host had just rendered
-                             it; a folder (its .png and .tga files, by name); or a
-                             numbered sequence such as render.%04d.png with --range.
-                             May be given many times. Without it: the built-in scene
-  --range FIRST-LAST         the frames of a numbered --input, such as 1-24 (or one
-                             frame, N). %d is the frame number, %04d the number with
-                             at least four digits; %% is a % in any path
-  --size WxH                 built-in scene size, 1 to 16384 per side (default: 640x480)
-  --frames N                 render the built-in scene as an animation of N frames,
-                             1 to 100000 (default: 1)
-  --abort                    the render job reports itself aborted
-
-Pictures out
-  --out DIR|FILE             folder for the stamped pictures (default: out), or a file
-                             name ending in .png or .tga: one picture's, or with a
-                             frame number, such as stamped/shot.%04d.png, a sequence's
-  --format png|tga|png,tga   the formats to write (default: png; from --out's
-                             extension when it names a file)
-  --tga                      the same as --format png,tga
-  --overwrite, -y            replace pictures already there (without it velloq-host
-                             refuses before writing anything)
-  --skip-existing            stamp only the frames whose pictures are not all there:
-                             a run cut short goes on where it stopped
-  --jobs N, -j N             stamp N frames at once, 1 to 64 (default: one per
-                             processor core, fewer when memory holds fewer frames);
-                             each has its own plug-in component
-  --module PATH              plug-in module to load (default: the one beside velloq-host)
-  --quiet                    print only errors and the summary line
-
-What the host tells the plug-in (the same for every frame)
-  --host-version N           host version number (default: 440460, release 11.0.0)
-  --version-text TEXT        the host's version text, used from 440487 on
-                             (default: "Vorlen reference host")
-  --renderer NAME|UUID       draft, ray-tracing, path-tracing, toon, wire-frame, tesserak,
-                             or any UUID 8-4-4-4-12 (default: ray-tracing)
-  --gi CODE                  global illumination method code (default: 0, none)
-  --irradiance-caching on|off  (default: off)
-  --setup-time N             setup time, in seconds below host version 440468 and in
-                             milliseconds from it on (default: what the host measured
-                             for the frame: opening and reading its file's header)
-  --rendering-time N         rendering time in milliseconds (default: what the host
-                             measured for the frame: reading and decoding its picture,
-                             or rendering the built-in scene)
-  --language 1033|1041       the host's language: English or Japanese (default: 1033)
-
-  --help, -h                 this text
-  --version                  velloq-host's version
-
+)";
+  constexpr std::size_t synopsis_width = 25;
+  const std::string continuation(2 + synopsis_width + 2, ' ');
+  const char* group = nullptr;
+  for (const option_row& row : option_table) {
+    if (group == nullptr || std::string(group) != row.group) {
+      group = row.group;
+      text += std::string("\n") + (*group != '\0' ? std::string(group) + "\n" : "");
+    }
+    std::string synopsis = option_synopsis(row);
+    if (synopsis.size() < synopsis_width)
+      synopsis.resize(synopsis_width, ' ');
+    text += "  " + synopsis + "  ";
+    for (const char* line = row.help; *line != '\0'; ++line) {
+      text += *line;
+      if (*line == '\n')
+        text += continuation;
+    }
+    text += '\n';
+  }
+  return text + R"(
 Options take their value as the next word or after '=' (--jobs=2, -j2); each
 is given once, but --input.
 
