@@ -14,8 +14,10 @@ void* allocate_large(std::size_t bytes);
 void free_large(void* block, std::size_t bytes) noexcept;
 
 // The memory new blocks can have now without pushing other programs out:
-// what the system calls available (page cache that can go included), and
-// on Windows no more than this 32-bit process can still address.
+// what the system calls available (page cache that can go included), on
+// Linux no more than the process's cgroups leave (a container's or a farm
+// job's limit), and on Windows no more than this 32-bit process can still
+// address.
 std::size_t available_memory();
 
 template <class T>

@@ -1,11 +1,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 
-#include <cstdlib>
-
+#include "refhost/system/cgroup_memory.hpp"
 #include "refhost/system/large_allocation.hpp"
 
 namespace {
@@ -48,7 +50,9 @@ void free_large(void* block, std::size_t bytes) noexcept {
   munmap(block, mapped_size(bytes));
 }
 
-std::size_t available_memory() {
+namespace {
+
+std::size_t machine_memory_available() {
   std::ifstream info("/proc/meminfo");
   std::string key;
   std::size_t kibibytes = 0;
@@ -60,4 +64,15 @@ std::size_t available_memory() {
   // Older kernels: the free pages only.
   return static_cast<std::size_t>(sysconf(_SC_AVPHYS_PAGES)) *
          static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+std::size_t available_memory() {
+  // A container or a farm job may have far less than the machine: the
+  // out-of-memory killer holds the process to its cgroup's limit.
+  const std::size_t machine = machine_memory_available();
+  const std::optional<std::uint64_t> cgroup = cgroup_memory_left();
+  // At least a byte: none would read as "unknown".
+  return cgroup && *cgroup < machine ? std::max<std::size_t>(*cgroup, 1) : machine;
 }
