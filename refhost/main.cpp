@@ -28,7 +28,6 @@
 
 #include "refhost/console/printable_text.hpp"
 #include "refhost/console/run_reporter.hpp"
-#include "refhost/files/frame_commit.hpp"
 #include "refhost/files/output_claims.hpp"
 #include "refhost/files/output_file.hpp"
 #include "refhost/hosting/plugin_session.hpp"
@@ -37,7 +36,10 @@
 #include "refhost/pipeline/frame_stamping.hpp"
 #include "refhost/pipeline/session_pool.hpp"
 #include "refhost/run/command_line.hpp"
+#include "refhost/run/existing_frames.hpp"
+#include "refhost/run/exit_status.hpp"
 #include "refhost/run/input_list.hpp"
+#include "refhost/run/output_folder.hpp"
 #include "refhost/run/output_plan.hpp"
 #include "refhost/run/run_plan.hpp"
 #include "refhost/system/executable_dir.hpp"
@@ -86,44 +88,6 @@ void report_other_frames(const std::string& folder, const std::vector<std::strin
             << (others.size() == 1 ? " picture" : " pictures") << " this run did not write ("
             << printable(others.front())
             << (others.size() > 1 ? " to " + printable(others.back()) : std::string()) << ")\n";
-}
-
-// Makes the output folder and claims every output in it, for as long as
-// the returned object lives: what dead runs left on those names goes, and
-// nothing there is replaced unless the user said so.
-std::unique_ptr<output_claims> claim_outputs(const std::string& folder,
-                                             const std::vector<std::string>& paths,
-                                             const host_command& command) {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error)
-    throw file_error("cannot make the folder " + folder + ": " + error.message() +
-                     "; nothing was written");
-  auto claims = std::make_unique<output_claims>(folder);
-  claims->claim(paths);
-  claims->remove_dead_runs();
-  // Half-renamed frames first: their earlier files wait under temporary
-  // names.
-  const auto hold = [&](const std::vector<std::string>& names, const std::function<void()>& work) {
-    return claims->while_holding(names, work);
-  };
-  for (const std::string& frame : recover_interrupted_frames(folder, hold)) {
-    std::cerr << "velloq-host: put back the files of " << printable(frame)
-              << " as they were before an interrupted run renamed half of them\n";
-  }
-  const auto writer_gone = [&](const std::string& target) { return claims->writer_gone(target); };
-  for (const std::string& name : remove_stale_temporaries(folder, writer_gone)) {
-    if (!command.quiet)
-      std::cout << "removed " << printable(name) << ", left by an interrupted run\n";
-  }
-  return claims;
-}
-
-bool all_there(const frame_task& task) {
-  return std::all_of(task.outputs.begin(), task.outputs.end(), [](const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-  });
 }
 
 // One worker per processor core, unless the frames would not fit in the
@@ -177,6 +141,7 @@ int run(const host_command& command) {
     paths.insert(paths.end(), task.outputs.begin(), task.outputs.end());
   check_inputs_present(inputs.pictures);
   check_inputs_kept(tasks);
+  check_paths_fit(paths);
   for (const std::string& skipped : inputs.skipped)
     std::cerr << "velloq-host: warning: skipped " << printable(skipped) << "\n";
 
@@ -191,7 +156,7 @@ int run(const host_command& command) {
   if (!pool.discovery().accepted) {
     std::cerr << "velloq-host: " << printable(module_path)
               << " does not offer its effector to host version " << command.host_version << "\n";
-    return 3;
+    return exit_code(exit_status::plugin_refused);
   }
   if (!command.quiet) {
     print_discovery(module_path, pool.discovery());
@@ -199,19 +164,26 @@ int run(const host_command& command) {
       std::cout << "workers            " << workers_note << "\n";
   }
 
-  const std::unique_ptr<output_claims> claims = claim_outputs(naming.folder, paths, command);
+  const std::unique_ptr<output_claims> claims =
+      prepare_output_folder(naming.folder, paths, std::cerr, command.quiet ? nullptr : &std::cout);
+  existing_frames existing;
   if (command.skip_existing) {
     const std::size_t planned = tasks.size();
-    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), all_there), tasks.end());
-    if (!command.quiet && tasks.size() < planned) {
-      std::cout << "skipped " << planned - tasks.size() << " of " << planned
-                << " frames, whose pictures are all there\n";
+    existing = skip_existing_frames(tasks);
+    if (!command.quiet && existing.skipped > 0) {
+      std::cout << "skipped " << existing.skipped << " of " << planned
+                << " frames, whose pictures are all there and whole\n";
+    }
+    for (const std::string& picture : existing.cut_short) {
+      std::cerr << "velloq-host: warning: " << printable(picture)
+                << " is cut short or empty: its frame is stamped again\n";
     }
   }
   std::vector<std::string> to_write;
   for (const frame_task& task : tasks)
     to_write.insert(to_write.end(), task.outputs.begin(), task.outputs.end());
-  check_outputs_free(to_write, command.overwrite);
+  check_outputs_free(to_write, command.overwrite,
+                     {existing.cut_short.begin(), existing.cut_short.end()});
   stamping_settings settings;
   settings.formats = formats;
   settings.policy =
@@ -252,7 +224,7 @@ int run(const host_command& command) {
   }
   if (command.inputs.empty() && naming.file_name.empty())
     report_other_frames(naming.folder, paths);
-  return reporter.failures() == 0 ? 0 : 1;
+  return exit_code(reporter.failures() == 0 ? exit_status::done : exit_status::failed);
 }
 
 }  // namespace
@@ -263,23 +235,20 @@ int main(int argc, char** argv) {
     command = parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const usage_error& error) {
     std::cerr << "velloq-host: " << printable(error.what()) << "\n";
-    return 2;
+    return exit_code(exit_status::usage);
   }
   if (command.help) {
     std::cout << usage_text();
-    return 0;
+    return exit_code(exit_status::done);
   }
   if (command.version) {
     std::cout << "velloq-host " VELLOQ_VERSION "\n";
-    return 0;
+    return exit_code(exit_status::done);
   }
   try {
     return run(command);
-  } catch (const usage_error& error) {
-    std::cerr << "velloq-host: " << printable(error.what()) << "\n";
-    return 2;
   } catch (const std::exception& error) {
     std::cerr << "velloq-host: " << printable(error.what()) << "\n";
-    return 1;
+    return exit_code(exit_status_for(error));
   }
 }

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -40,10 +43,33 @@ void throw_too_large(const std::string& path, std::size_t max_bytes) {
                    std::to_string(max_bytes) + " bytes, the most the host reads from it");
 }
 
+#if defined(_WIN32)
 input_file::input_file(const std::string& path)
     : path_(path), file_(std::fopen(path.c_str(), "rb")) {
   if (!file_)
     fail("cannot open", path);
+#else
+input_file::input_file(const std::string& path) : path_(path) {
+  // Opened without waiting: a FIFO put where a file was (after a run's
+  // checks, say) would otherwise hold the run until someone writes to it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    fail("cannot open", path);
+  struct stat status;
+  if (::fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+    ::close(fd);
+    throw file_error(path + (S_ISFIFO(status.st_mode) ? " is a FIFO" : " is a socket") +
+                     ", not a file to read");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  file_.reset(::fdopen(fd, "rb"));
+  if (!file_) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    fail("cannot open", path);
+  }
+#endif
   // Reads go straight from the system into the caller's memory.
   std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   regular_size_ = regular_file_size(file_.get());
@@ -58,7 +84,16 @@ std::size_t input_file::read(void* target, std::size_t size) {
 }
 
 void input_file::rewind() {
-  if (std::fseek(file_.get(), 0, SEEK_SET) != 0)
+  seek(0);
+}
+
+void input_file::seek(long long offset) {
+#if defined(_WIN32)
+  const int moved = _fseeki64(file_.get(), offset, SEEK_SET);
+#else
+  const int moved = fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET);
+#endif
+  if (moved != 0)
     fail("cannot read", path_);
 }
 

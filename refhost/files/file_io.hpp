@@ -35,6 +35,8 @@ class input_file {
 
   // Back to the first byte; only regular files can. Throws file_error.
   void rewind();
+  // To byte `offset` of a regular file. Throws file_error.
+  void seek(long long offset);
 
   const std::string& path() const { return path_; }
 

@@ -1,10 +1,13 @@
 #include "refhost/files/output_claims.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 
+#include "refhost/files/hidden_names.hpp"
 #include "refhost/files/output_file.hpp"
 #include "refhost/files/output_file_platform.hpp"
 #include "refhost/system/interruption_cleanup.hpp"
@@ -14,25 +17,32 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char record_title[] = "velloq-host run";
+constexpr char locked_word[] = "locked";
 constexpr auto renewal_interval = std::chrono::seconds(10);
 
-// What a lease says: "velloq-host run", the lease's name, the machine and
-// the process, a line each.
+// What a lease says, a line each: "velloq-host run", the lease's name, the
+// machine, the process, when the process began (empty where the system
+// does not tell) and whether the run holds its lease's lock. Runs of
+// earlier versions wrote the first four lines only.
 struct lease_record {
   std::string lease_name;
   std::string machine;
   long long process = 0;
+  std::string start_time;
+  bool locked = false;
 };
 
 bool parse_record(const std::string& text, lease_record& record) {
   std::istringstream lines(text);
-  std::string title, process;
+  std::string title, process, lock;
   if (!std::getline(lines, title) || title != record_title ||
       !std::getline(lines, record.lease_name) || !std::getline(lines, record.machine) ||
       !std::getline(lines, process) || process.empty() ||
-      process.find_first_not_of("0123456789") != std::string::npos)
+      process.find_first_not_of("0123456789") != std::string::npos || process.size() > 18)
     return false;
   record.process = std::stoll(process);
+  if (std::getline(lines, record.start_time) && std::getline(lines, lock))
+    record.locked = lock == locked_word;
   return true;
 }
 
@@ -56,21 +66,53 @@ std::string holder_text(const std::string& text, const std::string& this_machine
          (record.machine == this_machine ? std::string("this machine") : host) + ")";
 }
 
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+[[noreturn]] void refuse_folder(const std::string& folder, const std::string& reason) {
+  throw file_error("cannot write into " + folder + ": " + reason + "; nothing was written");
+}
+
 }  // namespace
 
 output_claims::output_claims(const std::string& folder)
     : folder_(folder),
       machine_(output_platform::machine_name()),
-      lease_name_(lease_prefix + unguessable_name_part()) {
+      lease_name_(lease_prefix + unguessable_name_part()),
+      lease_handle_(output_platform::no_handle) {
+  // Checked before anything is made there: whatever a run made in such a
+  // folder would stay for good.
+  if (!output_platform::folder_lets_files_go(folder)) {
+    refuse_folder(folder,
+                  "it is append-only or immutable, so files made there could never be "
+                  "renamed or removed again");
+  }
   lease_path_ = (fs::path(folder) / lease_name_).string();
-  record_ = std::string(record_title) + "\n" + lease_name_ + "\n" + machine_ + "\n" +
-            std::to_string(output_platform::process_id()) + "\n";
   const interruption_cleanup::guard step;
   interruption_cleanup::track(lease_path_);
-  const std::string reason = write_new_file(lease_path_, record_);
+  bool taken = false;
+  lease_handle_ = output_platform::create_new(lease_path_, taken);
+  std::string reason =
+      lease_handle_ == output_platform::no_handle ? output_platform::last_error_text() : "";
+  if (reason.empty()) {
+    const bool locked = output_platform::hold_lock(lease_handle_);
+    record_ = std::string(record_title) + "\n" + lease_name_ + "\n" + machine_ + "\n" +
+              std::to_string(output_platform::process_id()) + "\n" +
+              output_platform::process_start_time(output_platform::process_id()) + "\n" +
+              (locked ? locked_word : "unlocked") + "\n";
+    const auto* data = reinterpret_cast<const unsigned char*>(record_.data());
+    if (!output_platform::write_all(lease_handle_, data, record_.size()) ||
+        !output_platform::sync(lease_handle_)) {
+      reason = output_platform::last_error_text();
+      output_platform::close(lease_handle_);
+      output_platform::remove(lease_path_);
+    }
+  }
   if (!reason.empty()) {
     interruption_cleanup::release(lease_path_);
-    throw file_error("cannot write into " + folder + ": " + reason + "; nothing was written");
+    refuse_folder(folder, reason);
   }
   renewal_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -85,9 +127,11 @@ output_claims::~output_claims() {
   }
   stop_.notify_all();
   renewal_.join();
-  const std::set<std::string> held = held_;
-  for (const std::string& target : held) release((fs::path(folder_) / target).string());
+  const std::map<std::string, std::string> held = held_;
+  for (const auto& [key, output] : held) release_key(key);
   const interruption_cleanup::guard step;
+  // Closed first: Windows removes no file that is open.
+  output_platform::close(lease_handle_);
   output_platform::remove(lease_path_);
   interruption_cleanup::release(lease_path_);
 }
@@ -96,8 +140,8 @@ void output_claims::renew() {
   output_platform::touch(lease_path_);
 }
 
-std::string output_claims::claim_path(const std::string& target) const {
-  return (fs::path(folder_) / ("." + target + claim_suffix)).string();
+std::string output_claims::claim_path(const std::string& key) const {
+  return (fs::path(folder_) / hidden_name(key, "", claim_suffix)).string();
 }
 
 bool output_claims::live(const std::string& text, const std::string& path) {
@@ -106,9 +150,24 @@ bool output_claims::live(const std::string& text, const std::string& path) {
   if (parse_record(text, record)) {
     if (record.lease_name == lease_name_)
       return true;
-    if (record.machine == machine_)
-      return output_platform::process_alive(record.process);
     lease = (fs::path(folder_) / fs::path(record.lease_name).filename()).string();
+    // A claim made by a hard link is the lease itself, also when the
+    // lease's name is gone.
+    output_platform::lock_state lock = output_platform::lock_on(lease);
+    if (lock == output_platform::lock_state::unknown)
+      lock = output_platform::lock_on(path);
+    if (lock == output_platform::lock_state::held)
+      return true;
+    if (record.machine == machine_) {
+      if (lock == output_platform::lock_state::free && record.locked)
+        return false;
+      // No lock to ask: the process, unless another one has its id now (a
+      // container's first process, a reused id, Wine's ids).
+      if (!output_platform::process_alive(record.process))
+        return false;
+      const std::string started = output_platform::process_start_time(record.process);
+      return record.start_time.empty() || started.empty() || started == record.start_time;
+    }
   }
   // Another machine's run: alive while it renews its lease. On a network
   // file system both times are the server's, so the machines' clocks need
@@ -122,10 +181,11 @@ bool output_claims::live(const std::string& text, const std::string& path) {
   return error || now - seen < std::chrono::seconds(lease_seconds);
 }
 
-bool output_claims::claim_one(const std::string& target, std::string& holder) {
-  if (held_.count(target) != 0)
+bool output_claims::claim_one(const std::string& key, const std::string& output,
+                              std::string& holder) {
+  if (held_.count(key) != 0)
     return true;
-  const std::string path = claim_path(target);
+  const std::string path = claim_path(key);
   for (int attempt = 0; attempt < 8; ++attempt) {
     {
       const interruption_cleanup::guard step;
@@ -145,12 +205,11 @@ bool output_claims::claim_one(const std::string& target, std::string& holder) {
         interruption_cleanup::release(copy);
         if (!made && !taken) {
           interruption_cleanup::release(path);
-          throw file_error("cannot write into " + folder_ + ": " + reason +
-                           "; nothing was written");
+          refuse_folder(folder_, reason);
         }
       }
       if (made) {
-        held_.insert(target);
+        held_.emplace(key, output);
         return true;
       }
       interruption_cleanup::release(path);
@@ -158,6 +217,19 @@ bool output_claims::claim_one(const std::string& target, std::string& holder) {
     std::string text;
     if (!read_record(path, text))
       continue;  // released meanwhile
+    lease_record record;
+    if (parse_record(text, record) && record.lease_name == lease_name_) {
+      // This run's own claim under another name: the file system takes the
+      // two names for one.
+      std::string other = "another output of this run";
+      for (const auto& [held_key, held_output] : held_) {
+        if (lower(held_key) == lower(key))
+          other = held_output;
+      }
+      throw output_name_clash(output + " and " + other + " are one file in " + folder_ +
+                              ", whose file system does not tell their names apart; nothing "
+                              "was written (name the outputs apart)");
+    }
     if (live(text, path)) {
       holder = text;
       return false;
@@ -176,22 +248,22 @@ bool output_claims::claim_one(const std::string& target, std::string& holder) {
     }
     interruption_cleanup::release(aside);
   }
-  throw file_error("cannot claim " + target + " in " + folder_ + ": its claim keeps changing");
+  throw file_error("cannot claim " + output + " in " + folder_ + ": its claim keeps changing");
 }
 
 void output_claims::claim(const std::vector<std::string>& paths) {
   std::vector<std::string> claimed;
   const auto give_back = [&] {
-    for (const std::string& path : claimed) release(path);
+    for (const std::string& key : claimed) release_key(key);
   };
   for (const std::string& path : paths) {
-    const std::string target = fs::path(path).filename().string();
-    if (held_.count(target) != 0)
+    const std::string key = hidden_key(fs::path(path).filename().string());
+    if (held_.count(key) != 0)
       continue;
     std::string holder;
     bool claimed_now = false;
     try {
-      claimed_now = claim_one(target, holder);
+      claimed_now = claim_one(key, path, holder);
     } catch (...) {
       give_back();
       throw;
@@ -202,41 +274,50 @@ void output_claims::claim(const std::vector<std::string>& paths) {
                               holder_text(holder, machine_) +
                               "; nothing was written (let it finish, or leave that frame out)");
     }
-    claimed.push_back(path);
+    claimed.push_back(key);
   }
 }
 
-bool output_claims::while_holding(const std::vector<std::string>& paths,
+bool output_claims::while_holding(const std::vector<std::string>& keys,
                                   const std::function<void()>& work) {
   std::vector<std::string> fresh;
-  for (const std::string& path : paths) {
-    if (held_.count(fs::path(path).filename().string()) == 0)
-      fresh.push_back(path);
+  for (const std::string& key : keys) {
+    std::string holder;
+    try {
+      if (held_.count(key) != 0 || std::find(fresh.begin(), fresh.end(), key) != fresh.end())
+        continue;
+      if (!claim_one(key, (fs::path(folder_) / key).string(), holder))
+        break;
+      fresh.push_back(key);
+    } catch (const file_error&) {
+      break;
+    }
   }
-  try {
-    claim(fresh);
-  } catch (const file_error&) {
-    return false;
-  }
-  work();
-  for (const std::string& path : fresh) release(path);
-  return true;
+  const bool all = std::all_of(keys.begin(), keys.end(),
+                               [&](const std::string& key) { return held_.count(key) != 0; });
+  if (all)
+    work();
+  for (const std::string& key : fresh) release_key(key);
+  return all;
 }
 
 void output_claims::release(const std::string& path) {
-  const std::string target = fs::path(path).filename().string();
-  if (held_.erase(target) == 0)
-    return;
-  const interruption_cleanup::guard step;
-  output_platform::remove(claim_path(target));
-  interruption_cleanup::release(claim_path(target));
+  release_key(hidden_key(fs::path(path).filename().string()));
 }
 
-bool output_claims::writer_gone(const std::string& target) {
-  if (held_.count(target) != 0)
+void output_claims::release_key(const std::string& key) {
+  if (held_.erase(key) == 0)
+    return;
+  const interruption_cleanup::guard step;
+  output_platform::remove(claim_path(key));
+  interruption_cleanup::release(claim_path(key));
+}
+
+bool output_claims::writer_gone(const std::string& key) {
+  if (held_.count(key) != 0)
     return true;
   std::string text;
-  const std::string path = claim_path(target);
+  const std::string path = claim_path(key);
   return !read_record(path, text) || !live(text, path);
 }
 
@@ -247,7 +328,6 @@ void output_claims::remove_dead_runs() {
        entry.increment(error)) {
     names.push_back(entry->path().filename().string());
   }
-  const std::string suffix = claim_suffix;
   for (const std::string& name : names) {
     const std::string path = (fs::path(folder_) / name).string();
     std::string text;
@@ -255,13 +335,12 @@ void output_claims::remove_dead_runs() {
       std::error_code ignored;
       if (read_record(path, text) && !live(text, path))
         fs::remove(path, ignored);
-    } else if (name.size() > suffix.size() + 1 && name[0] == '.' &&
-               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      const std::string target = name.substr(1, name.size() - suffix.size() - 1);
-      std::string holder;
-      if (held_.count(target) == 0 && read_record(path, text) && !live(text, path) &&
-          claim_one(target, holder))
-        release((fs::path(folder_) / target).string());
+      continue;
     }
+    const std::string key = key_of_hidden_name(name, claim_suffix, false);
+    std::string holder;
+    if (!key.empty() && held_.count(key) == 0 && read_record(path, text) && !live(text, path) &&
+        claim_one(key, (fs::path(folder_) / key).string(), holder))
+      release_key(key);
   }
 }

@@ -1,8 +1,6 @@
 #include "refhost/files/output_file.hpp"
 
-#include <cstdint>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -14,40 +12,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Temporaries look like ".render_0001.png.k3x9q0a8b1cd.velloq-partial":
-// hidden, named after their target, and recognisable to the next run.
-constexpr char temporary_suffix[] = ".velloq-partial";
-constexpr std::size_t random_part_length = unguessable_part_length;
-constexpr std::size_t longest_target_part = 100;  // keeps the name within NAME_MAX
 constexpr int creation_attempts = 16;
 
-bool is_random_part_character(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
-}
-
-}  // namespace
-
-// About 62 bits, which nobody planting files can guess.
-std::string unguessable_name_part() {
-  thread_local std::random_device device;
-  static const char alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string part;
-  while (part.size() < random_part_length) {
-    std::uint32_t bits = device();
-    // Five letters from each 32-bit draw, as base-36 digits of its value.
-    for (int i = 0; i < 5 && part.size() < random_part_length; ++i) {
-      part += alphabet[bits % 36];
-      bits /= 36;
-    }
-  }
-  return part;
-}
-
-namespace {
-
 std::string temporary_name_for(const fs::path& target, const std::string& random_part) {
-  std::string name = target.filename().string().substr(0, longest_target_part);
-  return "." + name + "." + random_part + temporary_suffix;
+  return hidden_name(hidden_key(target.filename().string()), random_part, temporary_suffix);
 }
 
 }  // namespace
@@ -108,6 +76,10 @@ output_file::~output_file() {
   discard();
 }
 
+void output_file::abandon() {
+  discard();
+}
+
 void output_file::discard() {
   if (handle_ != output_platform::no_handle) {
     output_platform::close(handle_);
@@ -165,48 +137,32 @@ void output_file::commit(replace_policy policy) {
 }
 
 bool is_temporary_name(const std::string& name) {
-  const std::size_t suffix_length = sizeof temporary_suffix - 1;
-  // ".", at least one character of the target, ".", the random part, the suffix.
-  if (name.size() < 2 + 1 + random_part_length + suffix_length || name[0] != '.')
-    return false;
-  if (name.compare(name.size() - suffix_length, suffix_length, temporary_suffix) != 0)
-    return false;
-  const std::size_t random_start = name.size() - suffix_length - random_part_length;
-  if (name[random_start - 1] != '.')
-    return false;
-  for (std::size_t i = random_start; i < random_start + random_part_length; ++i) {
-    if (!is_random_part_character(name[i]))
-      return false;
-  }
-  return true;
+  return !temporary_key(name).empty();
 }
 
-std::string temporary_target(const std::string& name) {
-  if (!is_temporary_name(name))
-    return name;
-  return name.substr(1, name.size() - 2 - random_part_length - (sizeof temporary_suffix - 1));
+std::string temporary_key(const std::string& name) {
+  return key_of_hidden_name(name, temporary_suffix, true);
 }
 
 std::vector<std::string> remove_stale_temporaries(
-    const std::string& folder, const std::function<bool(const std::string&)>& writer_gone) {
+    const std::string& folder, const std::function<bool(const std::string&)>& writer_gone,
+    const std::set<std::string>& kept) {
   std::vector<fs::path> found;
   std::error_code error;
   for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {
     // symlink_status: a link of that name is someone else's, not a file of ours.
     std::error_code status_error;
-    if (is_temporary_name(entry->path().filename().string()) &&
+    const std::string name = entry->path().filename().string();
+    if (is_temporary_name(name) && kept.count(name) == 0 &&
         fs::is_regular_file(entry->symlink_status(status_error)))
       found.push_back(entry->path());
   }
   std::vector<std::string> removed;
   for (const fs::path& path : found) {
     const std::string name = path.filename().string();
-    const std::string target = temporary_target(name);
-    // A target name cut short cannot tell whose claim to ask: kept.
     std::error_code remove_error;
-    if (target.size() < longest_target_part && writer_gone(target) &&
-        fs::remove(path, remove_error))
+    if (writer_gone(temporary_key(name)) && fs::remove(path, remove_error))
       removed.push_back(name);
   }
   return removed;

@@ -9,8 +9,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "refhost/files/hidden_names.hpp"
 
 enum class replace_policy {
   keep_existing,     // a file already at the target's name makes commit fail
@@ -43,6 +46,8 @@ class output_file {
   // in one guarded step.
   void finish();
   void rename_into_place(replace_policy policy);
+  // Removes the temporary unless it has its name already.
+  void abandon();
 
   const std::string& target() const { return target_; }
   const std::string& temporary_path() const { return temporary_; }
@@ -56,10 +61,6 @@ class output_file {
   long long handle_ = -1;  // file descriptor or HANDLE
 };
 
-// Twelve letters or digits from the system's random source.
-inline constexpr std::size_t unguessable_part_length = 12;
-std::string unguessable_name_part();
-
 // Creates `path` exclusively holding `text`, on disk when it returns: a
 // small record (a lease, a claim, a frame's record). Returns the system's
 // reason when that fails, with nothing of it left; empty when it worked.
@@ -71,15 +72,18 @@ std::string temporary_path_for(const std::string& target);
 // Whether a file name is one output_file gives its temporaries.
 bool is_temporary_name(const std::string& file_name);
 
-// The file name of the target a temporary was made for (".a.png.<random>
-// .velloq-partial" gives "a.png"); the name itself for other names.
-std::string temporary_target(const std::string& file_name);
+// The key of the target a temporary was made for (".a.png.<random>
+// .velloq-partial" gives "a.png"); empty for other names.
+std::string temporary_key(const std::string& file_name);
 
 // Removes the temporaries in `folder` that runs now gone left behind: the
-// regular files of is_temporary_name whose target `writer_gone` says no
-// live run is writing. A live run claims a target before it creates a
-// temporary for it, so a temporary listed before the claims are asked
-// cannot be a run's that has just begun. Returns the names removed.
+// regular files of is_temporary_name whose target's key `writer_gone` says
+// no live run is writing, but those named in `kept` (a frame's earlier
+// files that a record still needs). A live run claims a target before it
+// creates a temporary for it, so a temporary listed before the claims are
+// asked cannot be a run's that has just begun. Returns the names removed.
 std::vector<std::string> remove_stale_temporaries(
-    const std::string& folder, const std::function<bool(const std::string& target)>& writer_gone =
-                                   [](const std::string&) { return true; });
+    const std::string& folder,
+    const std::function<bool(const std::string& key)>& writer_gone =
+        [](const std::string&) { return true; },
+    const std::set<std::string>& kept = {});

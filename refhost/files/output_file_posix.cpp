@@ -1,12 +1,16 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "refhost/files/output_file_platform.hpp"
@@ -48,6 +52,10 @@ bool sync_and_close(long long handle) {
   if (!synced)
     errno = sync_error;
   return synced && closed;
+}
+
+bool sync(long long handle) {
+  return ::fsync(static_cast<int>(handle)) == 0;
 }
 
 void close(long long handle) {
@@ -116,6 +124,60 @@ long long process_id() {
 
 bool process_alive(long long id) {
   return id > 0 && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
+}
+
+std::string process_start_time(long long id) {
+  std::ifstream file("/proc/" + std::to_string(id) + "/stat");
+  std::string line;
+  std::getline(file, line);
+  // The command's name, in parentheses, may hold blanks and parentheses
+  // itself: the fields counted from the state, the third, after the last ')'.
+  const std::size_t name_end = line.rfind(')');
+  if (name_end == std::string::npos)
+    return "";
+  std::istringstream fields(line.substr(name_end + 1));
+  std::string field;
+  for (int number = 3; number <= 22; ++number) {
+    if (!(fields >> field))
+      return "";
+  }
+  return field;  // the 22nd: when the process started, in clock ticks since boot
+}
+
+bool hold_lock(long long handle) {
+  struct flock whole_file {};
+  whole_file.l_type = F_WRLCK;
+  whole_file.l_whence = SEEK_SET;
+  return ::fcntl(static_cast<int>(handle), F_OFD_SETLK, &whole_file) == 0;
+}
+
+lock_state lock_on(const std::string& path) {
+  // Non-blocking: a FIFO planted under a lease's name answers at once.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return lock_state::unknown;
+  struct flock query {};
+  query.l_type = F_WRLCK;
+  query.l_whence = SEEK_SET;
+  const bool asked = ::fcntl(fd, F_OFD_GETLK, &query) == 0;
+  ::close(fd);
+  if (!asked)
+    return lock_state::unknown;
+  return query.l_type == F_UNLCK ? lock_state::free : lock_state::held;
+}
+
+bool folder_lets_files_go(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return true;
+  int flags = 0;
+  const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  ::close(fd);
+  return !known || (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) == 0;
+}
+
+bool path_fits(const std::string& path) {
+  return path.size() < PATH_MAX;
 }
 
 std::string last_error_text() {

@@ -8,9 +8,10 @@
 namespace output_platform {
 
 long long create_new(const std::string& path, bool& name_taken) {
-  // Delete sharing lets the Ctrl-C handler remove the file while it is open.
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Delete sharing lets the Ctrl-C handler remove the file while it is open;
+  // read sharing lets other runs read a lease this run keeps open.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     name_taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -41,6 +42,10 @@ bool sync_and_close(long long handle) {
   if (!flushed)
     SetLastError(flush_error);
   return flushed && closed;
+}
+
+bool sync(long long handle) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
 }
 
 void close(long long handle) {
@@ -98,6 +103,74 @@ bool process_alive(long long id) {
   const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
   CloseHandle(process);
   return running;
+}
+
+std::string process_start_time(long long id) {
+  // PROCESS_QUERY_LIMITED_INFORMATION (Vista on) opens more processes than
+  // PROCESS_QUERY_INFORMATION, which XP knows.
+  constexpr DWORD query_limited_information = 0x1000;
+  const bool own = id == process_id();
+  HANDLE process = own ? GetCurrentProcess()
+                       : OpenProcess(query_limited_information, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr)
+    process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr)
+    return "";
+  FILETIME created, exited, kernel, user;
+  const bool known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+  if (!own)
+    CloseHandle(process);
+  if (!known)
+    return "";
+  return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                        created.dwLowDateTime);
+}
+
+namespace {
+
+// The byte a run's lock covers lies far past the end of its lease: a lock
+// on Windows keeps other processes from the bytes it covers, and the
+// lease's own must stay readable.
+OVERLAPPED lock_position() {
+  OVERLAPPED position{};
+  position.OffsetHigh = 0x40000000;
+  return position;
+}
+
+constexpr DWORD lock_now = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+
+}  // namespace
+
+bool hold_lock(long long handle) {
+  OVERLAPPED position = lock_position();
+  return LockFileEx(reinterpret_cast<HANDLE>(handle), lock_now, 0, 1, 0, &position) != 0;
+}
+
+lock_state lock_on(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return lock_state::unknown;
+  OVERLAPPED position = lock_position();
+  lock_state state = lock_state::free;
+  if (LockFileEx(file, lock_now, 0, 1, 0, &position))
+    UnlockFileEx(file, 0, 1, 0, &position);
+  else
+    state = GetLastError() == ERROR_LOCK_VIOLATION ? lock_state::held : lock_state::unknown;
+  CloseHandle(file);
+  return state;
+}
+
+// Windows tells no append-only folders.
+bool folder_lets_files_go(const std::string&) {
+  return true;
+}
+
+bool path_fits(const std::string& path) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return length != 0 && length < MAX_PATH;
 }
 
 std::string last_error_text() {

@@ -77,7 +77,7 @@ void write_outputs(const memory_image& picture, const frame_task& task,
       throw image_format_error(task.outputs[k] + ": " + error.what());
     }
   }
-  commit_together(files, settings.policy);
+  commit_together(files, task.replace ? replace_policy::replace_existing : settings.policy);
 }
 
 // What is there under a failed frame's names: an earlier run's files,

@@ -20,6 +20,7 @@ struct frame_task {
   std::string input_path;            // empty: a frame of the built-in scene
   std::int32_t scene_frame = 0;      // that frame, counted from 0
   std::vector<std::string> outputs;  // one per format of the run, in its order
+  bool replace = false;              // replaces what its names hold, whatever the run's policy
 };
 
 // What every frame of a run shares.

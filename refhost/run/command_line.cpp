@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "refhost/run/exit_status.hpp"
+
 namespace {
 
 struct named_renderer {
@@ -222,8 +224,9 @@ const option_row option_table[] = {
      "refuses before writing anything)",
      [](host_command& c, const std::string&, const std::string&) { c.overwrite = true; }},
     {pictures_out, "--skip-existing", nullptr, nullptr, nullptr,
-     "stamp only the frames whose pictures are not all there:\n"
-     "a run cut short goes on where it stopped",
+     "stamp only the frames whose pictures are not all there\n"
+     "and whole: a run cut short goes on where it stopped, and\n"
+     "a picture cut short or empty is stamped again",
      [](host_command& c, const std::string&, const std::string&) { c.skip_existing = true; }},
     {pictures_out, "--jobs", "-j", "N", nullptr,
      "stamp N frames at once, 1 to 64 (default: one per\n"
@@ -422,9 +425,5 @@ held before stays.
 On a terminal a run of many frames shows its progress (frames done, frames per
 second, time left); every run ends with one summary line.
 
-Exit status: 0 done, 1 an input, module or output failed (for a run of many
-frames: at least one frame failed; a picture already there without
---overwrite too), 2 a bad option, 3 the plug-in does not offer its effector to
-this host, 128 + the signal's number when interrupted.
-)";
+)" + exit_status_help();
 }

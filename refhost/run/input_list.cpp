@@ -131,7 +131,9 @@ void check_inputs_present(const std::vector<input_picture>& pictures) {
     }
     std::error_code error;
     const fs::file_status status = fs::status(picture.path, error);
-    if (status.type() == fs::file_type::not_found && !picture.sequence.empty())
+    if (error && status.type() != fs::file_type::not_found)
+      problems.push_back(picture.path + " cannot be read: " + error.message());
+    else if (status.type() == fs::file_type::not_found && !picture.sequence.empty())
       missing_frames.push_back(picture.number);
     else if (status.type() == fs::file_type::not_found)
       problems.push_back(picture.path + " is missing");

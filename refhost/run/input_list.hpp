@@ -32,8 +32,9 @@ input_listing list_inputs(const std::vector<std::string>& values,
                           const std::optional<frame_range>& range);
 
 // Throws file_error, in one message, when inputs are missing (a sequence's
-// missing frames as ranges: "frames 4-100000 of r.%04d.png are missing")
-// or are not regular files (a FIFO would stop the run, a device never end).
+// missing frames as ranges: "frames 4-100000 of r.%04d.png are missing"),
+// are not regular files (a FIFO would stop the run, a device never end) or
+// cannot be reached (a loop of links, a path too long).
 void check_inputs_present(const std::vector<input_picture>& pictures);
 
 // Whether a file name ends in a picture extension velloq-host reads (.png,

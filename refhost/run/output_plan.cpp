@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "refhost/files/file_io.hpp"
+#include "refhost/files/hidden_names.hpp"
 #include "refhost/run/command_line.hpp"
 #include "refhost/run/input_list.hpp"
 
@@ -75,7 +76,10 @@ output_naming parse_output_naming(const std::string& out) {
                       " has a frame number but no picture extension: end it in .png or .tga");
   }
   naming.folder = literal_path(out);
-  if (fs::exists(fs::symlink_status(naming.folder, error))) {
+  // Another run may make the folder any moment (a farm's chunks start
+  // together): only something there that is no folder is refused.
+  if (fs::exists(fs::symlink_status(naming.folder, error)) &&
+      !fs::is_directory(naming.folder, error)) {
     throw usage_error("--out " + out +
                       " is a file, not a folder: name a folder, or a picture ending in .png "
                       "or .tga");
@@ -118,20 +122,29 @@ std::string frame_output_path(const output_naming& naming, const std::string& in
   return (folder / (name.string() + format.extension)).string();
 }
 
-void check_outputs_free(const std::vector<std::string>& paths, bool overwrite) {
+void check_outputs_free(const std::vector<std::string>& paths, bool overwrite,
+                        const std::set<std::string>& replaceable) {
   for (const std::string& path : paths) {
     std::error_code error;
     // The name itself: a link there is replaced, never followed.
     const fs::file_status status = fs::symlink_status(path, error);
     if (error || !fs::exists(status))
       continue;
-    if (!overwrite) {
+    if (!overwrite && replaceable.count(path) == 0) {
       throw file_error(path + " exists already; nothing was written (--overwrite replaces it)");
     }
     if (fs::is_directory(status))
       throw file_error(path + " is a folder; nothing was written");
     if (fs::is_regular_file(status) && nobody_may_write(status.permissions()))
       throw file_error(path + " is read-only, so it is kept; nothing was written");
+  }
+}
+
+void check_paths_fit(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    const std::string limitation = path_limitation(path);
+    if (!limitation.empty())
+      throw usage_error(limitation + "; nothing was written");
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,15 @@ std::string frame_picture_path(const std::string& folder, std::int32_t frame_ind
                                const picture_format& format);
 
 // Throws file_error for the first path where something exists, unless
-// `overwrite`; with it, for the first that cannot be replaced: a folder, or
-// a file nobody may write (read-only, as people protect a picture).
-void check_outputs_free(const std::vector<std::string>& paths, bool overwrite);
+// `overwrite` or the path is `replaceable`; with either, for the first that
+// cannot be replaced: a folder, or a file nobody may write (read-only, as
+// people protect a picture).
+void check_outputs_free(const std::vector<std::string>& paths, bool overwrite,
+                        const std::set<std::string>& replaceable = {});
+
+// Throws usage_error for the first path the system could not write, with
+// the hidden files beside it: a file name or a path too long for it.
+void check_paths_fit(const std::vector<std::string>& paths);
 
 // The names in `folder` that look like frames of a run (render_<digits>
 // .png or .tga) but are not among `written_paths`: an earlier run's, which

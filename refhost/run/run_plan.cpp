@@ -41,12 +41,12 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
   std::vector<std::int32_t> numbers;
   if (command.inputs.empty()) {
     for (std::int32_t frame = 0; frame < command.frames; ++frame) {
-      tasks.push_back(frame_task{"", frame, {}});
+      tasks.push_back(frame_task{"", frame, {}, false});
       numbers.push_back(frame + 1);
     }
   } else {
     for (const input_picture& input : inputs.pictures) {
-      tasks.push_back(frame_task{input.path, 0, {}});
+      tasks.push_back(frame_task{input.path, 0, {}, false});
       numbers.push_back(input.number);
     }
   }
@@ -99,8 +99,7 @@ void check_inputs_kept(const std::vector<frame_task>& tasks) {
 std::uint64_t worker_memory(std::uint64_t pixels) {
   // A whole frame's filtered rows and its compressed stream each take at
   // most png_whole_frame_limit bytes.
-  return pixels * 4 * 13 / 10 + 2 * std::uint64_t{png_whole_frame_limit} +
-         (std::uint64_t{8} << 20);
+  return pixels * 4 * 13 / 10 + 2 * std::uint64_t{png_whole_frame_limit} + (std::uint64_t{8} << 20);
 }
 
 std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,

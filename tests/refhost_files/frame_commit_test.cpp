@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,10 +29,11 @@ TEST(FrameCommit, AFailedRenamePutsTheEarlierFilesBack) {
   EXPECT_EQ(folder.names().size(), 2u);
 }
 
-TEST(FrameCommit, AFrameAKilledRunLeftHalfRenamedIsPutBack) {
+TEST(FrameCommit, AnEarlierVersionsRecordPutsBackWhatItKeptAndNothingElse) {
   const scratch_folder folder;
   // Killed after renaming both: x.png's earlier file under its second
-  // name, x.tga new. A record cut short named nothing yet.
+  // name, x.tga new, which its record cannot tell from a file someone put
+  // there since. A record cut short named nothing yet.
   const std::string kept = ".x.png.aaaaaaaaaaaa.velloq-partial";
   write_file_atomically(folder.file(kept), {'o', 'l', 'd'}, replace_policy::keep_existing);
   write_file_atomically(folder.file("x.png"), {'n', 'e', 'w'}, replace_policy::keep_existing);
@@ -47,7 +49,7 @@ TEST(FrameCommit, AFrameAKilledRunLeftHalfRenamedIsPutBack) {
   const auto nobody = [](const std::vector<std::string>&, const std::function<void()>&) {
     return false;
   };
-  EXPECT_TRUE(recover_interrupted_frames(folder.file(""), nobody).empty());
+  EXPECT_TRUE(recover_interrupted_frames(folder.file(""), nobody).frames.empty());
   EXPECT_EQ(folder.names().size(), 5u);
 
   std::vector<std::string> held;
@@ -57,8 +59,13 @@ TEST(FrameCommit, AFrameAKilledRunLeftHalfRenamedIsPutBack) {
     work();
     return true;
   };
-  EXPECT_EQ(recover_interrupted_frames(folder.file(""), anyone).size(), 1u);
-  EXPECT_NE(std::find(held.begin(), held.end(), folder.file("x.tga")), held.end());
-  EXPECT_EQ(folder.names(), std::vector<std::string>{"x.png"});
+  const frame_recovery recovery = recover_interrupted_frames(folder.file(""), anyone);
+  ASSERT_EQ(recovery.frames.size(), 1u);
+  EXPECT_EQ(recovery.frames[0].restored, std::vector<std::string>{folder.file("x.png")});
+  EXPECT_TRUE(recovery.frames[0].removed.empty());
+  EXPECT_NE(std::find(held.begin(), held.end(), "x.tga"), held.end());
+  std::vector<std::string> names = folder.names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"x.png", "x.tga"}));
   EXPECT_EQ(read_file_bytes(folder.file("x.png"), 16), (bytes{'o', 'l', 'd'}));
 }

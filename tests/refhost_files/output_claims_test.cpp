@@ -61,3 +61,53 @@ TEST(OutputClaims, ALiveRunsClaimHoldsAndADeadRunsIsTakenOver) {
   output_claims(folder.file("")).remove_dead_runs();
   EXPECT_TRUE(folder.names().empty());
 }
+
+TEST(OutputClaims, ARunIsDeadOnceItsLockIsGoneWhateverProcessHasItsIdNow) {
+  // A run killed with -9 as the first process of a container, or whose id
+  // a later process (under Wine, the next run itself) has now: the system
+  // dropped its lock, and its start time is not the process's of that id.
+  const scratch_folder folder;
+  const std::string lease = folder.file(".velloq-run.killed");
+  write_file_atomically(lease, {1}, replace_policy::keep_existing);
+  const std::string machine = output_platform::machine_name();
+  const std::string claim = folder.file(".r.png.velloq-claim");
+  const std::string own_start = output_platform::process_start_time(output_platform::process_id());
+  const struct {
+    long long process;
+    std::string start_time;
+    const char* lock;
+    bool live;
+  } cases[] = {
+      {1, "1", "locked", false},
+      {output_platform::process_id(), "1", "locked", false},
+      {output_platform::process_id(), "1", "unlocked", own_start.empty()},
+      {output_platform::process_id(), own_start, "unlocked", true},
+  };
+  for (const auto& c : cases) {
+    const std::string record = "velloq-host run\n.velloq-run.killed\n" + machine + "\n" +
+                               std::to_string(c.process) + "\n" + c.start_time + "\n" + c.lock +
+                               "\n";
+    write_file_atomically(claim, bytes(record.begin(), record.end()),
+                          replace_policy::replace_existing);
+    output_claims run(folder.file(""));
+    bool taken_over = true;
+    try {
+      run.claim({folder.file("r.png")});
+    } catch (const output_busy_error&) {
+      taken_over = false;
+    }
+    EXPECT_EQ(taken_over, !c.live) << c.process << " " << c.start_time << " " << c.lock;
+  }
+  // A live run's lock holds, whatever its record says of its process.
+  output_claims live_run(folder.file(""));
+  std::string live_lease;
+  for (const std::string& name : folder.names()) {
+    if (name.rfind(output_claims::lease_prefix, 0) == 0 && name != ".velloq-run.killed")
+      live_lease = name;
+  }
+  const std::string record =
+      "velloq-host run\n" + live_lease + "\n" + machine + "\n2147480000\n1\nlocked\n";
+  write_file_atomically(folder.file(".q.png.velloq-claim"), bytes(record.begin(), record.end()),
+                        replace_policy::keep_existing);
+  EXPECT_THROW(output_claims(folder.file("")).claim({folder.file("q.png")}), output_busy_error);
+}

@@ -162,3 +162,39 @@ TEST(OutputFile, StaleTemporariesAreTheOnlyFilesRemoved) {
   EXPECT_EQ(sorted_names(folder), left);
   EXPECT_TRUE(remove_stale_temporaries(folder.file("missing")).empty());
 }
+
+TEST(OutputFile, LongNamesHiddenFilesFitAndLeadBackToTheirOutput) {
+  const scratch_folder folder;
+  const std::string random(unguessable_part_length, 'k');
+  for (const std::string& name :
+       {std::string(222, 'a') + ".png", std::string(223, 'a') + ".png",
+        std::string(251, 'a') + ".png", std::string(251, 'a') + ".tga",
+        std::string(200, 'b') + "\xc3\xa9" + std::string(49, 'b') + ".png"}) {
+    const std::string key = hidden_key(name);
+    EXPECT_EQ(key == name, name.size() <= 226) << name.size();
+    for (const char* suffix : {temporary_suffix, frame_record_suffix}) {
+      const std::string hidden = hidden_name(key, random, suffix);
+      EXPECT_LE(hidden.size(), max_file_name_bytes) << hidden;
+      EXPECT_EQ(key_of_hidden_name(hidden, suffix, true), key) << hidden;
+    }
+    EXPECT_EQ(key_of_hidden_name(hidden_name(key, "", claim_suffix), claim_suffix, false), key);
+    // A key is cut before a character of many bytes, never inside it.
+    EXPECT_TRUE(key == name ||
+                std::none_of(key.begin(), key.end(), [](char c) { return (c & 0x80) != 0; }))
+        << key;
+#if !defined(_WIN32)  // such paths pass Windows' MAX_PATH
+    // A partial file of such a name goes once its writer is gone.
+    write_file_atomically(folder.file(hidden_name(key, random, temporary_suffix)), {1},
+                          replace_policy::keep_existing);
+    std::vector<std::string> asked;
+    const auto gone = [&](const std::string& asked_key) {
+      asked.push_back(asked_key);
+      return true;
+    };
+    EXPECT_EQ(remove_stale_temporaries(folder.file(""), gone).size(), 1u);
+    EXPECT_EQ(asked, std::vector<std::string>{key});
+#endif
+  }
+  // Names that differ only past the part a key keeps have keys of their own.
+  EXPECT_NE(hidden_key(std::string(251, 'a') + ".png"), hidden_key(std::string(251, 'a') + ".tga"));
+}
