@@ -216,6 +216,24 @@ TEST_F(batch, skip_existing_stamps_only_the_frames_not_there) {
   EXPECT_TRUE(leftovers().empty());
 }
 
+TEST_F(batch, skip_existing_stamps_again_a_picture_cut_short) {
+  const std::string frames = "--input " + sequence(1, 3) + " --range 1-3";
+  ASSERT_EQ(run(frames).exit_code, 0);
+  const std::vector<unsigned char> whole = output_bytes("render.0003.png");
+  // An empty picture, and one cut short, as a full disk or a failed copy
+  // leaves them: not done, and nothing of them worth keeping.
+  write_file_atomically((out() / "render.0001.png").string(), {}, replace_policy::replace_existing);
+  write_file_atomically((out() / "render.0002.png").string(),
+                        std::vector<unsigned char>(whole.begin(), whole.begin() + whole.size() / 2),
+                        replace_policy::replace_existing);
+  const run_result r = run(frames + " --skip-existing");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("skipped 1 of 3 frames"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("render.0002.png is cut short or empty"), std::string::npos) << r.output;
+  for (const std::string& name : outputs()) EXPECT_TRUE(stamped(*read_output(name))) << name;
+  EXPECT_EQ(output_bytes("render.0003.png"), whole);
+}
+
 TEST_F(batch, options_are_written_as_other_tools_take_them) {
   const std::string one = input("one.png", frame_png(1));
   const struct {

@@ -305,7 +305,7 @@ TEST_F(cli_posix, runs_share_a_folder_unless_they_would_write_one_file) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   int status = 0;
   waitpid(chunk("5-8", "overlapping.txt"), &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 75) << status;  // retry later
   const std::vector<unsigned char> log =
       read_file_bytes((dir / "overlapping.txt").string(), 1 << 16);
   EXPECT_NE(std::string(log.begin(), log.end()).find("is being written by another velloq-host run"),

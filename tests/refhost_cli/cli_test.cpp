@@ -291,8 +291,9 @@ TEST_F(cli, an_output_another_run_writes_is_left_alone) {
     // file is that run's and stays. The folder's other names are free.
     output_claims live_run(out().string());
     live_run.claim({(out() / "render_0001.png").string()});
+    // A status a farm's scheduler retries later (sysexits' EX_TEMPFAIL).
     const run_result r = run("--size 32x24");
-    EXPECT_EQ(r.exit_code, 1) << r.output;
+    EXPECT_EQ(r.exit_code, 75) << r.output;
     EXPECT_NE(
         r.output.find("render_0001.png is being written by another velloq-host run (process " +
                       std::to_string(current_process_id()) + " on this machine)"),
@@ -313,6 +314,25 @@ TEST_F(cli, an_output_another_run_writes_is_left_alone) {
       << r.output;
   EXPECT_TRUE(leftovers().empty()) << leftovers().front();
   EXPECT_EQ(outputs(), (std::vector<std::string>{"other.png", "render_0001.png"}));
+}
+
+TEST_F(cli, names_the_file_system_takes_for_one_are_refused_as_a_usage_error) {
+  // shot.png and SHOT.png: two files where names tell capitals apart, one
+  // on Windows (and FAT): never taken for another run's, never one lost.
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  const std::vector<unsigned char> picture = encode_png(*make_host_image(64, 48, Bgra8{}));
+  const std::string first = input("a/shot.png", picture);
+  const std::string second = input("b/SHOT.png", picture);
+  const run_result r = run("--input " + first + " --input " + second);
+  if (r.exit_code == 0) {
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"SHOT.png", "shot.png"}));
+  } else {
+    EXPECT_EQ(r.exit_code, 2) << r.output;
+    EXPECT_NE(r.output.find("are one file in"), std::string::npos) << r.output;
+    EXPECT_TRUE(outputs().empty());
+  }
+  EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(cli, cut_modules_are_refused_with_a_reason) {
