@@ -121,56 +121,40 @@ class farm : public cli {
 TEST_F(farm, a_run_killed_as_a_containers_first_process_holds_nothing) {
   if (shell("unshare --pid --fork --mount-proc true >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "no PID namespace can be made here (unshare needs CAP_SYS_ADMIN)";
-  // velloq-host as process 1 of its own PID namespace, as in a container.
-  std::vector<std::string> words = {"unshare",        "--pid",    "--fork",       "--mount-proc",
-                                    VELLOQ_HOST_PATH, "--out",    out().string(), "--size",
-                                    "1200x900",       "--frames", "200",          "--quiet"};
+  // velloq-host as process 1 of its own PID namespace, as in a container,
+  // killed with -9 (as the out-of-memory killer kills) while it writes a
+  // frame: its namespace's first process dies with unshare.
+  std::vector<std::string> words = {"unshare",      "--pid",          "--fork",   "--mount-proc",
+                                    "--kill-child", VELLOQ_HOST_PATH, "--out",    out().string(),
+                                    "--size",       "1200x900",       "--frames", "200",
+                                    "--quiet"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t container = -1;
   ASSERT_EQ(posix_spawnp(&container, "unshare", nullptr, nullptr, argv.data(), environ), 0);
-  // Killed with -9 as the out-of-memory killer kills, while it writes a
-  // frame; from outside its namespace, where its id is another.
-  bool killed = false;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (!killed && std::chrono::steady_clock::now() < give_up) {
+  bool writing = false;
+  while (!writing && std::chrono::steady_clock::now() < give_up) {
     std::error_code error;
-    for (fs::directory_iterator entry(out(), error), end; !error && entry != end && !killed;
-         entry.increment(error)) {
-      if (!is_temporary_name(entry->path().filename().string()))
-        continue;
-      for (const auto& process : fs::directory_iterator("/proc")) {
-        std::ifstream stat(process.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const std::size_t end_of_name = line.rfind(')');
-        std::istringstream fields(end_of_name == std::string::npos ? ""
-                                                                   : line.substr(end_of_name + 2));
-        std::string state;
-        pid_t parent = 0;
-        if (fields >> state >> parent && parent == container)
-          killed = kill(std::stoi(process.path().filename().string()), SIGKILL) == 0;
-      }
-    }
+    for (fs::directory_iterator entry(out(), error), end; !error && entry != end;
+         entry.increment(error))
+      writing = writing || is_temporary_name(entry->path().filename().string());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  kill(container, SIGKILL);
   int status = 0;
-  if (!killed)
-    kill(container, SIGKILL);
   waitpid(container, &status, 0);
-  ASSERT_TRUE(killed) << "the run ended before a frame was being written";
+  ASSERT_TRUE(writing) << "the run ended before a frame was being written";
   bool was_process_1 = false;
-  for (const std::string& name : hidden_names_in(out())) {
+  for (const std::string& name : leftovers()) {
     std::ifstream lease(out() / name);
-    std::string title, lease_name, machine, process;
-    std::getline(lease, title);
-    std::getline(lease, lease_name);
-    std::getline(lease, machine);
-    std::getline(lease, process);
-    was_process_1 = was_process_1 || (title == "velloq-host run" && process == "1");
+    std::string line;
+    for (int number = 1; number <= 4 && std::getline(lease, line); ++number) {
+    }
+    was_process_1 = was_process_1 || (name.rfind(".velloq-run.", 0) == 0 && line == "1");
   }
-  ASSERT_TRUE(was_process_1) << "its claims name process 1";
+  ASSERT_TRUE(was_process_1) << "its lease names process 1";
 
   const run_result r = run("--size 32x24 --frames 2 --overwrite");
   EXPECT_EQ(r.exit_code, 0) << r.output;

@@ -104,37 +104,18 @@ static void before_open(const char* path) {
   }
 }
 
-static int open_with(const char* name, const char* path, int flags, va_list rest) {
-  int (*real)(const char*, int, ...) = next(name);
+int open(const char* path, int flags, ...) {
+  int (*real)(const char*, int, ...) = next("open");
+  va_list rest;
+  va_start(rest, flags);
   const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
   before_open(path);
   return real(path, flags, mode);
 }
 
-int open(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const int fd = open_with("open", path, flags, rest);
-  va_end(rest);
-  return fd;
-}
-
-int open64(const char* path, int flags, ...) {
-  va_list rest;
-  va_start(rest, flags);
-  const int fd = open_with("open64", path, flags, rest);
-  va_end(rest);
-  return fd;
-}
-
 FILE* fopen(const char* path, const char* mode) {
   FILE* (*real)(const char*, const char*) = next("fopen");
-  before_open(path);
-  return real(path, mode);
-}
-
-FILE* fopen64(const char* path, const char* mode) {
-  FILE* (*real)(const char*, const char*) = next("fopen64");
   before_open(path);
   return real(path, mode);
 }
