@@ -151,14 +151,16 @@ bool output_claims::live(const std::string& text, const std::string& path) {
     if (record.lease_name == lease_name_)
       return true;
     lease = (fs::path(folder_) / fs::path(record.lease_name).filename()).string();
-    // A claim made by a hard link is the lease itself, also when the
-    // lease's name is gone.
-    output_platform::lock_state lock = output_platform::lock_on(lease);
-    if (lock == output_platform::lock_state::unknown)
-      lock = output_platform::lock_on(path);
-    if (lock == output_platform::lock_state::held)
-      return true;
+    // The lock tells for this machine only: a network file system may keep
+    // a crashed machine's lock until that machine starts again.
     if (record.machine == machine_) {
+      // A claim made by a hard link is the lease itself, also when the
+      // lease's name is gone.
+      output_platform::lock_state lock = output_platform::lock_on(lease);
+      if (lock == output_platform::lock_state::unknown)
+        lock = output_platform::lock_on(path);
+      if (lock == output_platform::lock_state::held)
+        return true;
       if (lock == output_platform::lock_state::free && record.locked)
         return false;
       // No lock to ask: the process, unless another one has its id now (a

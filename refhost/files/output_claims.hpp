@@ -12,12 +12,13 @@
 // or where the file system has none by an exclusive rename of a copy: both
 // hold on network file systems, where lock calls may do nothing.
 //
-// A claim is live while its run is. The lock tells first: the system drops
-// it when the process ends, however it ends, so a run killed with -9 (by
-// the out-of-memory killer, say) frees its names at once, whatever process
-// id it had or a later process has. On the same machine, where the file
-// system kept no lock, the process id and its start time tell; from
-// another machine, the lease's renewal. A dead run's claims are taken over
+// A claim is live while its run is. On the same machine the lock tells
+// first: the system drops it when the process ends, however it ends, so a
+// run killed with -9 (by the out-of-memory killer, say) frees its names at
+// once, whatever process id it had or a later process has; where the file
+// system kept no lock, the process id and its start time tell. From
+// another machine the lease's renewal tells, as a network file system may
+// keep a crashed machine's locks. A dead run's claims are taken over
 // by the next run that needs their names. Claims and lease go when the run
 // ends, also when it is interrupted.
 
