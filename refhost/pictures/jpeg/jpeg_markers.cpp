@@ -1,0 +1,181 @@
+#include "refhost/pictures/jpeg/jpeg_markers.hpp"
+
+#include <cstring>
+#include <map>
+
+#include "refhost/pictures/tga_codec.hpp"
+
+namespace {
+
+constexpr unsigned soi = 0xD8;
+constexpr unsigned eoi = 0xD9;
+constexpr unsigned sos = 0xDA;
+constexpr unsigned app2 = 0xE2;
+constexpr char icc_tag[] = "ICC_PROFILE";  // with its NUL: 12 bytes
+
+[[noreturn]] void reject(const std::string& reason) {
+  throw image_format_error("JPEG: " + reason);
+}
+
+bool is_frame_header(unsigned marker) {
+  // SOF0 to SOF15 but DHT (C4), JPG (C8) and DAC (CC).
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+bool stands_alone(unsigned marker) {
+  return (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01 || marker == soi || marker == eoi;
+}
+
+std::string frame_kind_refused(unsigned marker) {
+  if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF)
+    return "lossless JPEG is not supported";
+  if (marker >= 0xC9)
+    return "arithmetic-coded JPEG is not supported";
+  if (marker >= 0xC5)
+    return "hierarchical JPEG is not supported";
+  return {};
+}
+
+// Walks the markers; `until_frame` stops at the first frame header.
+class marker_walk {
+ public:
+  marker_walk(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+
+  jpeg_structure run(bool until_frame) {
+    if (size_ < 2 || data_[0] != 0xFF || data_[1] != soi)
+      reject("no start-of-image marker");
+    at_ = 2;
+    bool frame_seen = false;
+    std::map<unsigned, std::vector<unsigned char>> icc_chunks;
+    unsigned icc_count = 0;
+    while (true) {
+      unsigned marker = 0;
+      if (!next_marker(&marker))
+        break;  // cut short
+      if (marker == eoi) {
+        found_.complete = frame_seen;
+        break;
+      }
+      if (stands_alone(marker))
+        continue;
+      if (size_ - at_ < 2)
+        break;
+      const std::size_t length = std::size_t{data_[at_]} << 8 | data_[at_ + 1];
+      if (length < 2)
+        reject("a segment of marker 0x" + hex(marker) + " claims " + std::to_string(length) +
+               " bytes");
+      if (size_ - at_ < length) {
+        if (until_frame)
+          break;
+        reject("a segment of marker 0x" + hex(marker) + " runs past the end of the file");
+      }
+      const unsigned char* body = data_ + at_ + 2;
+      const std::size_t body_size = length - 2;
+      at_ += length;
+      if (is_frame_header(marker)) {
+        if (frame_seen)
+          reject("more than one frame header");
+        frame_seen = true;
+        read_frame(marker, body, body_size);
+        if (until_frame)
+          return found_;
+      } else if (marker == app2 && body_size >= sizeof icc_tag + 2 &&
+                 std::memcmp(body, icc_tag, sizeof icc_tag) == 0) {
+        const unsigned sequence = body[sizeof icc_tag];
+        const unsigned count = body[sizeof icc_tag + 1];
+        const bool fits =
+            sequence >= 1 && sequence <= count && (icc_count == 0 || icc_count == count);
+        found_.icc_damaged = found_.icc_damaged || !fits || icc_chunks.count(sequence) != 0;
+        icc_count = count;
+        if (fits)
+          icc_chunks[sequence].assign(body + sizeof icc_tag + 2, body + body_size);
+      } else if (marker == sos) {
+        if (!frame_seen)
+          reject("a scan before the frame header");
+        skip_entropy_coded_data();
+      }
+    }
+    if (icc_count != 0) {
+      found_.icc_damaged = found_.icc_damaged || icc_chunks.size() != icc_count;
+      if (!found_.icc_damaged) {
+        for (const auto& chunk : icc_chunks)
+          found_.icc_profile.insert(found_.icc_profile.end(), chunk.second.begin(),
+                                    chunk.second.end());
+      }
+    }
+    return found_;
+  }
+
+ private:
+  static std::string hex(unsigned value) {
+    const char digits[] = "0123456789ABCDEF";
+    return {digits[value >> 4 & 15], digits[value & 15]};
+  }
+
+  // The next marker's code, past any fill bytes; false at the end.
+  bool next_marker(unsigned* marker) {
+    if (at_ >= size_)
+      return false;
+    if (data_[at_] != 0xFF)
+      reject("no marker at byte " + std::to_string(at_));
+    while (at_ < size_ && data_[at_] == 0xFF) ++at_;
+    if (at_ >= size_)
+      return false;
+    *marker = data_[at_++];
+    return true;
+  }
+
+  // A scan's data run to the next marker that is neither a stuffed 0xFF
+  // nor a restart marker.
+  void skip_entropy_coded_data() {
+    while (at_ + 1 < size_) {
+      if (data_[at_] == 0xFF) {
+        const unsigned following = data_[at_ + 1];
+        if (following != 0 && following != 0xFF && !(following >= 0xD0 && following <= 0xD7))
+          return;
+        at_ += following == 0xFF ? 1 : 2;
+        continue;
+      }
+      ++at_;
+    }
+    at_ = size_;
+  }
+
+  void read_frame(unsigned marker, const unsigned char* body, std::size_t size) {
+    if (size < 6)
+      reject("a frame header of " + std::to_string(size) + " bytes");
+    found_.precision = body[0];
+    found_.height = std::uint32_t{body[1]} << 8 | body[2];
+    found_.width = std::uint32_t{body[3]} << 8 | body[4];
+    found_.components = body[5];
+    found_.progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+    found_.unsupported = frame_kind_refused(marker);
+  }
+
+  const unsigned char* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+  jpeg_structure found_;
+};
+
+}  // namespace
+
+jpeg_structure read_jpeg_structure(const unsigned char* data, std::size_t size) {
+  return marker_walk(data, size).run(false);
+}
+
+bool read_jpeg_size(const unsigned char* data, std::size_t size, std::uint32_t* width,
+                    std::uint32_t* height, bool* progressive, unsigned* components) {
+  try {
+    const jpeg_structure found = marker_walk(data, size).run(true);
+    if (found.components == 0)
+      return false;
+    *width = found.width;
+    *height = found.height;
+    *progressive = found.progressive;
+    *components = found.components;
+    return true;
+  } catch (const image_format_error&) {
+    return false;
+  }
+}
