@@ -23,10 +23,9 @@ struct fuzz_target {
 };
 
 const fuzz_target targets[] = {
-    {"tga_reader", fuzz_tga_reader},
-    {"png_reader", fuzz_png_reader},
-    {"string_table", fuzz_string_table},
-    {"text_burn_in", fuzz_text_burn_in},
+    {"tga_reader", fuzz_tga_reader},     {"png_reader", fuzz_png_reader},
+    {"jpeg_reader", fuzz_jpeg_reader},   {"jpeg_reader_stb", fuzz_jpeg_reader_stb},
+    {"string_table", fuzz_string_table}, {"text_burn_in", fuzz_text_burn_in},
 };
 
 // The files of tests/fuzz/<kind>/<target>/, in name order; none when the
