@@ -1,5 +1,6 @@
 #include "refhost/pictures/picture_header.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstring>
@@ -55,19 +56,29 @@ std::string lower(std::string text) {
 }
 
 // The beginning of the file: `first_bytes`, and for a JPEG as far as its
-// frame header may lie.
+// frame header, read in growing steps: most lie within the first
+// kilobytes, after an Exif block tens of kilobytes on.
 std::vector<unsigned char> beginning_of(const std::string& path) {
   std::vector<unsigned char> bytes(first_bytes);
   try {
     input_file file(path);
     bytes.resize(file.read(bytes.data(), bytes.size()));
-    if (has_jpeg_signature(bytes.data(), bytes.size()) && bytes.size() == first_bytes) {
-      bytes.resize(jpeg_header_bytes);
-      bytes.resize(first_bytes +
-                   file.read(bytes.data() + first_bytes, jpeg_header_bytes - first_bytes));
+    if (!has_jpeg_signature(bytes.data(), bytes.size()))
+      return bytes;
+    for (std::size_t step = std::size_t{4} << 10; bytes.size() < jpeg_header_bytes; step *= 4) {
+      if (read_jpeg_structure(bytes.data(), bytes.size(), true).components != 0)
+        break;
+      const std::size_t had = bytes.size();
+      bytes.resize(std::min(jpeg_header_bytes, had + step));
+      const std::size_t got = file.read(bytes.data() + had, bytes.size() - had);
+      bytes.resize(had + got);
+      if (got == 0)
+        break;
     }
   } catch (const file_error&) {
     bytes.clear();
+  } catch (const image_format_error&) {
+    // No JPEG after all: its frame fails on its own.
   }
   return bytes;
 }
@@ -98,19 +109,22 @@ std::optional<picture_size> read_picture_size(const std::string& path) {
     return size;
   }
   if (has_jpeg_signature(bytes.data(), bytes.size())) {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    bool progressive = false;
-    unsigned components = 0;
-    if (!read_jpeg_size(bytes.data(), bytes.size(), &width, &height, &progressive, &components))
+    jpeg_structure frame;
+    try {
+      frame = read_jpeg_structure(bytes.data(), bytes.size(), true);
+    } catch (const image_format_error&) {
       return std::nullopt;
-    picture_size size{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+    }
+    if (frame.components == 0)
+      return std::nullopt;
+    picture_size size{static_cast<std::int32_t>(frame.width),
+                      static_cast<std::int32_t>(frame.height)};
     // A progressive file's coefficients, 2 bytes each, at most one per
     // sample; stb's decoder (no libjpeg) holds its own copy of the pixels.
-    if (progressive)
-      size.bytes_per_pixel += 2 * components;
+    if (frame.progressive)
+      size.bytes_per_pixel += 2 * frame.components;
 #if !VELLOQ_HAS_LIBJPEG
-    size.bytes_per_pixel += components;
+    size.bytes_per_pixel += frame.components;
 #endif
     return size;
   }
@@ -128,7 +142,7 @@ std::string unread_format(const std::string& path) {
   }
   if (has_jpeg_signature(bytes.data(), bytes.size())) {
     try {
-      const jpeg_structure found = read_jpeg_structure(bytes.data(), bytes.size());
+      const jpeg_structure found = read_jpeg_structure(bytes.data(), bytes.size(), true);
       if (found.components == 4)
         return "CMYK JPEG";
       if (!found.unsupported.empty())

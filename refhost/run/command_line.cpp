@@ -172,8 +172,8 @@ const option_row option_table[] = {
      "a PNG, TGA or JPEG to stamp, as if the host had just\n"
      "rendered it; a folder (its .png, .tga, .jpg and .jpeg\n"
      "files, by name); or a numbered sequence such as\n"
-     "render.%04d.png with --range.\n"
-     "May be given many times. Without it: the built-in scene",
+     "render.%04d.png with --range. May be given many times.\n"
+     "Without it: the built-in scene",
      [](host_command& c, const std::string& o, const std::string& v) {
        c.inputs.push_back(path_value(o, v));
      }},
@@ -418,7 +418,12 @@ is given once, but --input.
 
 The plug-in stamps its report into the bottom-left corner and then makes
 every pixel fully opaque: a picture with transparent areas comes back
-without them.
+without them. Pictures keep what their files hold: a 16-bit PNG stays 16-bit
+(the samples the report leaves are kept whole), grey stays grey, PNG's
+colour, size, text and time chunks and a JPEG's ICC profile go along, and a
+TGA is written run-length encoded and from the top when its input was.
+JPEG holds no alpha. Pictures of formats velloq-host does not read (TIFF,
+OpenEXR, ...) are refused before anything is written.
 
 Pictures keep their input's name with the format's extension (render.0001.png
 becomes render.0001.tga with --format tga); the built-in scene's are named

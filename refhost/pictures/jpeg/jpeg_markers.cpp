@@ -160,22 +160,6 @@ class marker_walk {
 
 }  // namespace
 
-jpeg_structure read_jpeg_structure(const unsigned char* data, std::size_t size) {
-  return marker_walk(data, size).run(false);
-}
-
-bool read_jpeg_size(const unsigned char* data, std::size_t size, std::uint32_t* width,
-                    std::uint32_t* height, bool* progressive, unsigned* components) {
-  try {
-    const jpeg_structure found = marker_walk(data, size).run(true);
-    if (found.components == 0)
-      return false;
-    *width = found.width;
-    *height = found.height;
-    *progressive = found.progressive;
-    *components = found.components;
-    return true;
-  } catch (const image_format_error&) {
-    return false;
-  }
+jpeg_structure read_jpeg_structure(const unsigned char* data, std::size_t size, bool until_frame) {
+  return marker_walk(data, size).run(until_frame);
 }

@@ -23,12 +23,10 @@ struct jpeg_structure {
   bool complete = false;                   // the end-of-image marker follows the last scan
 };
 
-// The structure as far as `size` bytes show it. Throws image_format_error
-// for what is no JPEG (no SOI marker, a segment past the end, a second
-// frame header, no frame header before the first scan).
-jpeg_structure read_jpeg_structure(const unsigned char* data, std::size_t size);
-
-// The frame's size from the beginning of a file, without the rest; false
-// when the beginning holds no frame header.
-bool read_jpeg_size(const unsigned char* data, std::size_t size, std::uint32_t* width,
-                    std::uint32_t* height, bool* progressive, unsigned* components);
+// The structure as far as `size` bytes show it; with `until_frame`, only
+// as far as the frame header, from the beginning of a file (components 0:
+// none there). Throws image_format_error for what is no JPEG (no SOI
+// marker, a segment past the end unless `until_frame`, a second frame
+// header, no frame header before the first scan).
+jpeg_structure read_jpeg_structure(const unsigned char* data, std::size_t size,
+                                   bool until_frame = false);
