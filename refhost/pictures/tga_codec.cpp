@@ -368,6 +368,18 @@ picture read_tga(const tga_layout& layout, const byte_source& source) {
 
 picture read_tga(const unsigned char* data, std::size_t size) {
   const tga_layout layout = read_tga_layout(data, size);
+  // Too few bytes for the pixels are refused before the picture is made:
+  // plain ones take their size, packets at least a header and a pixel for
+  // every 128 pixels.
+  const std::size_t available = size - layout.map_offset;
+  const std::size_t pixels = layout.pixel_bytes / layout.bytes_per_pixel();
+  if (!layout.run_length && available < layout.map_bytes + layout.pixel_bytes)
+    reject_truncated_pixels(layout,
+                            available < layout.map_bytes ? 0 : available - layout.map_bytes);
+  if (layout.run_length && available < layout.map_bytes + (pixels + most_in_packet - 1) /
+                                                              most_in_packet *
+                                                              (1 + layout.bytes_per_pixel()))
+    reject("truncated run-length data (too short for " + std::to_string(pixels) + " pixels)");
   return read_tga(layout, memory_source(data + layout.map_offset, size - layout.map_offset));
 }
 

@@ -144,6 +144,9 @@ TEST_F(cli, ancillary_chunks_survive_a_stamp) {
   originals.insert(originals.end(), after.begin(), after.end());
   std::vector<std::string> types;
   for (const auto& chunk : chunks_of(output_bytes("shot.png"))) {
+    // The image data come in one chunk or in many.
+    if (chunk.first == "IDAT" && types.back() == "IDAT")
+      continue;
     types.push_back(chunk.first);
     if (chunk.first == "tIME") {
       EXPECT_GE(chunk.second[0] << 8 | chunk.second[1], 2024) << "year";
