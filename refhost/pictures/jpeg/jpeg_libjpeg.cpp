@@ -245,7 +245,10 @@ void write_jpeg_libjpeg(const memory_image& view, bool grey,
   work.info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRX;
   jpeg_set_defaults(&work.info);
   jpeg_set_quality(&work.info, std::clamp(quality, 1, 100), TRUE);
-  work.info.optimize_coding = TRUE;
+  // libjpeg's standard Huffman tables: tables made for the picture save a
+  // tenth of the file, but libjpeg holds all the picture's coefficients
+  // for them, three quarters of the picture again.
+  work.info.optimize_coding = FALSE;
   if (quality > 90) {
     work.info.comp_info[0].h_samp_factor = 1;
     work.info.comp_info[0].v_samp_factor = 1;
