@@ -40,23 +40,17 @@ constexpr std::size_t write_block_bytes = std::size_t{1} << 20;
   throw image_format_error("TGA: " + reason);
 }
 
-std::string list_text(unsigned value) {
-  return std::to_string(value);
-}
-
 // The depths each kind of picture stores its pixels in.
 void check_depth(const tga_layout& layout, unsigned image_type) {
   const unsigned depth = layout.depth;
-  const bool fine = layout.colour_mapped ? depth == 8 || depth == 16
-                    : layout.grey        ? depth == 8 || depth == 16
-                                         : depth == 15 || depth == 16 || depth == 24 || depth == 32;
-  if (fine)
-    return;
-  const char* taken = layout.colour_mapped ? "8 and 16"
-                      : layout.grey        ? "8 and 16"
-                                           : "15, 16, 24 and 32";
-  reject(list_text(depth) + " bits per pixel are not supported for image type " +
-         list_text(image_type) + " (only " + taken + ")");
+  const bool true_colour = !layout.colour_mapped && !layout.grey;
+  const bool fine = true_colour ? depth == 15 || depth == 16 || depth == 24 || depth == 32
+                                : depth == 8 || depth == 16;
+  if (!fine) {
+    reject(std::to_string(depth) + " bits per pixel are not supported for image type " +
+           std::to_string(image_type) + " (only " +
+           (true_colour ? "15, 16, 24 and 32" : "8 and 16") + ")");
+  }
 }
 
 // Five bits widened to eight as the file's full scale: 31 becomes 255.
