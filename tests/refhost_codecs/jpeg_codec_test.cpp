@@ -109,11 +109,14 @@ TEST(JpegCodec, RefusesFilesCutShortDamagedOrOfKindsItDoesNotRead) {
   const bytes baseline = seed("baseline_48x32.jpg");
   bytes cmyk = baseline;
   bytes twelve_bit = baseline;
+  bytes bomb = baseline;  // 1.3 KB that claim 16384x16384 pixels
   bytes broken_profile = seed("icc_444_restart_33x17.jpg");
   for (std::size_t at = 2; at + 9 < baseline.size(); ++at) {
     if (baseline[at] == 0xFF && baseline[at + 1] == 0xC0) {
       twelve_bit[at + 4] = 12;
       cmyk[at + 9] = 4;
+      bomb[at + 5] = bomb[at + 7] = 0x40;
+      bomb[at + 6] = bomb[at + 8] = 0;
     }
   }
   // The profile's one chunk says it is one of two.
@@ -138,6 +141,7 @@ TEST(JpegCodec, RefusesFilesCutShortDamagedOrOfKindsItDoesNotRead) {
       return std::string("(accepted)");
     };
     EXPECT_NE(refusal(cmyk), "(accepted)");
+    EXPECT_NE(refusal(bomb), "(accepted)");
     EXPECT_NE(refusal(twelve_bit).find("12"), std::string::npos) << refusal(twelve_bit);
     EXPECT_NE(refusal(broken_profile).find("ICC"), std::string::npos) << refusal(broken_profile);
   }

@@ -126,6 +126,15 @@ picture read_jpeg_stb(const byte_source& source) {
   }
   if (!found.complete)
     reject("the file is cut short: no end-of-image marker after its last scan");
+  // Every 8x8 block of the first component takes a bit at least (its DC
+  // code): a file shorter than that is no picture of its size, and stb
+  // would decode all of it from nothing.
+  const std::uint64_t blocks = std::uint64_t{(found.width + 7) / 8} * ((found.height + 7) / 8);
+  if (file.size() < blocks / 8) {
+    reject("a " + std::to_string(file.size()) + "-byte file cannot hold a picture of " +
+           std::to_string(found.width) + "x" + std::to_string(found.height) +
+           " pixels: it is corrupt or cut short");
+  }
   if (found.icc_damaged)
     reject("its ICC profile is damaged (chunks missing or out of order)");
 
