@@ -89,6 +89,8 @@ class marker_walk {
         icc_count = count;
         if (fits)
           icc_chunks[sequence].assign(body + sizeof icc_tag + 2, body + body_size);
+      } else if (marker == 0xC4) {
+        check_huffman_tables(body, body_size);
       } else if (marker == sos) {
         if (!frame_seen)
           reject("a scan before the frame header");
@@ -112,17 +114,41 @@ class marker_walk {
     return {digits[value >> 4 & 15], digits[value & 15]};
   }
 
-  // The next marker's code, past any fill bytes; false at the end.
+  // The next marker's code, past any fill bytes; false at the end. Bytes
+  // that are no marker pass only before the end-of-image marker (padding,
+  // which libjpeg passes too).
   bool next_marker(unsigned* marker) {
     if (at_ >= size_)
       return false;
-    if (data_[at_] != 0xFF)
-      reject("no marker at byte " + std::to_string(at_));
+    const std::size_t extraneous_at = at_;
+    while (at_ < size_ && data_[at_] != 0xFF) ++at_;
     while (at_ < size_ && data_[at_] == 0xFF) ++at_;
     if (at_ >= size_)
       return false;
     *marker = data_[at_++];
+    if (at_ - 2 > extraneous_at && data_[extraneous_at] != 0xFF && *marker != eoi)
+      reject("no marker at byte " + std::to_string(extraneous_at));
     return true;
+  }
+
+  // A DHT segment's tables: a class and slot, sixteen counts, the symbols.
+  void check_huffman_tables(const unsigned char* body, std::size_t size) {
+    for (std::size_t at = 0; at < size && found_.damaged_table.empty();) {
+      if (size - at < 17) {
+        found_.damaged_table = "a Huffman table segment ends inside a table";
+        break;
+      }
+      const unsigned kind = body[at];
+      std::size_t codes = 0;
+      for (std::size_t k = 1; k <= 16; ++k) codes += body[at + k];
+      if ((kind >> 4) > 1 || (kind & 15) > 3)
+        found_.damaged_table = "a Huffman table of an unknown class or slot";
+      else if (codes > 256)
+        found_.damaged_table = "a Huffman table of more than 256 codes";
+      else if (size - at - 17 < codes)
+        found_.damaged_table = "a Huffman table segment ends inside a table";
+      at += 17 + codes;
+    }
   }
 
   // A scan's data run to the next marker that is neither a stuffed 0xFF

@@ -21,6 +21,10 @@ struct jpeg_structure {
   std::vector<unsigned char> icc_profile;  // its APP2 chunks joined in order
   bool icc_damaged = false;                // chunks missing, repeated or out of count
   bool complete = false;                   // the end-of-image marker follows the last scan
+  // What is wrong with a Huffman table (more than 256 codes, an unknown
+  // class or slot, a segment that ends inside one); empty when none is.
+  // stb's reader writes past its tables on such a file.
+  std::string damaged_table;
 };
 
 // The structure as far as `size` bytes show it; with `until_frame`, only

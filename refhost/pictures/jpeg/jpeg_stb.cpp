@@ -135,6 +135,8 @@ picture read_jpeg_stb(const byte_source& source) {
            std::to_string(found.width) + "x" + std::to_string(found.height) +
            " pixels: it is corrupt or cut short");
   }
+  if (!found.damaged_table.empty())
+    reject(found.damaged_table);
   if (found.icc_damaged)
     reject("its ICC profile is damaged (chunks missing or out of order)");
 
