@@ -94,6 +94,7 @@ class marker_walk {
       } else if (marker == sos) {
         if (!frame_seen)
           reject("a scan before the frame header");
+        check_scan_tables(body, body_size);
         skip_entropy_coded_data();
       }
     }
@@ -115,20 +116,45 @@ class marker_walk {
   }
 
   // The next marker's code, past any fill bytes; false at the end. Bytes
-  // that are no marker pass only before the end-of-image marker (padding,
-  // which libjpeg passes too).
+  // that are no marker (among them FF 00, a stuffed zero) pass only before
+  // the end-of-image marker: padding, which libjpeg passes too.
   bool next_marker(unsigned* marker) {
-    if (at_ >= size_)
-      return false;
-    const std::size_t extraneous_at = at_;
-    while (at_ < size_ && data_[at_] != 0xFF) ++at_;
-    while (at_ < size_ && data_[at_] == 0xFF) ++at_;
-    if (at_ >= size_)
-      return false;
-    *marker = data_[at_++];
-    if (at_ - 2 > extraneous_at && data_[extraneous_at] != 0xFF && *marker != eoi)
-      reject("no marker at byte " + std::to_string(extraneous_at));
+    const std::size_t start = at_;
+    bool extraneous = false;
+    for (;;) {
+      while (at_ < size_ && data_[at_] != 0xFF) ++at_;
+      while (at_ < size_ && data_[at_] == 0xFF) ++at_;
+      if (at_ >= size_)
+        return false;
+      *marker = data_[at_++];
+      extraneous = extraneous || (at_ - 2 > start && data_[start] != 0xFF);
+      if (*marker != 0)
+        break;
+      extraneous = true;
+    }
+    if (extraneous && *marker != eoi)
+      reject("no marker at byte " + std::to_string(start));
     return true;
+  }
+
+  // Which Huffman tables a scan takes must have been defined before it;
+  // stb's reader would take whatever its memory held.
+  void check_scan_tables(const unsigned char* body, std::size_t size) {
+    if (size < 1 || size < 1 + 2 * std::size_t{body[0]} + 3) {
+      found_.damaged_table = "a scan header of " + std::to_string(size) + " bytes";
+      return;
+    }
+    const unsigned components = body[0];
+    const unsigned spectrum_start = body[1 + 2 * components];
+    const unsigned approximation_high = body[3 + 2 * components] >> 4;
+    const bool dc = !found_.progressive || (spectrum_start == 0 && approximation_high == 0);
+    const bool ac = !found_.progressive || spectrum_start > 0;
+    for (unsigned k = 0; k < components; ++k) {
+      const unsigned tables = body[2 + 2 * k];
+      if ((dc && (tables >> 4 > 3 || !defined_[tables >> 4])) ||
+          (ac && ((tables & 15) > 3 || !defined_[4 + (tables & 15)])))
+        found_.damaged_table = "a scan takes a Huffman table that was never defined";
+    }
   }
 
   // A DHT segment's tables: a class and slot, sixteen counts, the symbols.
@@ -147,6 +173,8 @@ class marker_walk {
         found_.damaged_table = "a Huffman table of more than 256 codes";
       else if (size - at - 17 < codes)
         found_.damaged_table = "a Huffman table segment ends inside a table";
+      else
+        defined_[(kind >> 4) * 4 + (kind & 15)] = true;
       at += 17 + codes;
     }
   }
@@ -182,6 +210,7 @@ class marker_walk {
   std::size_t size_;
   std::size_t at_ = 0;
   jpeg_structure found_;
+  bool defined_[8] = {};  // Huffman tables: DC 0 to 3, then AC 0 to 3
 };
 
 }  // namespace
