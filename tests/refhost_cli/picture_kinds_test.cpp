@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -262,10 +263,13 @@ TEST_F(cli, jpeg_in_and_out) {
   EXPECT_TRUE(exact.all_in_report);
   EXPECT_TRUE(compare(*before.view, *stamped_jpeg.view, 10).all_in_report);
   EXPECT_EQ(stamped_jpeg.source.icc_profile, frame.source.icc_profile);
-  for (const png_chunk& chunk : stamped_png.source.png_chunks) {
-    if (std::string(chunk.type.begin(), chunk.type.end()) == "iCCP")
-      EXPECT_EQ(icc_profile_of_iccp(chunk.data, 1 << 20), frame.source.icc_profile);
-  }
+  const auto profile =
+      std::find_if(stamped_png.source.png_chunks.begin(), stamped_png.source.png_chunks.end(),
+                   [](const png_chunk& chunk) {
+                     return std::string(chunk.type.begin(), chunk.type.end()) == "iCCP";
+                   });
+  ASSERT_NE(profile, stamped_png.source.png_chunks.end());
+  EXPECT_EQ(icc_profile_of_iccp(profile->data, 1 << 20), frame.source.icc_profile);
 
   const std::string progressive =
       input("small.jpeg",
