@@ -106,20 +106,21 @@ int worker_count(const host_command& command, const std::vector<frame_task>& tas
     largest = {0, 0};
     for (const frame_task& task : tasks) {
       const std::optional<picture_size> size = read_picture_size(task.input_path);
-      if (size &&
-          std::int64_t{size->width} * size->height > std::int64_t{largest.width} * largest.height)
+      if (size && std::int64_t{size->width} * size->height * size->bytes_per_pixel >
+                      std::int64_t{largest.width} * largest.height * largest.bytes_per_pixel)
         largest = *size;
     }
   }
   const auto pixels = static_cast<std::uint64_t>(std::int64_t{largest.width} * largest.height);
   const std::uint64_t available = available_memory();
-  const std::size_t fit = workers_that_fit(jobs, pixels, available);
+  const std::size_t fit = workers_that_fit(jobs, pixels, available, largest.bytes_per_pixel);
   if (fit < jobs) {
     const auto mebibytes = [](std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; };
     note = std::to_string(fit) + (fit == 1 ? " frame" : " frames") + " at a time, not " +
            std::to_string(jobs) + ": a " + std::to_string(largest.width) + "x" +
            std::to_string(largest.height) + " frame takes about " +
-           mebibytes(worker_memory(pixels)) + " and " + mebibytes(available) + " are free";
+           mebibytes(worker_memory(pixels, largest.bytes_per_pixel)) + " and " +
+           mebibytes(available) + " are free";
   }
   return static_cast<int>(fit);
 }
@@ -140,6 +141,7 @@ int run(const host_command& command) {
   for (const frame_task& task : tasks)
     paths.insert(paths.end(), task.outputs.begin(), task.outputs.end());
   check_inputs_present(inputs.pictures);
+  check_input_formats(inputs.pictures);
   check_inputs_kept(tasks);
   check_paths_fit(paths);
   for (const std::string& skipped : inputs.skipped)
@@ -186,6 +188,7 @@ int run(const host_command& command) {
                      {existing.cut_short.begin(), existing.cut_short.end()});
   stamping_settings settings;
   settings.formats = formats;
+  settings.jpeg_quality = command.jpeg_quality;
   settings.policy =
       command.overwrite ? replace_policy::replace_existing : replace_policy::keep_existing;
   settings.facts.renderer = command.renderer;

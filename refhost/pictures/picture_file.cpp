@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "refhost/pictures/jpeg_codec.hpp"
 #include "refhost/pictures/png_codec.hpp"
 #include "refhost/pictures/tga_codec.hpp"
 
@@ -15,7 +16,7 @@ constexpr std::size_t beginning_bytes = 18 + 255;
 
 // Decoding errors name the file; memory that runs out says so.
 template <class Decode>
-host_image_ptr naming_path(const std::string& path, Decode decode) {
+picture naming_path(const std::string& path, Decode decode) {
   try {
     return decode();
   } catch (const image_format_error& error) {
@@ -37,7 +38,7 @@ picture_file::picture_file(const std::string& path) : file_(path) {
   beginning_.resize(file_.read(beginning_.data(), beginning_.size()));
 }
 
-host_image_ptr picture_file::decode() {
+picture picture_file::decode() {
   const std::string& path = file_.path();
   std::size_t taken = 0;  // of the beginning
   std::size_t read = beginning_.size();
@@ -56,15 +57,21 @@ host_image_ptr picture_file::decode() {
   };
   return naming_path(path, [&] {
     if (has_png_signature(beginning_.data(), beginning_.size()))
-      return decode_png(rest);
+      return read_png(rest);
+    if (has_jpeg_signature(beginning_.data(), beginning_.size()))
+      return read_jpeg(rest);
     if (!looks_like_tga(beginning_.data(), beginning_.size()))
-      throw image_format_error("not a PNG or TGA picture");
+      throw image_format_error("not a PNG, TGA or JPEG picture");
     const tga_layout layout = read_tga_layout(beginning_.data(), beginning_.size());
-    taken = layout.pixel_offset;
-    return read_tga_pixels(layout, rest);
+    taken = layout.map_offset;
+    return read_tga(layout, rest);
   });
 }
 
-host_image_ptr decode_image_file(const std::string& path) {
+picture read_picture_file(const std::string& path) {
   return picture_file(path).decode();
+}
+
+host_image_ptr decode_image_file(const std::string& path) {
+  return read_picture_file(path).view;
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "refhost/pictures/jpeg_codec.hpp"
 #include "refhost/pictures/png_codec.hpp"
 #include "refhost/pictures/tga_codec.hpp"
 
@@ -16,13 +17,23 @@ byte_source memory_source(const unsigned char* data, std::size_t size) {
   };
 }
 
-const picture_format png_format{"PNG", ".png", png_size_limitation,
-                                [](const memory_image& image, const byte_sink& sink,
-                                   int spare_threads) { write_png(image, sink, spare_threads); }};
+const picture_format png_format{
+    "PNG", ".png", nullptr, png_size_limitation,
+    [](const picture& stamped, const byte_sink& sink, const encode_settings& settings) {
+      write_png(stamped, sink, settings.spare_threads);
+    }};
 // TGA's rows go out as they are: no work worth sharing.
-const picture_format tga_format{
-    "TGA", ".tga", tga_size_limitation,
-    [](const memory_image& image, const byte_sink& sink, int) { write_tga(image, sink); }};
+const picture_format tga_format{"TGA", ".tga", nullptr, tga_size_limitation,
+                                [](const picture& stamped, const byte_sink& sink,
+                                   const encode_settings&) { write_tga(stamped, sink); }};
+
+const picture_format jpeg_format{
+    "JPEG", ".jpg", ".jpeg", jpeg_size_limitation,
+    [](const picture& stamped, const byte_sink& sink, const encode_settings& settings) {
+      write_jpeg(stamped, sink, settings.jpeg_quality);
+    }};
+
+const picture_format* const picture_formats[3] = {&png_format, &tga_format, &jpeg_format};
 
 const picture_format* format_for_file_name(const std::string& file_name) {
   const std::size_t dot = file_name.rfind('.');
@@ -30,8 +41,9 @@ const picture_format* format_for_file_name(const std::string& file_name) {
     return nullptr;
   std::string extension = file_name.substr(dot);
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const picture_format* format : {&png_format, &tga_format}) {
-    if (extension == format->extension)
+  for (const picture_format* format : picture_formats) {
+    if (extension == format->extension ||
+        (format->other_extension != nullptr && extension == format->other_extension))
       return format;
   }
   return nullptr;

@@ -1,6 +1,7 @@
 #pragma once
-// The formats velloq-host writes pictures in, each with what it can hold,
-// so that a run checks every requested format before writing anything.
+// The formats velloq-host reads and writes pictures in, each with what it
+// can hold, so that a run checks every requested format before writing
+// anything.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "refhost/pictures/image_handle.hpp"
+
+struct picture;
 
 // Where an encoder puts its bytes, in order. It may throw (a full disk);
 // the encoder then stops and lets the exception pass.
@@ -21,18 +24,28 @@ using byte_source = std::function<std::size_t(unsigned char* target, std::size_t
 // A source over bytes in memory, which must outlive it.
 byte_source memory_source(const unsigned char* data, std::size_t size);
 
+// What a run asks of its encoders.
+struct encode_settings {
+  int spare_threads = 0;  // more threads the encoder may start for this picture
+  int jpeg_quality = 90;  // 1 to 100
+};
+
 struct picture_format {
-  const char* name;       // "PNG"
-  const char* extension;  // ".png"
+  const char* name;             // "PNG"
+  const char* extension;        // ".png", what its files are named
+  const char* other_extension;  // ".jpeg": also taken for its files; or null
   // Why the format cannot hold a picture of this size; empty when it can.
   std::string (*size_limitation)(std::int32_t width, std::int32_t height);
-  // Throws image_format_error, and what the sink throws. The encoder may
-  // start up to `spare_threads` threads of its own for this picture.
-  void (*write)(const memory_image& image, const byte_sink& sink, int spare_threads);
+  // Throws image_format_error, and what the sink throws.
+  void (*write)(const picture& stamped, const byte_sink& sink, const encode_settings& settings);
 };
 
 extern const picture_format png_format;
 extern const picture_format tga_format;
+extern const picture_format jpeg_format;
+
+// Every format, in the order a run writes them.
+extern const picture_format* const picture_formats[3];
 
 // The format a file name's extension names (in any case); null for others.
 const picture_format* format_for_file_name(const std::string& file_name);

@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "refhost/pictures/image_handle.hpp"
+#include "refhost/pictures/picture.hpp"
 #include "refhost/pictures/picture_file.hpp"  // what most readers of PNG files call
 #include "refhost/pictures/picture_formats.hpp"
 #include "refhost/pictures/tga_codec.hpp"
 
 // Any PNG (palette, grey, 16-bit and interlaced included), as Bgra8:
-// 16-bit samples keep their high byte, fewer than 8 bits are scaled to
-// 0-255, pictures without alpha get 255 (0 where tRNS names their colour).
+// 16-bit samples are kept as they are beside their 8-bit view (see
+// deep_samples), fewer than 8 bits are scaled to 0-255, pictures without
+// alpha get 255 (0 where tRNS names their colour). The ancillary chunks
+// that stay true of a stamped picture are kept in its source, and bKGD as
+// its background.
 // Palette indices past the end of the palette give opaque black, as the
 // reference PNG library gives them. Throws image_format_error saying what
 // is wrong: pictures larger than memory_image::max_pixels, chunks whose
@@ -34,6 +38,8 @@
 // would do it (Windows), which gains nothing that way and loses the cores
 // that share a frame's blocks.
 extern const std::size_t png_whole_frame_limit;
+picture read_png(const byte_source& source, std::size_t whole_frame_limit = png_whole_frame_limit);
+// Only the view.
 host_image_ptr decode_png(const byte_source& source,
                           std::size_t whole_frame_limit = png_whole_frame_limit);
 host_image_ptr decode_png(const unsigned char* data, std::size_t size);
@@ -51,15 +57,23 @@ struct png_compression {
   std::size_t whole_frame_limit = png_whole_frame_limit;
 };
 
-// An 8-bit PNG of the picture, RGB when every pixel is opaque (as the
-// plug-in leaves them) and RGBA otherwise, handed to `sink` in pieces.
+// A PNG of the picture, handed to `sink` in pieces: RGB when every pixel
+// is opaque (as the plug-in leaves them) and RGBA otherwise, grey instead
+// while a grey file's picture is grey; 16-bit when the picture has 16-bit
+// samples, 8-bit otherwise. The chunks its file had that stay true come
+// back where they stood (tIME saying now), and its background colour; a
+// JPEG's ICC profile as iCCP.
 // Compressed whole or in blocks of rows that `spare_threads` more threads
 // may share; the file is the same whatever their number. Throws
 // image_format_error for a picture it cannot hold, and what the sink throws.
+void write_png(const picture& stamped, const byte_sink& sink, int spare_threads = 0,
+               const png_compression& choices = {});
+// An 8-bit picture without anything of a file.
 void write_png(const memory_image& image, const byte_sink& sink, int spare_threads = 0,
                const png_compression& choices = {});
 
-// The same file in memory.
+// The same files in memory.
+std::vector<unsigned char> encode_png(const picture& stamped, int spare_threads = 0);
 std::vector<unsigned char> encode_png(const memory_image& image, int spare_threads = 0);
 
 // Why a PNG cannot hold a picture of this size; empty when it can.

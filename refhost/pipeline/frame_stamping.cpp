@@ -31,23 +31,23 @@ std::int32_t milliseconds_between(clock_type::time_point start, clock_type::time
 // the render needs (opens the file and reads as much as tells how to read
 // it), the rendering makes the picture (reads and decodes it, or renders
 // the built-in scene). Both are timed as the host times them.
-host_image_ptr produce_picture(const frame_task& task, const stamping_settings& settings,
-                               render_facts& facts) {
+picture produce_picture(const frame_task& task, const stamping_settings& settings,
+                        render_facts& facts) {
   const clock_type::time_point setup_start = clock_type::now();
   std::unique_ptr<picture_file> file;
   if (!task.input_path.empty())
     file = std::make_unique<picture_file>(task.input_path);
   const clock_type::time_point render_start = clock_type::now();
-  host_image_ptr picture;
+  picture made;
   if (file) {
-    picture = file->decode();
+    made = file->decode();
     file.reset();  // a frame in flight holds its picture, not the file too
   } else {
-    picture = render_scene(settings.scene_width, settings.scene_height, task.scene_frame,
-                           settings.scene_frames);
+    made.view = render_scene(settings.scene_width, settings.scene_height, task.scene_frame,
+                             settings.scene_frames);
   }
   const clock_type::time_point render_end = clock_type::now();
-  check_formats_hold(settings.formats, picture->width(), picture->height(),
+  check_formats_hold(settings.formats, made.view->width(), made.view->height(),
                      task.input_path.empty() ? "the built-in scene" : task.input_path);
 
   std::int32_t setup = milliseconds_between(setup_start, render_start);
@@ -56,22 +56,24 @@ host_image_ptr produce_picture(const frame_task& task, const stamping_settings& 
   facts.setup_time = settings.setup_time.value_or(setup);
   facts.rendering_time =
       settings.rendering_time.value_or(milliseconds_between(render_start, render_end));
-  return picture;
+  return made;
 }
 
 // Every format goes to a temporary first; the names are given only when
 // all are complete, and all at once: a frame is written whole or not at all.
-void write_outputs(const memory_image& picture, const frame_task& task,
+void write_outputs(const picture& stamped, const frame_task& task,
                    const stamping_settings& settings) {
   std::vector<std::unique_ptr<output_file>> files;
   for (std::size_t k = 0; k < settings.formats.size(); ++k) {
     files.push_back(std::make_unique<output_file>(task.outputs[k]));
     output_file& file = *files.back();
-    const int spare = settings.spare_cores ? settings.spare_cores() : 0;
+    encode_settings encoding;
+    encoding.spare_threads = settings.spare_cores ? settings.spare_cores() : 0;
+    encoding.jpeg_quality = settings.jpeg_quality;
     try {
       settings.formats[k]->write(
-          picture, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
-          spare);
+          stamped, [&file](const unsigned char* data, std::size_t size) { file.write(data, size); },
+          encoding);
     } catch (const image_format_error& error) {
       // The encoder's reason (memory that ran out) names no frame.
       throw image_format_error(task.outputs[k] + ": " + error.what());
@@ -106,13 +108,15 @@ void check_formats_hold(const std::vector<const picture_format*>& formats, std::
 render_outcome stamp_frame(plugin_session& session, const frame_task& task,
                            const stamping_settings& settings) {
   try {
-    host_image_ptr picture;
+    picture stamped;
     const render_outcome outcome =
         session.render(settings.facts, settings.abort, [&](render_facts& facts) {
-          picture = produce_picture(task, settings, facts);
-          return picture.get();
+          stamped = produce_picture(task, settings, facts);
+          return stamped.view.get();
         });
-    write_outputs(*picture, task, settings);
+    // What the plug-in drew reaches the samples a deeper picture keeps.
+    stamped.take_changes();
+    write_outputs(stamped, task, settings);
     return outcome;
   } catch (const std::bad_alloc&) {
     throw frame_failure((task.input_path.empty() ? task.outputs.front() : task.input_path) +

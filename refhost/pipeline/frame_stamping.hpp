@@ -26,6 +26,7 @@ struct frame_task {
 // What every frame of a run shares.
 struct stamping_settings {
   std::vector<const picture_format*> formats;
+  int jpeg_quality = 90;
   replace_policy policy = replace_policy::keep_existing;
   render_facts facts;  // its times are measured per frame unless given here
   std::optional<std::int32_t> setup_time;

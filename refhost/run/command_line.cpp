@@ -48,9 +48,9 @@ const std::string& path_value(const std::string& option, const std::string& text
   return text;
 }
 
-// "png", "tga" or both, as "png,tga" (in either order).
+// "png", "tga", "jpg" or several, as "png,tga" (in any order).
 void set_formats(host_command& command, const std::string& text) {
-  command.write_png = command.write_tga = false;
+  command.write_png = command.write_tga = command.write_jpeg = false;
   std::size_t start = 0;
   for (;;) {
     const std::size_t comma = text.find(',', start);
@@ -59,8 +59,11 @@ void set_formats(host_command& command, const std::string& text) {
       command.write_png = true;
     } else if (name == "tga") {
       command.write_tga = true;
+    } else if (name == "jpg" || name == "jpeg") {
+      command.write_jpeg = true;
     } else {
-      throw usage_error("--format takes png, tga or png,tga, not '" + text + "'");
+      throw usage_error("--format takes png, tga, jpg or several such as png,jpg, not '" + text +
+                        "'");
     }
     if (comma == std::string::npos)
       return;
@@ -168,10 +171,11 @@ const char* const about = "";
 
 const option_row option_table[] = {
     {pictures_in, "--input", nullptr, "PATH", nullptr,
-     "a PNG or TGA to stamp, as if the host had just rendered\n"
-     "it; a folder (its .png and .tga files, by name); or a\n"
-     "numbered sequence such as render.%04d.png with --range.\n"
-     "May be given many times. Without it: the built-in scene",
+     "a PNG, TGA or JPEG to stamp, as if the host had just\n"
+     "rendered it; a folder (its .png, .tga, .jpg and .jpeg\n"
+     "files, by name); or a numbered sequence such as\n"
+     "render.%04d.png with --range. May be given many times.\n"
+     "Without it: the built-in scene",
      [](host_command& c, const std::string& o, const std::string& v) {
        c.inputs.push_back(path_value(o, v));
      }},
@@ -204,12 +208,12 @@ const option_row option_table[] = {
 
     {pictures_out, "--out", nullptr, "DIR|FILE", nullptr,
      "folder for the stamped pictures (default: out), or a file\n"
-     "name ending in .png or .tga: one picture's, or with a\n"
-     "frame number, such as stamped/shot.%04d.png, a sequence's",
+     "name ending in .png, .tga or .jpg: one picture's, or with\n"
+     "a frame number, such as stamped/shot.%04d.png, a sequence's",
      [](host_command& c, const std::string& o, const std::string& v) { c.out = path_value(o, v); }},
-    {pictures_out, "--format", nullptr, "png|tga|png,tga", nullptr,
-     "the formats to write (default: png; from --out's\n"
-     "extension when it names a file)",
+    {pictures_out, "--format", nullptr, "png|tga|jpg,...", nullptr,
+     "the formats to write, one or several such as png,jpg\n"
+     "(default: png; from --out's extension when it names a file)",
      [](host_command& c, const std::string&, const std::string& v) {
        c.format_given = true;
        set_formats(c, v);
@@ -218,6 +222,13 @@ const option_row option_table[] = {
      [](host_command& c, const std::string&, const std::string&) {
        c.format_given = true;
        set_formats(c, "png,tga");
+     }},
+    {pictures_out, "--jpeg-quality", nullptr, "N", nullptr,
+     "JPEG quality, 1 to 100 (default: 90; above 90 the colour\n"
+     "keeps full resolution)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.jpeg_quality = parse_integer(o, v, 1, 100);
+       c.jpeg_quality_given = true;
      }},
     {pictures_out, "--overwrite", "-y", nullptr, nullptr,
      "replace pictures already there (without it velloq-host\n"
@@ -410,7 +421,12 @@ is given once, but --input.
 
 The plug-in stamps its report into the bottom-left corner and then makes
 every pixel fully opaque: a picture with transparent areas comes back
-without them.
+without them. Pictures keep what their files hold: a 16-bit PNG stays 16-bit
+(the samples the report leaves are kept whole), grey stays grey, PNG's
+colour, size, text and time chunks and a JPEG's ICC profile go along, and a
+TGA is written run-length encoded and from the top when its input was.
+JPEG holds no alpha. Pictures of formats velloq-host does not read (TIFF,
+OpenEXR, ...) are refused before anything is written.
 
 Pictures keep their input's name with the format's extension (render.0001.png
 becomes render.0001.tga with --format tga); the built-in scene's are named

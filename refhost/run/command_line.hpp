@@ -24,10 +24,13 @@ struct host_command {
   std::optional<frame_range> range;  // the frames of the numbered patterns
   std::int32_t frames = 1;           // of the built-in scene
   bool frames_given = false;
-  std::string out = "out";  // a folder, or a picture's file name (.png, .tga)
+  std::string out = "out";  // a folder, or a picture's file name (.png, .tga, .jpg)
   bool write_png = true;
   bool write_tga = false;
-  bool format_given = false;   // --format or --tga
+  bool write_jpeg = false;
+  bool format_given = false;  // --format or --tga
+  std::int32_t jpeg_quality = 90;
+  bool jpeg_quality_given = false;
   std::int32_t jobs = 0;       // 0: one per processor core
   bool overwrite = false;      // replace pictures that are already there
   bool skip_existing = false;  // leave out the frames whose pictures are all there

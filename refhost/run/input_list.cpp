@@ -6,6 +6,8 @@
 
 #include "refhost/files/file_io.hpp"
 #include "refhost/pictures/picture_formats.hpp"
+#include "refhost/pictures/picture_header.hpp"
+#include "refhost/run/command_line.hpp"
 
 namespace fs = std::filesystem;
 
@@ -30,14 +32,39 @@ std::string kind_of(const fs::file_status& status) {
   }
 }
 
+// "12 OpenEXR files", "a TIFF file and 3 DPX files": the pictures of
+// formats velloq-host does not read, counted by format in the order met.
+std::string unread_pictures_text(const std::vector<std::pair<std::string, std::size_t>>& counts) {
+  std::string text;
+  for (std::size_t k = 0; k < counts.size(); ++k) {
+    text += k == 0 ? "" : k + 1 == counts.size() ? " and " : ", ";
+    text += (counts[k].second == 1 ? std::string("a") : std::to_string(counts[k].second)) + " " +
+            counts[k].first + (counts[k].second == 1 ? " file" : " files");
+  }
+  return text;
+}
+
 void add_folder(const std::string& folder, input_listing& listing) {
   std::vector<std::string> names;
+  std::vector<std::pair<std::string, std::size_t>> unread;
   std::error_code error;
   for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {
     const std::string name = entry->path().filename().string();
-    if (name[0] == '.' || !has_picture_extension(name))
+    if (name[0] == '.')
       continue;
+    if (!has_picture_extension(name)) {
+      const std::string format = unread_format_of_name(name);
+      if (format.empty())
+        continue;
+      const auto counted = std::find_if(unread.begin(), unread.end(),
+                                        [&](const auto& count) { return count.first == format; });
+      if (counted == unread.end())
+        unread.emplace_back(format, 1);
+      else
+        ++counted->second;
+      continue;
+    }
     std::error_code status_error;
     const fs::file_status status = fs::status(entry->path(), status_error);
     if (fs::is_regular_file(status))
@@ -47,8 +74,16 @@ void add_folder(const std::string& folder, input_listing& listing) {
   }
   if (error)
     throw file_error("cannot list " + folder + ": " + error.message());
+  if (names.empty() && !unread.empty()) {
+    throw usage_error(folder + " holds no picture velloq-host reads, only " +
+                      unread_pictures_text(unread) + "; it reads " + formats_read);
+  }
   if (names.empty())
-    throw file_error(folder + " holds no PNG or TGA picture");
+    throw file_error(folder + " holds no picture (" + formats_read + ")");
+  if (!unread.empty()) {
+    listing.skipped.push_back(folder + ": " + unread_pictures_text(unread) +
+                              ", which velloq-host does not read (it reads " + formats_read + ")");
+  }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const auto number = static_cast<std::int32_t>(listing.pictures.size() + 1);
@@ -110,6 +145,27 @@ input_listing list_inputs(const std::vector<std::string>& values,
     listing.pictures.push_back({path, number, ""});
   }
   return listing;
+}
+
+void check_input_formats(const std::vector<input_picture>& pictures) {
+  std::vector<const input_picture*> unread;
+  std::string format;
+  for (const input_picture& picture : pictures) {
+    const std::string found = unread_format(picture.path);
+    if (found.empty())
+      continue;
+    if (unread.empty())
+      format = found;
+    unread.push_back(&picture);
+  }
+  if (unread.empty())
+    return;
+  const std::string first = unread.front()->path;
+  const std::string others =
+      unread.size() == 1 ? " is a " + format + " picture, which velloq-host does not read"
+                         : " and " + std::to_string(unread.size() - 1) + " more inputs are " +
+                               "pictures of formats it does not read (the first a " + format + ")";
+  throw usage_error(first + others + "; it reads " + formats_read + "; nothing was written");
 }
 
 void check_inputs_present(const std::vector<input_picture>& pictures) {

@@ -23,13 +23,20 @@ struct input_listing {
   std::vector<std::string> skipped;
 };
 
-// Each value in turn: an existing folder gives its PNG and TGA files (by
-// extension, in any case; hidden files left out), sorted by name; a
+// Each value in turn: an existing folder gives its PNG, TGA and JPEG files
+// (by extension, in any case; hidden files left out), sorted by name, and
+// names its pictures of other formats among the skipped (usage_error when
+// it holds only such); a
 // numbered pattern gives one path per frame of `range`; anything else is a
 // picture's path ("%%" a '%'). Throws file_error for a folder that cannot
 // be listed or holds no picture, usage_error for a malformed pattern.
 input_listing list_inputs(const std::vector<std::string>& values,
                           const std::optional<frame_range>& range);
+
+// Throws usage_error, naming the first and counting the others, when inputs
+// are pictures of a format velloq-host does not read (TIFF, OpenEXR, CMYK
+// JPEG, ...): refused before the first picture rather than frame by frame.
+void check_input_formats(const std::vector<input_picture>& pictures);
 
 // Throws file_error, in one message, when inputs are missing (a sequence's
 // missing frames as ranges: "frames 4-100000 of r.%04d.png are missing"),
@@ -38,5 +45,5 @@ input_listing list_inputs(const std::vector<std::string>& values,
 void check_inputs_present(const std::vector<input_picture>& pictures);
 
 // Whether a file name ends in a picture extension velloq-host reads (.png,
-// .tga, in any case).
+// .tga, .jpg, .jpeg, in any case).
 bool has_picture_extension(const std::string& file_name);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <iomanip>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -25,7 +26,8 @@ bool is_frame_picture_name(const std::string& name) {
   if (name.compare(0, prefix, frame_prefix) != 0 || dot == std::string::npos || dot == prefix)
     return false;
   const std::string extension = name.substr(dot);
-  if (extension != png_format.extension && extension != tga_format.extension)
+  if (std::none_of(std::begin(picture_formats), std::end(picture_formats),
+                   [&](const picture_format* format) { return extension == format->extension; }))
     return false;
   return std::all_of(name.begin() + prefix, name.begin() + dot,
                      [](char c) { return c >= '0' && c <= '9'; });
@@ -73,7 +75,7 @@ output_naming parse_output_naming(const std::string& out) {
   }
   if (pattern) {
     throw usage_error("--out " + out +
-                      " has a frame number but no picture extension: end it in .png or .tga");
+                      " has a frame number but no picture extension: end it in .png, .tga or .jpg");
   }
   naming.folder = literal_path(out);
   // Another run may make the folder any moment (a farm's chunks start
@@ -81,8 +83,8 @@ output_naming parse_output_naming(const std::string& out) {
   if (fs::exists(fs::symlink_status(naming.folder, error)) &&
       !fs::is_directory(naming.folder, error)) {
     throw usage_error("--out " + out +
-                      " is a file, not a folder: name a folder, or a picture ending in .png "
-                      "or .tga");
+                      " is a file, not a folder: name a folder, or a picture ending in .png, "
+                      ".tga or .jpg");
   }
   // "result.jpg", "shot.exr": a file of a kind velloq-host does not write,
   // not a folder to make. A folder of such a name is made first or given
@@ -99,8 +101,8 @@ output_naming parse_output_naming(const std::string& out) {
                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }));
   if (file_like) {
     throw usage_error("--out " + out + " looks like a ." + extension +
-                      " file, but velloq-host writes PNG and TGA: end it in .png or .tga, or "
-                      "in / for a folder of that name");
+                      " file, but velloq-host writes PNG, TGA and JPEG: end it in .png, .tga or "
+                      ".jpg, or in / for a folder of that name");
   }
   return naming;
 }

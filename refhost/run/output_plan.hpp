@@ -12,7 +12,7 @@
 #include "refhost/run/frame_sequence.hpp"
 
 // Where a run's pictures go, from --out: a folder, or, when the value ends
-// in .png or .tga and is no existing folder, a picture's file name in a
+// in .png, .tga, .jpg or .jpeg and is no existing folder, a picture's file name in a
 // folder, which may hold a frame number (shot.%04d.png). "%%" is a '%'.
 struct output_naming {
   std::string folder;
@@ -49,7 +49,7 @@ void check_outputs_free(const std::vector<std::string>& paths, bool overwrite,
 void check_paths_fit(const std::vector<std::string>& paths);
 
 // The names in `folder` that look like frames of a run (render_<digits>
-// .png or .tga) but are not among `written_paths`: an earlier run's, which
+// and a format's extension) but are not among `written_paths`: an earlier run's, which
 // would pass for part of this sequence. Sorted.
 std::vector<std::string> other_frame_pictures(const std::string& folder,
                                               const std::vector<std::string>& written_paths);

@@ -12,20 +12,28 @@
 
 std::vector<const picture_format*> chosen_formats(const host_command& command,
                                                   const output_naming& naming) {
+  std::vector<const picture_format*> formats;
   if (naming.format != nullptr) {
     const bool same = command.write_png == (naming.format == &png_format) &&
-                      command.write_tga == (naming.format == &tga_format);
+                      command.write_tga == (naming.format == &tga_format) &&
+                      command.write_jpeg == (naming.format == &jpeg_format);
     if (command.format_given && !same) {
       throw usage_error("--out " + naming.file_name + " is a " + naming.format->name +
                         " file, but another --format was asked for");
     }
-    return {naming.format};
+    formats = {naming.format};
+  } else {
+    if (command.write_png)
+      formats.push_back(&png_format);
+    if (command.write_tga)
+      formats.push_back(&tga_format);
+    if (command.write_jpeg)
+      formats.push_back(&jpeg_format);
   }
-  std::vector<const picture_format*> formats;
-  if (command.write_png)
-    formats.push_back(&png_format);
-  if (command.write_tga)
-    formats.push_back(&tga_format);
+  if (command.jpeg_quality_given &&
+      std::find(formats.begin(), formats.end(), &jpeg_format) == formats.end())
+    throw usage_error(
+        "--jpeg-quality is for JPEG pictures, but the run writes none (--format jpg)");
   return formats;
 }
 
@@ -96,16 +104,18 @@ void check_inputs_kept(const std::vector<frame_task>& tasks) {
   }
 }
 
-std::uint64_t worker_memory(std::uint64_t pixels) {
+std::uint64_t worker_memory(std::uint64_t pixels, unsigned bytes_per_pixel) {
   // A whole frame's filtered rows and its compressed stream each take at
   // most png_whole_frame_limit bytes.
-  return pixels * 4 * 13 / 10 + 2 * std::uint64_t{png_whole_frame_limit} + (std::uint64_t{8} << 20);
+  return pixels * bytes_per_pixel * 13 / 10 + 2 * std::uint64_t{png_whole_frame_limit} +
+         (std::uint64_t{8} << 20);
 }
 
 std::size_t workers_that_fit(std::size_t wanted, std::uint64_t largest_pixels,
-                             std::uint64_t available) {
+                             std::uint64_t available, unsigned bytes_per_pixel) {
   if (available == 0)
     return wanted;
-  const std::uint64_t fit = std::max<std::uint64_t>(available / worker_memory(largest_pixels), 1);
+  const std::uint64_t fit =
+      std::max<std::uint64_t>(available / worker_memory(largest_pixels, bytes_per_pixel), 1);
   return static_cast<std::size_t>(std::min<std::uint64_t>(fit, wanted));
 }

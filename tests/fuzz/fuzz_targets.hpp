@@ -9,13 +9,19 @@
 #include <cstddef>
 #include <cstdint>
 
-// decode_tga on the bytes; an accepted picture must match its header and
-// survive encode_tga and decode_tga unchanged.
+// read_tga on the bytes; an accepted picture must match its header and
+// survive encode_tga and decode_tga unchanged, plain and run-length encoded.
 int fuzz_tga_reader(const std::uint8_t* data, std::size_t size);
 
 // decode_png on the bytes; an accepted picture must have a sane size and
 // survive encode_png and decode_png unchanged.
 int fuzz_png_reader(const std::uint8_t* data, std::size_t size);
+
+// The build's JPEG reader (libjpeg-turbo natively), and stb's, on the bytes;
+// an accepted picture must agree with the file's markers (size, grey), be
+// opaque, and read back at its size with its ICC profile once written.
+int fuzz_jpeg_reader(const std::uint8_t* data, std::size_t size);
+int fuzz_jpeg_reader_stb(const std::uint8_t* data, std::size_t size);
 
 // parse_string_table on the bytes; an accepted table must have distinct ids
 // and read back unchanged once written out again.

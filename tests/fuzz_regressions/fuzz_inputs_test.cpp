@@ -20,13 +20,16 @@ namespace fs = std::filesystem;
 struct fuzz_target {
   const char* name;
   int (*run)(const std::uint8_t*, std::size_t);
+  const char* seeds;  // the folder of its seeds, shared by targets that read the same files
 };
 
 const fuzz_target targets[] = {
-    {"tga_reader", fuzz_tga_reader},
-    {"png_reader", fuzz_png_reader},
-    {"string_table", fuzz_string_table},
-    {"text_burn_in", fuzz_text_burn_in},
+    {"tga_reader", fuzz_tga_reader, "tga_reader"},
+    {"png_reader", fuzz_png_reader, "png_reader"},
+    {"jpeg_reader", fuzz_jpeg_reader, "jpeg_reader"},
+    {"jpeg_reader_stb", fuzz_jpeg_reader_stb, "jpeg_reader"},
+    {"string_table", fuzz_string_table, "string_table"},
+    {"text_burn_in", fuzz_text_burn_in, "text_burn_in"},
 };
 
 // The files of tests/fuzz/<kind>/<target>/, in name order; none when the
@@ -62,7 +65,7 @@ void replay(const fuzz_target& target, const std::vector<fs::path>& files) {
 class fuzz_inputs : public ::testing::TestWithParam<fuzz_target> {};
 
 TEST_P(fuzz_inputs, seed_corpus_replays_clean) {
-  const std::vector<fs::path> files = inputs("corpus", GetParam().name);
+  const std::vector<fs::path> files = inputs("corpus", GetParam().seeds);
   ASSERT_GE(files.size(), 3u) << "the seed corpus of " << GetParam().name << " is missing";
   replay(GetParam(), files);
 }

@@ -59,7 +59,8 @@ TEST(FrameStamping, AFrameIsWrittenWholeOrNotAtAll) {
                         replace_policy::replace_existing);
   std::vector<std::string> kept_files;
   const std::string reason = failure_of(session, task, settings, &kept_files);
-  EXPECT_NE(reason.find(folder.file("in.png") + ": not a PNG or TGA picture"), std::string::npos)
+  EXPECT_NE(reason.find(folder.file("in.png") + ": not a PNG, TGA or JPEG picture"),
+            std::string::npos)
       << reason;
   EXPECT_EQ(kept_files, task.outputs);
   EXPECT_EQ(read_file_bytes(folder.file("x.png"), 1 << 20), earlier_png);

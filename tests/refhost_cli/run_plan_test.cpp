@@ -95,7 +95,8 @@ TEST_F(run_plan, AFolderGivesItsPicturesByName) {
   EXPECT_EQ(folder_run.outputs, (std::vector<std::string>{"o/C.png", "o/a.png", "o/b.png"}));
 
   std::filesystem::create_directories(folder.file("empty"));
-  EXPECT_NE(refusal({"--input", "@empty"}).find("holds no PNG or TGA picture"), std::string::npos);
+  EXPECT_NE(refusal({"--input", "@empty"}).find("holds no picture (PNG, TGA and JPEG)"),
+            std::string::npos);
 }
 
 TEST_F(run_plan, AnOutputFileNameChoosesFormatAndNumbering) {
@@ -170,14 +171,14 @@ TEST_F(run_plan, APercentSignIsPartOfANameUnlessItIsAFrameNumber) {
 
 TEST_F(run_plan, AnOutThatLooksLikeAnotherKindOfFileIsNoFolder) {
   touch("notes.txt");
-  for (const char* name : {"result.jpg", "seq.%04d", "shot.%04d.exr", "notes.txt"}) {
+  for (const char* name : {"result.gif", "seq.%04d", "shot.%04d.exr", "notes.txt"}) {
     EXPECT_NE(refusal({"--frames", "1", "--out", std::string("@") + name}).find("--out"),
               std::string::npos)
         << name;
   }
   // Folders of such names: given with a trailing separator, or made first.
-  EXPECT_EQ(plan({"--out", "@result.jpg/"}).outputs,
-            std::vector<std::string>{"result.jpg/render_0001.png"});
+  EXPECT_EQ(plan({"--out", "@result.gif/"}).outputs,
+            std::vector<std::string>{"result.gif/render_0001.png"});
   EXPECT_EQ(plan({"--out", "@shots.v2"}).outputs,
             std::vector<std::string>{"shots.v2/render_0001.png"});
 }
@@ -215,4 +216,8 @@ TEST(worker_count, AsManyFramesAtOnceAsMemoryHolds) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(workers_that_fit(c.wanted, c.pixels, c.available), c.workers) << c.available;
+  // A 16-bit RGB picture takes its samples beside its view: 10 bytes a
+  // pixel, two and a half times an 8-bit one's.
+  EXPECT_GE(workers_that_fit(8, std::uint64_t{8192} * 8192, 2 * 1024 * mib, 4), 5u);
+  EXPECT_EQ(workers_that_fit(8, std::uint64_t{8192} * 8192, 2 * 1024 * mib, 10), 2u);
 }

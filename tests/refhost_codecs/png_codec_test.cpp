@@ -65,10 +65,11 @@ TEST(PngCodec, HeadersBeyondWhatTheHostDecodesSayWhatIsWrong) {
 
 namespace {
 
-// A sample at a depth scaled to 8 bits, as the host has always read them.
+// A sample at a depth scaled to 8 bits, as the plug-in sees them: 16-bit
+// ones as the largest v with v * 257 not above them.
 unsigned char as_8_bit(unsigned value, unsigned depth) {
   if (depth == 16)
-    return static_cast<unsigned char>(value >> 8);
+    return static_cast<unsigned char>(value / 257);
   return static_cast<unsigned char>(value * 255 / ((1u << depth) - 1));
 }
 
@@ -130,6 +131,19 @@ TEST(PngCodec, ReadsEveryDepthLayoutAndRowFilter) {
               expected->at(x, y) = expected_pixel(layout, x, y);
           }
           EXPECT_TRUE(same_picture(*expected, *image)) << name;
+          if (depth != 16)
+            continue;
+          // The 16-bit samples themselves are kept beside the view.
+          const picture deep = read_png(memory_source(file.data(), file.size()));
+          ASSERT_EQ(deep.deep.channel_count(), png_channels(colour_type)) << name;
+          int differing = 0;
+          for (std::uint32_t y = 0; y < height; ++y) {
+            const std::uint16_t* row = deep.deep.row(static_cast<std::int32_t>(y));
+            for (std::uint32_t i = 0; i < width * png_channels(colour_type); ++i)
+              differing += row[i] != test_sample(i / png_channels(colour_type), y,
+                                                 i % png_channels(colour_type), 16);
+          }
+          EXPECT_EQ(differing, 0) << name;
         }
       }
     }
@@ -395,7 +409,7 @@ TEST(ImageFile, WhatIsNeitherPngNorTgaIsSaidToBeNeither) {
       decode_image_file(path);
       ADD_FAILURE() << content.size() << " bytes accepted";
     } catch (const image_format_error& error) {
-      EXPECT_EQ(std::string(error.what()), path + ": not a PNG or TGA picture");
+      EXPECT_EQ(std::string(error.what()), path + ": not a PNG, TGA or JPEG picture");
     }
   }
 }

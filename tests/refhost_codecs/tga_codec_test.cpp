@@ -140,13 +140,12 @@ TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
     bytes header;
     const char* reason;
   } const cases[] = {
-      {tga_header(1, 1, 32, 8, 2, 1), "colour-map type 1"},
-      {tga_header(1, 1, 8, 0, 1, 1), "colour-map type 1"},
-      {tga_header(1, 1, 8, 0, 1, 0), "colour-mapped"},
-      {tga_header(1, 1, 8, 0, 3), "greyscale"},
-      {tga_header(1, 1, 32, 8, 9), "run-length"},
-      {tga_header(1, 1, 32, 8, 10), "run-length"},
-      {tga_header(1, 1, 32, 8, 11), "run-length"},
+      {tga_header(1, 1, 32, 8, 2, 2), "colour-map type 2"},
+      {tga_header(1, 1, 8, 0, 1, 0), "without a colour map"},
+      {tga_header(1, 1, 8, 0, 9, 0), "without a colour map"},
+      {tga_header(1, 1, 8, 0, 1, 1), "colour-map entries of 0 bits"},
+      {tga_header(1, 1, 32, 8, 3), "32 bits per pixel are not supported for image type 3"},
+      {tga_header(1, 1, 12, 0, 10), "12 bits per pixel"},
       {tga_header(1, 1, 32, 8, 0), "no image data"},
       {tga_header(1, 1, 32, 8, 7), "unknown image type 7"},
       {tga_header(0, 1, 32, 8), "empty picture"},
@@ -155,8 +154,7 @@ TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
       {tga_header(16385, 16385, 24, 0), "larger than the host supports"},
       // At the limit the size is fine and the missing pixels are the fault.
       {tga_header(16384, 16384, 24, 0), "truncated pixel data"},
-      {tga_header(1, 1, 16, 0), "16 bits per pixel"},
-      {tga_header(1, 1, 8, 0), "8 bits per pixel"},
+      {tga_header(1, 1, 8, 0), "8 bits per pixel are not supported for image type 2"},
       {tga_header(1, 1, 32, 0x48), "interleaved"},
   };
   for (const auto& c : cases) {
@@ -224,4 +222,140 @@ TEST(TgaCodec, FilesAreReadAsTheDecoderReadsTheirBytes) {
     EXPECT_EQ(std::string(error.what()),
               folder.file("cut.tga") + ": TGA: truncated pixel data (needs 3404 bytes, has 3403)");
   }
+}
+
+namespace {
+
+// A colour-mapped header: `entries` entries of `entry_bits` from index `first`.
+bytes mapped_header(unsigned width, unsigned height, unsigned image_type, unsigned first,
+                    unsigned entries, unsigned entry_bits) {
+  bytes header = tga_header(width, height, 8, 0x20, image_type, 1);
+  header[3] = static_cast<unsigned char>(first);
+  header[5] = static_cast<unsigned char>(entries);
+  header[7] = static_cast<unsigned char>(entry_bits);
+  return header;
+}
+
+void append(bytes& file, std::initializer_list<unsigned> values) {
+  for (const unsigned value : values) file.push_back(static_cast<unsigned char>(value));
+}
+
+Bgra8 grey(std::uint8_t value, std::uint8_t alpha = 255) {
+  return Bgra8{value, value, value, alpha};
+}
+
+}  // namespace
+
+TEST(TgaCodec, ReadsRunLengthColourMappedGreyAndSixteenBitPictures) {
+  // 3x2 pictures written out by hand. Run-length packets: 0x80 | (n - 1)
+  // and one pixel, or n - 1 and n pixels; a packet may run on into the next
+  // row. Rows bottom to top unless the descriptor says 0x20.
+  struct {
+    const char* what;
+    bytes file;
+    std::vector<Bgra8> rows;  // the upright picture, top row first
+  } cases[] = {
+      {"32-bit runs from the bottom", tga_header(3, 2, 32, 0x08, 10), {}},
+      {"24-bit runs from the top", tga_header(3, 2, 24, 0x20, 10), {}},
+      {"16-bit with an alpha bit", tga_header(3, 2, 16, 0x21, 2), {}},
+      {"15-bit", tga_header(3, 2, 15, 0x20, 2), {}},
+      {"grey", tga_header(3, 2, 8, 0x20, 3), {}},
+      {"grey runs", tga_header(3, 2, 8, 0x20, 11), {}},
+      {"grey and alpha", tga_header(3, 2, 16, 0x28, 3), {}},
+      {"colour-mapped, 24-bit entries from 2", mapped_header(3, 2, 1, 2, 3, 24), {}},
+      {"colour-mapped runs, 16-bit entries", mapped_header(3, 2, 9, 0, 2, 15), {}},
+      {"true colour with an unused map", tga_header(3, 2, 24, 0x20, 2, 1), {}},
+  };
+  // A run of four crossing from the bottom row into the top, then two raw.
+  append(cases[0].file, {0x83, 1, 2, 3, 4, 0x01, 5, 6, 7, 8, 9, 10, 11, 12});
+  cases[0].rows = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12},
+                   {1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}};
+  append(cases[1].file, {0x02, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x82, 10, 11, 12});
+  cases[1].rows = {{1, 2, 3, 255},    {4, 5, 6, 255},    {7, 8, 9, 255},
+                   {10, 11, 12, 255}, {10, 11, 12, 255}, {10, 11, 12, 255}};
+  // 5-5-5 little-endian: blue low. 0x7FFF white, 0x001F blue, 0x03E0 green,
+  // 0x7C00 red; the top bit is alpha with one alpha bit, ignored at 15 bits.
+  append(cases[2].file, {0xFF, 0xFF, 0x1F, 0x00, 0xE0, 0x83, 0x00, 0xFC, 0x10, 0x42, 0x00, 0x00});
+  cases[2].rows = {{255, 255, 255, 255}, {255, 0, 0, 0},     {0, 255, 0, 255},
+                   {0, 0, 255, 255},     {132, 132, 132, 0}, {0, 0, 0, 0}};
+  append(cases[3].file, {0xFF, 0x7F, 0x1F, 0x80, 0xE0, 0x03, 0x00, 0x7C, 0x10, 0x42, 0x00, 0x00});
+  cases[3].rows = {{255, 255, 255, 255}, {255, 0, 0, 255},     {0, 255, 0, 255},
+                   {0, 0, 255, 255},     {132, 132, 132, 255}, {0, 0, 0, 255}};
+  append(cases[4].file, {0, 50, 100, 150, 200, 255});
+  cases[4].rows = {grey(0), grey(50), grey(100), grey(150), grey(200), grey(255)};
+  append(cases[5].file, {0x84, 7, 0x00, 9});
+  cases[5].rows = {grey(7), grey(7), grey(7), grey(7), grey(7), grey(9)};
+  append(cases[6].file, {10, 255, 20, 128, 30, 0, 40, 1, 50, 2, 60, 3});
+  cases[6].rows = {grey(10, 255), grey(20, 128), grey(30, 0),
+                   grey(40, 1),   grey(50, 2),   grey(60, 3)};
+  // Map entries 2, 3, 4; index 1 lies before the map and 9 past it: black.
+  append(cases[7].file, {10, 20, 30, 40, 50, 60, 70, 80, 90, 2, 3, 4, 1, 9, 2});
+  cases[7].rows = {{10, 20, 30, 255}, {40, 50, 60, 255}, {70, 80, 90, 255},
+                   {0, 0, 0, 255},    {0, 0, 0, 255},    {10, 20, 30, 255}};
+  append(cases[8].file, {0x1F, 0x00, 0x00, 0x7C, 0x85, 1});
+  cases[8].rows = std::vector<Bgra8>(6, Bgra8{0, 0, 255, 255});
+  // A two-entry map of 24 bits stands before the pixels and is skipped.
+  cases[9].file[5] = 2;
+  cases[9].file[7] = 24;
+  append(cases[9].file,
+         {99, 99, 99, 98, 98, 98, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18});
+  cases[9].rows = {{1, 2, 3, 255},    {4, 5, 6, 255},    {7, 8, 9, 255},
+                   {10, 11, 12, 255}, {13, 14, 15, 255}, {16, 17, 18, 255}};
+
+  for (const auto& c : cases) {
+    const host_image_ptr expected = make_host_image(3, 2);
+    std::copy(c.rows.begin(), c.rows.end(), expected->pixels().begin());
+    const picture read = read_tga(c.file.data(), c.file.size());
+    EXPECT_TRUE(same_picture(*expected, *read.view)) << c.what;
+    // Cut anywhere in the pixels, every file is refused whole.
+    const std::size_t pixels_start = c.file.size() - 1;
+    EXPECT_THROW(decode_exact(decode_tga, c.file, pixels_start), image_format_error) << c.what;
+  }
+  EXPECT_TRUE(read_tga(cases[5].file.data(), cases[5].file.size()).source.grey);
+  EXPECT_TRUE(read_tga(cases[5].file.data(), cases[5].file.size()).source.run_length);
+  EXPECT_TRUE(read_tga(cases[1].file.data(), cases[1].file.size()).source.top_to_bottom);
+  EXPECT_FALSE(read_tga(cases[0].file.data(), cases[0].file.size()).source.top_to_bottom);
+}
+
+TEST(TgaCodec, WritesRunsGreyAndEitherOriginAsItsInputStoredThem) {
+  // Flat areas with edges, as rendered frames have them, and every pixel
+  // grey, so that the grey file can hold it.
+  const host_image_ptr flat = make_host_image(300, 40, Bgra8{90, 90, 90, 255});
+  for (std::int32_t x = 100; x < 300; x += 7) flat->at(x, 5) = grey(static_cast<std::uint8_t>(x));
+  for (std::int32_t y = 20; y < 40; ++y) flat->at(299, y) = grey(3);
+  const bytes plain = encode_tga(*flat);
+  for (const bool grey_file : {false, true}) {
+    for (const bool top_down : {false, true}) {
+      const tga_storage storage{true, top_down, grey_file};
+      const bytes runs = encode_tga(*flat, storage);
+      EXPECT_EQ(runs[2], grey_file ? 11 : 10);
+      EXPECT_EQ(runs[16], grey_file ? 8 : 32);
+      EXPECT_EQ((runs[17] & 0x20) != 0, top_down);
+      EXPECT_LT(runs.size(), plain.size() / 10);
+      EXPECT_TRUE(same_picture(*flat, *decode(runs))) << grey_file << top_down;
+    }
+  }
+  // Noise, where runs are rare, takes at most a packet header per 128 pixels more.
+  const host_image_ptr noise = make_test_picture(300, 20);
+  const bytes noisy = encode_tga(*noise, tga_storage{true, false, false});
+  EXPECT_LE(noisy.size(), encode_tga(*noise).size() + 20 * 3);
+  EXPECT_TRUE(same_picture(*noise, *decode(noisy)));
+
+  // A stamped picture keeps its file's choices; grey only while it is grey.
+  bytes grey_runs = tga_header(2, 1, 8, 0x20, 11);
+  append(grey_runs, {0x81, 40});
+  picture stamped = read_tga(grey_runs.data(), grey_runs.size());
+  const auto written = [&] {
+    bytes out;
+    write_tga(stamped, [&](const unsigned char* data, std::size_t size) {
+      out.insert(out.end(), data, data + size);
+    });
+    return out;
+  };
+  const bytes kept = written();
+  EXPECT_EQ(bytes(kept.begin(), kept.begin() + 18), tga_header(2, 1, 8, 0x20, 11));
+  stamped.view->at(1, 0) = Bgra8{0, 0, 255, 255};  // drawn on in colour
+  const bytes coloured = written();
+  EXPECT_EQ(bytes(coloured.begin(), coloured.begin() + 18), tga_header(2, 1, 32, 0x28, 10));
+  EXPECT_TRUE(same_picture(*stamped.view, *decode(coloured)));
 }

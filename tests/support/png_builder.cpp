@@ -177,9 +177,8 @@ png_bytes zlib_zero_bomb(std::uint64_t zero_bytes) {
   return bits.out;
 }
 
-png_bytes build_png(const png_layout& layout,
-                    const std::vector<std::pair<std::string, png_bytes>>& chunks_before_data,
-                    const png_bytes& zlib_stream) {
+png_bytes build_png(const png_layout& layout, const png_chunk_list& chunks_before_data,
+                    const png_bytes& zlib_stream, const png_chunk_list& chunks_after_data) {
   png_bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   png_bytes header;
   put_u32_be(header, layout.width);
@@ -190,6 +189,21 @@ png_bytes build_png(const png_layout& layout,
   append_chunk(png, "IHDR", header);
   for (const auto& chunk : chunks_before_data) append_chunk(png, chunk.first, chunk.second);
   append_chunk(png, "IDAT", zlib_stream);
+  for (const auto& chunk : chunks_after_data) append_chunk(png, chunk.first, chunk.second);
   append_chunk(png, "IEND", {});
   return png;
+}
+
+png_chunk_list chunks_of(const png_bytes& png) {
+  png_chunk_list chunks;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
+                               std::size_t{png[at + 2]} << 8 | png[at + 3];
+    if (png.size() - at - 12 < length)
+      break;
+    chunks.emplace_back(std::string(png.begin() + at + 4, png.begin() + at + 8),
+                        png_bytes(png.begin() + at + 8, png.begin() + at + 8 + length));
+    at += 12 + length;
+  }
+  return chunks;
 }

@@ -39,7 +39,12 @@ png_bytes zlib_stored(const png_bytes& data);
 // 160 times smaller than what it inflates to.
 png_bytes zlib_zero_bomb(std::uint64_t zero_bytes);
 
-// Signature, IHDR, the given chunks, IDAT holding `zlib_stream`, IEND.
-png_bytes build_png(const png_layout& layout,
-                    const std::vector<std::pair<std::string, png_bytes>>& chunks_before_data,
-                    const png_bytes& zlib_stream);
+using png_chunk_list = std::vector<std::pair<std::string, png_bytes>>;
+
+// Signature, IHDR, the given chunks, IDAT holding `zlib_stream`, the chunks
+// after it, IEND.
+png_bytes build_png(const png_layout& layout, const png_chunk_list& chunks_before_data,
+                    const png_bytes& zlib_stream, const png_chunk_list& chunks_after_data = {});
+
+// Every chunk of a PNG file after the signature, type and data, in order.
+png_chunk_list chunks_of(const png_bytes& png);

@@ -21,6 +21,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "refhost/pictures/byte_reader.hpp"
 #include "refhost/pictures/png/frame_buffers.hpp"
 #include "refhost/pictures/png/png_row_filters.hpp"
 #include "refhost/pictures/png/whole_frame_deflate.hpp"
@@ -34,8 +35,41 @@ constexpr std::uint64_t decoder_max_side = std::uint64_t{1} << 24;
 // Compressed data may inflate past the last row by this much (encoders
 // pad); more is a decompression bomb or corrupt.
 constexpr std::size_t max_surplus_bytes = std::size_t{64} << 10;
-constexpr std::size_t read_buffer_bytes = std::size_t{64} << 10;
 constexpr std::uint32_t max_chunk_length = 0x7FFFFFFF;
+// The ancillary chunks a picture keeps for its outputs (text, a colour
+// profile, Exif) take at most this much in all; a file with more is
+// refused rather than stamped without them.
+constexpr std::size_t max_kept_chunk_bytes = std::size_t{16} << 20;
+
+bool chunk_named(const unsigned char* type, const char* name) {
+  return std::memcmp(type, name, 4) == 0;
+}
+
+// Whether an ancillary chunk stays true of the stamped picture, so that its
+// outputs keep it. Colour (gAMA, cHRM, sRGB, iCCP, cICP, mDCv, cLLi),
+// physical size and position (pHYs, sCAL, oFFs), text and Exif describe the
+// picture whatever the report covers; tIME stays and says when the stamp
+// changed the picture. Left out: tRNS, whose transparency the outputs carry
+// as alpha; bKGD, which they write in their own colour type; sBIT, since
+// the report's pixels use every bit; hIST and sPLT, counts and palettes of
+// the pixels before the stamp. Other chunks go by the PNG rule for editors
+// that change the pixels: only those marked safe to copy stay.
+bool keeps_chunk(const unsigned char* type) {
+  static const char* const kept[] = {"gAMA", "cHRM", "sRGB", "iCCP", "cICP", "mDCv", "cLLi", "pHYs",
+                                     "sCAL", "oFFs", "tEXt", "zTXt", "iTXt", "eXIf", "tIME"};
+  static const char* const left_out[] = {"tRNS", "bKGD", "sBIT", "hIST", "sPLT"};
+  if ((type[0] & 0x20) == 0)
+    return false;  // critical: the writer makes its own
+  for (const char* name : kept) {
+    if (chunk_named(type, name))
+      return true;
+  }
+  for (const char* name : left_out) {
+    if (chunk_named(type, name))
+      return false;
+  }
+  return (type[3] & 0x20) != 0;
+}
 
 [[noreturn]] void reject(const std::string& reason) {
   throw image_format_error("PNG: " + reason);
@@ -72,49 +106,6 @@ unsigned channels_of(unsigned colour_type) {
       return 1;
   }
 }
-
-// The source in pieces of read_buffer_bytes, so that chunk headers and
-// checksums cost no call each.
-class buffered_reader {
- public:
-  explicit buffered_reader(const byte_source& source)
-      : source_(source), buffer_(read_buffer_bytes) {}
-
-  // Up to `most` next bytes where they lie; none only at the end.
-  std::size_t next(const unsigned char** data, std::size_t most) {
-    if (at_ == end_) {
-      at_ = 0;
-      end_ = source_(buffer_.data(), buffer_.size());
-    }
-    const std::size_t count = std::min(most, end_ - at_);
-    *data = buffer_.data() + at_;
-    at_ += count;
-    offset_ += count;
-    return count;
-  }
-
-  std::size_t read(unsigned char* target, std::size_t size) {
-    std::size_t done = 0;
-    const unsigned char* piece = nullptr;
-    while (done < size) {
-      const std::size_t count = next(&piece, size - done);
-      if (count == 0)
-        break;
-      std::memcpy(target + done, piece, count);
-      done += count;
-    }
-    return done;
-  }
-
-  std::uint64_t offset() const { return offset_; }
-
- private:
-  const byte_source& source_;
-  std::vector<unsigned char> buffer_;
-  std::size_t at_ = 0;
-  std::size_t end_ = 0;
-  std::uint64_t offset_ = 0;
-};
 
 struct png_header {
   std::uint32_t width = 0;
@@ -195,14 +186,14 @@ class png_decoder {
   png_decoder(const png_decoder&) = delete;
   png_decoder& operator=(const png_decoder&) = delete;
 
-  host_image_ptr decode() {
+  picture decode() {
     unsigned char signature[sizeof png_signature];
     if (in_.read(signature, sizeof signature) != sizeof signature ||
         std::memcmp(signature, png_signature, sizeof signature) != 0)
       reject("no PNG signature");
     while (read_chunk()) {
     }
-    if (!image_)
+    if (!result_.view)
       reject("no image data (IDAT)");
     if (whole_)
       inflate_whole();
@@ -211,7 +202,7 @@ class png_decoder {
       reject("the image data ends in row " + std::to_string(row_) + pass + " of the " +
              size_text(png_.width, png_.height) + " picture: the file is cut short or corrupt");
     }
-    return std::move(image_);
+    return std::move(result_);
   }
 
  private:
@@ -235,14 +226,24 @@ class png_decoder {
 
     uLong crc = crc32(0, type, 4);
     const bool image_data = named("IDAT");
-    if (image_data && !image_)
+    if (image_data && !result_.view)
       start_image();
-    // Chunks the decoder uses besides the image data are small; those it
-    // does not use are read and dropped.
+    // Chunks the decoder uses besides the image data are small; those the
+    // outputs keep are held whole, within max_kept_chunk_bytes; the others
+    // are read and dropped.
     std::vector<unsigned char> body;
-    const bool kept = named("IHDR") || named("PLTE") || named("tRNS");
-    if (kept)
+    const bool used = named("IHDR") || named("PLTE") || named("tRNS") || named("bKGD");
+    const bool kept = !used && !image_data && keeps_chunk(type);
+    if (kept) {
+      if (length > max_kept_chunk_bytes - kept_bytes_) {
+        reject("its text, colour profile and other chunks take more than " +
+               std::to_string(max_kept_chunk_bytes >> 20) + " MiB, more than the host keeps");
+      }
+      kept_bytes_ += length;
+      body.reserve(length);
+    } else if (used) {
       body.reserve(std::min<std::uint32_t>(length, 1024));
+    }
     for (std::uint32_t left = length; left > 0;) {
       const unsigned char* piece = nullptr;
       const std::size_t count = in_.next(&piece, left);
@@ -253,7 +254,9 @@ class png_decoder {
         gather(piece, count);
       else if (image_data)
         inflate_piece(piece, count);
-      else if (kept && body.size() < 1024)
+      else if (kept)
+        body.insert(body.end(), piece, piece + count);
+      else if (used && body.size() < 1024)
         body.insert(body.end(), piece, piece + std::min<std::size_t>(count, 1024 - body.size()));
       left -= static_cast<std::uint32_t>(count);
     }
@@ -275,6 +278,10 @@ class png_decoder {
       read_palette(body, length);
     else if (named("tRNS"))
       read_transparency(body, length);
+    else if (named("bKGD"))
+      read_background(body, length);
+    else if (kept)
+      keep_chunk(type, std::move(body));
     return !named("IEND");
   }
 
@@ -295,7 +302,7 @@ class png_decoder {
       reject("more than one palette (PLTE)");
     if (length == 0 || length % 3 != 0 || length > 768)
       reject("a palette (PLTE) of " + std::to_string(length) + " bytes");
-    if (image_)
+    if (result_.view)
       reject("the palette (PLTE) comes after the image data");
     palette_entries_ = length / 3;
     for (std::uint32_t i = 0; i < palette_entries_; ++i)
@@ -303,7 +310,7 @@ class png_decoder {
   }
 
   void read_transparency(const std::vector<unsigned char>& body, std::uint32_t length) {
-    if (image_)
+    if (result_.view)
       reject("the transparency chunk (tRNS) comes after the image data");
     if (png_.colour_type == 3) {
       if (palette_entries_ == 0)
@@ -329,14 +336,63 @@ class png_decoder {
     }
   }
 
+  void keep_chunk(const unsigned char* type, std::vector<unsigned char> body) {
+    png_chunk chunk;
+    std::memcpy(chunk.type.data(), type, 4);
+    chunk.data = std::move(body);
+    chunk.after_image_data = result_.view != nullptr;
+    result_.source.png_chunks.push_back(std::move(chunk));
+  }
+
+  // The background colour as 16-bit red, green and blue. One that names no
+  // colour of the picture (a wrong length, an index past the palette) is
+  // left out, as a damaged ancillary chunk is.
+  void read_background(const std::vector<unsigned char>& body, std::uint32_t length) {
+    const auto value = [&](std::size_t at) { return unsigned{body[at]} << 8 | body[at + 1]; };
+    // A sample of the picture's depth at 16 bits: 1 becomes 65535, 3 at 2 bits 65535.
+    const auto widened = [&](unsigned sample) {
+      const unsigned most = (1u << png_.depth) - 1;
+      return static_cast<std::uint16_t>(sample > most ? 65535 : sample * (65535 / most));
+    };
+    if (png_.colour_type == 3) {
+      if (length != 1 || body[0] >= palette_entries_)
+        return;
+      const Bgra8 entry = palette_[body[0]];
+      result_.source.background = {static_cast<std::uint16_t>(entry.red * 257),
+                                   static_cast<std::uint16_t>(entry.green * 257),
+                                   static_cast<std::uint16_t>(entry.blue * 257)};
+    } else if (png_.colour_type == 0 || png_.colour_type == 4) {
+      if (length != 2)
+        return;
+      const std::uint16_t grey = widened(value(0));
+      result_.source.background = {grey, grey, grey};
+    } else {
+      if (length != 6)
+        return;
+      result_.source.background = {widened(value(0)), widened(value(2)), widened(value(4))};
+    }
+  }
+
   void start_image() {
     if (png_.colour_type == 3 && palette_entries_ == 0)
       reject("no palette (PLTE) for a colour-mapped picture");
     channels_ = channels_of(png_.colour_type);
     const std::size_t bits = std::size_t{channels_} * png_.depth;
     pixel_bytes_ = std::max<std::size_t>(1, bits / 8);
-    image_ = make_host_image(static_cast<std::int32_t>(png_.width),
-                             static_cast<std::int32_t>(png_.height));
+    result_.view = make_host_image(static_cast<std::int32_t>(png_.width),
+                                   static_cast<std::int32_t>(png_.height));
+    result_.source.grey = png_.colour_type == 0 || png_.colour_type == 4;
+    if (png_.depth == 16) {
+      // The samples themselves, with an alpha channel where tRNS names a
+      // colour that is transparent.
+      const bool alpha = has_key_ || png_.colour_type == 4 || png_.colour_type == 6;
+      const deep_samples::layout layout =
+          result_.source.grey
+              ? (alpha ? deep_samples::layout::grey_alpha : deep_samples::layout::grey)
+              : (alpha ? deep_samples::layout::rgba : deep_samples::layout::rgb);
+      result_.deep = deep_samples(static_cast<std::int32_t>(png_.width),
+                                  static_cast<std::int32_t>(png_.height), layout);
+    }
     pass_ = png_.interlaced ? 0 : 6;  // the single pass takes the last number
     begin_pass();
     filtered_bytes_ = 0;
@@ -494,7 +550,9 @@ class png_decoder {
   // The 8-bit value of a sample that is not a palette index.
   unsigned char as_8_bit(unsigned value) const {
     static const unsigned scale[9] = {0, 0xFF, 0x55, 0, 0x11, 0, 0, 0, 0x01};
-    return static_cast<unsigned char>(png_.depth == 16 ? value >> 8 : value * scale[png_.depth]);
+    return static_cast<unsigned char>(
+        png_.depth == 16 ? deep_samples::as_8_bit(static_cast<std::uint16_t>(value))
+                         : value * scale[png_.depth]);
   }
 
   Bgra8 pixel_at(const unsigned char* row, std::uint32_t i) const {
@@ -527,10 +585,35 @@ class png_decoder {
     }
   }
 
+  // A 16-bit row into the samples, and their 8-bit values into the view.
+  void expand_deep_row(const unsigned char* row, std::uint32_t y, const pass_grid& g) {
+    deep_samples& deep = result_.deep;
+    const unsigned channels = deep.channel_count();
+    std::uint16_t* samples = deep.row(static_cast<std::int32_t>(y));
+    Bgra8* view = &result_.view->at(0, static_cast<std::int32_t>(y));
+    for (std::uint32_t i = 0; i < pass_width_; ++i) {
+      const std::uint32_t x = g.start_x + i * g.step_x;
+      std::uint16_t* s = samples + std::size_t{x} * channels;
+      bool keyed = has_key_;
+      for (unsigned c = 0; c < channels_; ++c) {
+        s[c] = static_cast<std::uint16_t>(sample(row, std::size_t{i} * channels_ + c));
+        keyed = keyed && s[c] == key_[c];
+      }
+      if (has_key_)
+        s[channels_] = keyed ? 0 : 65535;
+      view[x] = deep.view_pixel(samples, static_cast<std::int32_t>(x));
+    }
+  }
+
   void expand_row(const unsigned char* row) {
     const pass_grid g = grid();
     const std::uint32_t y = g.start_y + row_ * g.step_y;
-    Bgra8* target = &image_->at(static_cast<std::int32_t>(g.start_x), static_cast<std::int32_t>(y));
+    Bgra8* target =
+        &result_.view->at(static_cast<std::int32_t>(g.start_x), static_cast<std::int32_t>(y));
+    if (png_.depth == 16) {
+      expand_deep_row(row, y, g);
+      return;
+    }
     // The rows of most renders, without a call per pixel.
     if (png_.depth == 8 && g.step_x == 1 && png_.colour_type == 6) {
       rgba_to_bgra(row, target, pass_width_);
@@ -544,7 +627,7 @@ class png_decoder {
     for (std::uint32_t i = 0; i < pass_width_; ++i) target[i * g.step_x] = pixel_at(row, i);
   }
 
-  buffered_reader in_;
+  byte_reader in_;
   png_header png_;
   bool header_seen_ = false;
   std::array<Bgra8, 256> palette_;
@@ -552,7 +635,8 @@ class png_decoder {
   bool has_key_ = false;
   unsigned key_[3] = {};
 
-  host_image_ptr image_;
+  picture result_;
+  std::size_t kept_bytes_ = 0;
   unsigned channels_ = 0;
   std::size_t pixel_bytes_ = 1;
   z_stream stream_{};
@@ -583,8 +667,12 @@ bool has_png_signature(const unsigned char* data, std::size_t size) {
          std::memcmp(data, png_signature, sizeof png_signature) == 0;
 }
 
-host_image_ptr decode_png(const byte_source& source, std::size_t whole_frame_limit) {
+picture read_png(const byte_source& source, std::size_t whole_frame_limit) {
   return png_decoder(source, whole_frame_limit).decode();
+}
+
+host_image_ptr decode_png(const byte_source& source, std::size_t whole_frame_limit) {
+  return read_png(source, whole_frame_limit).view;
 }
 
 host_image_ptr decode_png(const unsigned char* data, std::size_t size) {

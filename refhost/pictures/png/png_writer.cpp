@@ -7,7 +7,10 @@
 // - textured blocks (noise, photographs) take the average filter and
 //   zlib's run-length strategy: their repeats are rare, and matching would
 //   cost several times the time for larger files.
-// Opaque pictures, which is what the plug-in leaves, are written as RGB.
+// Opaque pictures, which is what the plug-in leaves, are written without
+// alpha; grey files' pictures that are still grey as grey; pictures with
+// 16-bit samples at 16 bits. The chunks the reader kept go back where they
+// stood, before or after the image data.
 // Frames up to the whole-frame limit are filtered the same way into one
 // buffer the thread keeps and compressed in one call (libdeflate natively:
 // it cannot continue a stream, so it cannot share a frame between cores,
@@ -21,12 +24,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "refhost/pictures/png/frame_buffers.hpp"
 #include "refhost/pictures/png/parallel_deflate.hpp"
+#include "refhost/pictures/png/png_colour_profile.hpp"
 #include "refhost/pictures/png/png_row_filters.hpp"
 #include "refhost/pictures/png/whole_frame_deflate.hpp"
 #include "refhost/pictures/png_codec.hpp"
@@ -102,15 +107,97 @@ picture_survey survey(const memory_image& image) {
   return found;
 }
 
+bool all_grey(const memory_image& image) {
+  return std::all_of(image.pixels().begin(), image.pixels().end(),
+                     [](const Bgra8& p) { return p.red == p.green && p.green == p.blue; });
+}
+
+// What the file stores of each pixel, and how its rows are made: from the
+// view at 8 bits, or from the samples at 16.
+class png_rows {
+ public:
+  png_rows(const memory_image& view, const deep_samples* deep, bool grey, bool alpha)
+      : view_(view),
+        deep_(deep != nullptr && !deep->empty() ? deep : nullptr),
+        grey_(grey),
+        alpha_(alpha) {}
+
+  unsigned depth() const { return deep_ != nullptr ? 16 : 8; }
+  unsigned colour_type() const { return (grey_ ? 0 : 2) + (alpha_ ? 4 : 0); }
+  unsigned channels() const { return (grey_ ? 1 : 3) + (alpha_ ? 1 : 0); }
+  std::size_t pixel_bytes() const { return channels() * depth() / 8; }
+  const memory_image& view() const { return view_; }
+
+  // Row y as the file stores it: red first, alpha only when kept.
+  void take_row(std::size_t y, unsigned char* out) const {
+    const std::size_t width = static_cast<std::size_t>(view_.width());
+    if (deep_ != nullptr) {
+      take_deep_row(y, width, out);
+      return;
+    }
+    const Bgra8* pixel = &view_.at(0, static_cast<std::int32_t>(y));
+    if (grey_) {
+      for (std::size_t x = 0; x < width; ++x) {
+        *out++ = pixel[x].red;
+        if (alpha_)
+          *out++ = pixel[x].alpha;
+      }
+      return;
+    }
+    if (!alpha_) {
+      for (std::size_t x = 0; x < width; ++x, out += 3) {
+        out[0] = pixel[x].red;
+        out[1] = pixel[x].green;
+        out[2] = pixel[x].blue;
+      }
+      return;
+    }
+    for (std::size_t x = 0; x < width; ++x, out += 4) {
+      out[0] = pixel[x].red;
+      out[1] = pixel[x].green;
+      out[2] = pixel[x].blue;
+      out[3] = pixel[x].alpha;
+    }
+  }
+
+ private:
+  // The samples big-endian; their colour channels are the file's (the
+  // samples are grey only while the picture is), their alpha left out
+  // when the picture is opaque.
+  void take_deep_row(std::size_t y, std::size_t width, unsigned char* out) const {
+    const std::uint16_t* s = deep_->row(static_cast<std::int32_t>(y));
+    const unsigned colours = deep_->is_grey() ? 1 : 3;
+    const unsigned stride = deep_->channel_count();
+    for (std::size_t x = 0; x < width; ++x, s += stride) {
+      for (unsigned c = 0; c < colours; ++c) {
+        *out++ = static_cast<unsigned char>(s[c] >> 8);
+        *out++ = static_cast<unsigned char>(s[c] & 0xFF);
+      }
+      if (alpha_) {
+        const std::uint16_t alpha = deep_->has_alpha() ? s[stride - 1] : 65535;
+        *out++ = static_cast<unsigned char>(alpha >> 8);
+        *out++ = static_cast<unsigned char>(alpha & 0xFF);
+      }
+    }
+  }
+
+  const memory_image& view_;
+  const deep_samples* deep_;
+  bool grey_;
+  bool alpha_;
+};
+
 class png_block_maker {
  public:
-  png_block_maker(const memory_image& image, const picture_survey& found,
-                  const png_compression& choices)
-      : image_(image), channels_(found.opaque ? 3 : 4), flat_level_(choices.flat_level) {
-    const std::size_t width = static_cast<std::size_t>(image.width());
-    row_bytes_ = width * channels_;
+  png_block_maker(const png_rows& rows, const picture_survey& found, const png_compression& choices)
+      : rows_(rows),
+        image_(rows.view()),
+        pixel_bytes_(rows.pixel_bytes()),
+        flat_level_(choices.flat_level) {
+    const std::size_t width = static_cast<std::size_t>(image_.width());
+    row_bytes_ = width * pixel_bytes_;
     rows_per_block_ = std::max<std::size_t>(1, block_target_bytes / (row_bytes_ + 1));
-    const std::size_t height = static_cast<std::size_t>(image.height());
+    const std::size_t height = static_cast<std::size_t>(image_.height());
     const std::size_t blocks = (height + rows_per_block_ - 1) / rows_per_block_;
     for (std::size_t b = 0; b < blocks; ++b) {
       const std::size_t first = b * rows_per_block_;
@@ -122,7 +209,6 @@ class png_block_maker {
     }
   }
 
-  unsigned channels() const { return channels_; }
   std::size_t blocks() const { return flat_.size(); }
   int flat_level() const { return flat_level_; }
   // The whole frame's rows, filtered, with their filter bytes.
@@ -170,35 +256,18 @@ class png_block_maker {
         continue;
       }
       take_row(y, row.data());
-      filter_png_row(filter, row.data(), row_above, out + 1, row_bytes_, channels_);
+      filter_png_row(filter, row.data(), row_above, out + 1, row_bytes_, pixel_bytes_);
       row.swap(above);
       row_above = above.data();
     }
   }
 
  private:
-  // Row y as the file stores it: red first, alpha only when kept.
-  void take_row(std::size_t y, unsigned char* out) const {
-    const Bgra8* pixel = &image_.at(0, static_cast<std::int32_t>(y));
-    const std::size_t width = static_cast<std::size_t>(image_.width());
-    if (channels_ == 3) {
-      for (std::size_t x = 0; x < width; ++x, out += 3) {
-        out[0] = pixel[x].red;
-        out[1] = pixel[x].green;
-        out[2] = pixel[x].blue;
-      }
-      return;
-    }
-    for (std::size_t x = 0; x < width; ++x, out += 4) {
-      out[0] = pixel[x].red;
-      out[1] = pixel[x].green;
-      out[2] = pixel[x].blue;
-      out[3] = pixel[x].alpha;
-    }
-  }
+  void take_row(std::size_t y, unsigned char* out) const { rows_.take_row(y, out); }
 
+  const png_rows& rows_;
   const memory_image& image_;
-  unsigned channels_;
+  std::size_t pixel_bytes_;
   int flat_level_;
   std::size_t row_bytes_ = 0;
   std::size_t rows_per_block_ = 1;
@@ -216,29 +285,99 @@ std::string png_size_limitation(std::int32_t width, std::int32_t height) {
   return {};
 }
 
-void write_png(const memory_image& image, const byte_sink& sink, int spare_threads,
-               const png_compression& choices) {
+namespace {
+
+// When the stamp changed the picture, as tIME keeps it: UTC.
+std::array<unsigned char, 7> png_time_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  const unsigned year = static_cast<unsigned>(utc.tm_year + 1900);
+  return {static_cast<unsigned char>(year >> 8),      static_cast<unsigned char>(year & 0xFF),
+          static_cast<unsigned char>(utc.tm_mon + 1), static_cast<unsigned char>(utc.tm_mday),
+          static_cast<unsigned char>(utc.tm_hour),    static_cast<unsigned char>(utc.tm_min),
+          static_cast<unsigned char>(utc.tm_sec)};
+}
+
+void write_kept_chunks(const byte_sink& sink, const picture_source& source, bool after_image_data,
+                       bool grey_kept) {
+  for (const png_chunk& chunk : source.png_chunks) {
+    if (chunk.after_image_data != after_image_data)
+      continue;
+    const std::string type(chunk.type.begin(), chunk.type.end());
+    // A grey picture's profile describes grey samples: not the colour ones
+    // of a grey picture that a plug-in drew on in colour.
+    if (type == "iCCP" && !grey_kept)
+      continue;
+    if (type == "tIME") {
+      write_chunk(sink, "tIME", png_time_now().data(), 7);
+      continue;
+    }
+    write_chunk(sink, type.c_str(), chunk.data.data(), chunk.data.size());
+  }
+}
+
+bool has_chunk(const picture_source& source, const char* type) {
+  return std::any_of(
+      source.png_chunks.begin(), source.png_chunks.end(),
+      [&](const png_chunk& chunk) { return std::memcmp(chunk.type.data(), type, 4) == 0; });
+}
+
+// The background colour in the file's own colour type and depth.
+void write_background(const byte_sink& sink, const picture_source& source, const png_rows& rows) {
+  if (!source.background)
+    return;
+  unsigned char data[6];
+  std::size_t size = 0;
+  for (unsigned c = 0; c < (rows.channels() >= 3 ? 3u : 1u); ++c) {
+    const std::uint16_t value = (*source.background)[c];
+    const unsigned stored = rows.depth() == 16 ? value : deep_samples::as_8_bit(value);
+    data[size++] = static_cast<unsigned char>(stored >> 8);
+    data[size++] = static_cast<unsigned char>(stored & 0xFF);
+  }
+  write_chunk(sink, "bKGD", data, size);
+}
+
+void write_png_file(const memory_image& image, const deep_samples* deep,
+                    const picture_source& source, const byte_sink& sink, int spare_threads,
+                    const png_compression& choices) {
   const std::string limitation = png_size_limitation(image.width(), image.height());
   if (!limitation.empty())
     throw image_format_error(limitation);
-  const png_block_maker blocks(image, survey(image), choices);
+  const picture_survey found = survey(image);
+  const bool grey = source.grey && all_grey(image);
+  const png_rows rows(image, deep, grey, !found.opaque);
+  const png_block_maker blocks(rows, found, choices);
 
   sink(png_signature, sizeof png_signature);
   unsigned char header[13] = {};
   put_u32_be(header, static_cast<std::uint32_t>(image.width()));
   put_u32_be(header + 4, static_cast<std::uint32_t>(image.height()));
-  header[8] = 8;
-  header[9] = blocks.channels() == 3 ? 2 : 6;  // RGB or RGBA; compression, filter, interlace 0
+  header[8] = static_cast<unsigned char>(rows.depth());
+  header[9] = static_cast<unsigned char>(rows.colour_type());  // compression, filter, interlace 0
   write_chunk(sink, "IHDR", header, sizeof header);
+  const bool grey_kept = grey || !source.grey;
+  write_kept_chunks(sink, source, false, grey_kept);
+  // A JPEG's profile, in the chunk PNG keeps it in.
+  if (!source.icc_profile.empty() && grey_kept && !has_chunk(source, "iCCP") &&
+      !has_chunk(source, "sRGB")) {
+    const std::vector<unsigned char> chunk = iccp_chunk_data(source.icc_profile);
+    write_chunk(sink, "iCCP", chunk.data(), chunk.size());
+  }
+  write_background(sink, source, rows);
   const std::size_t filtered_bytes = blocks.filtered_bytes();
   if (filtered_bytes <= choices.whole_frame_limit) {
     frame_buffers& buffers = this_thread_frame_buffers();
-    unsigned char* rows = buffers.rows.reserve(filtered_bytes);
-    blocks.filter_rows(0, static_cast<std::size_t>(image.height()), rows);
+    unsigned char* filtered = buffers.rows.reserve(filtered_bytes);
+    blocks.filter_rows(0, static_cast<std::size_t>(image.height()), filtered);
     const std::size_t room = whole_deflate_bound(filtered_bytes);
     unsigned char* stream = buffers.compressed.reserve(room);
     write_chunk(sink, "IDAT", stream,
-                whole_deflate(rows, filtered_bytes, blocks.flat_level(), !blocks.mostly_flat(),
+                whole_deflate(filtered, filtered_bytes, blocks.flat_level(), !blocks.mostly_flat(),
                               stream, room));
   } else {
     deflate_blocks(blocks.blocks(), std::cref(blocks), spare_threads,
@@ -246,7 +385,31 @@ void write_png(const memory_image& image, const byte_sink& sink, int spare_threa
                      write_chunk(sink, "IDAT", data, size);
                    });
   }
+  write_kept_chunks(sink, source, true, grey_kept);
   write_chunk(sink, "IEND", nullptr, 0);
+}
+
+}  // namespace
+
+void write_png(const picture& stamped, const byte_sink& sink, int spare_threads,
+               const png_compression& choices) {
+  write_png_file(*stamped.view, &stamped.deep, stamped.source, sink, spare_threads, choices);
+}
+
+void write_png(const memory_image& image, const byte_sink& sink, int spare_threads,
+               const png_compression& choices) {
+  write_png_file(image, nullptr, picture_source{}, sink, spare_threads, choices);
+}
+
+std::vector<unsigned char> encode_png(const picture& stamped, int spare_threads) {
+  std::vector<unsigned char> out;
+  write_png(
+      stamped,
+      [&out](const unsigned char* data, std::size_t size) {
+        out.insert(out.end(), data, data + size);
+      },
+      spare_threads);
+  return out;
 }
 
 std::vector<unsigned char> encode_png(const memory_image& image, int spare_threads) {

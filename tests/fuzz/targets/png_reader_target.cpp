@@ -42,14 +42,36 @@ int fuzz_png_reader(const std::uint8_t* data, std::size_t size) {
   fuzz_require(image->pixels().size() == static_cast<std::size_t>(image->width()) * image->height(),
                png_target, "pixel count differs from the size");
 
-  // What the host writes it must read back as it was.
-  const std::vector<unsigned char> encoded = encode_png(*image);
-  host_image_ptr again;
+  // What the host writes it must read back as it was: the view, the 16-bit
+  // samples and the chunks it keeps.
+  const picture full = read_png(memory_source(data, size));
+  fuzz_require(same_pixels(*image, *full.view), png_target, "the picture differs from its view");
+  const std::vector<unsigned char> encoded = encode_png(full);
+  picture again;
   try {
-    again = decode_png(encoded.data(), encoded.size());
+    again = read_png(memory_source(encoded.data(), encoded.size()));
   } catch (const image_format_error&) {
     fuzz_require(false, png_target, "cannot read back its own encoding");
   }
-  fuzz_require(same_pixels(*image, *again), png_target, "encoding and decoding changed the pixels");
+  fuzz_require(same_pixels(*image, *again.view), png_target,
+               "encoding and decoding changed the pixels");
+  fuzz_require(
+      full.deep.empty() == again.deep.empty() && full.deep.is_grey() == again.deep.is_grey(),
+      png_target, "encoding and decoding changed the depth or the colour");
+  const unsigned colours = full.deep.is_grey() ? 1 : 3;
+  for (std::int32_t y = 0; !full.deep.empty() && y < image->height(); ++y) {
+    const std::uint16_t* before = full.deep.row(y);
+    const std::uint16_t* after = again.deep.row(y);
+    for (std::int32_t x = 0; x < image->width(); ++x) {
+      for (unsigned c = 0; c < colours; ++c) {
+        fuzz_require(
+            before[x * full.deep.channel_count() + c] == after[x * again.deep.channel_count() + c],
+            png_target, "encoding and decoding changed a 16-bit sample");
+      }
+    }
+  }
+  fuzz_require(full.source.png_chunks.size() == again.source.png_chunks.size() &&
+                   full.source.background == again.source.background,
+               png_target, "encoding and decoding changed the chunks kept");
   return 0;
 }
