@@ -58,6 +58,32 @@ std::string holder_text(const std::string& text, const std::string& this_machine
 
 }  // namespace
 
+std::string live_claim_holder(const std::string& path) {
+  const fs::path target(path);
+  const fs::path folder = target.parent_path();
+  const fs::path claim = folder / ("." + target.filename().string() + output_claims::claim_suffix);
+  std::string text;
+  if (!read_record(claim.string(), text))
+    return "";
+  const std::string machine = output_platform::machine_name();
+  lease_record record;
+  fs::path lease = claim;  // a claim still being written: its own age tells
+  if (parse_record(text, record)) {
+    if (record.machine == machine) {
+      return output_platform::process_alive(record.process) ? holder_text(text, machine)
+                                                            : std::string();
+    }
+    lease = folder / fs::path(record.lease_name).filename();
+  }
+  std::error_code error;
+  const fs::file_time_type seen = fs::last_write_time(lease, error);
+  if (error ||
+      fs::file_time_type::clock::now() - seen >= std::chrono::seconds(output_claims::lease_seconds))
+    return "";
+  const std::string holder = holder_text(text, machine);
+  return holder.empty() ? " (a run that is starting)" : holder;
+}
+
 output_claims::output_claims(const std::string& folder)
     : folder_(folder),
       machine_(output_platform::machine_name()),

@@ -25,11 +25,11 @@ struct input_listing {
 
 // Each value in turn: an existing folder gives its PNG and TGA files (by
 // extension, in any case; hidden files left out), sorted by name; a
-// numbered pattern gives one path per frame of `range`; anything else is a
+// numbered pattern gives one path per frame of `range`, in its order; anything else is a
 // picture's path ("%%" a '%'). Throws file_error for a folder that cannot
 // be listed or holds no picture, usage_error for a malformed pattern.
 input_listing list_inputs(const std::vector<std::string>& values,
-                          const std::optional<frame_range>& range);
+                          const std::optional<frame_list>& range);
 
 // Throws file_error, in one message, when inputs are missing (a sequence's
 // missing frames as ranges: "frames 4-100000 of r.%04d.png are missing")

@@ -119,7 +119,12 @@ TEST_F(batch, a_rerun_keeps_every_earlier_file_it_does_not_replace) {
   // could be: the whole run refuses first.
   const run_result refused = run("--input " + frames + " --rendering-time 5000");
   EXPECT_EQ(refused.exit_code, 1) << refused.output;
-  EXPECT_NE(refused.output.find("exists already; nothing was written"), std::string::npos);
+  // All ten named by count, with the two ways on.
+  EXPECT_NE(refused.output.find("render.0001.png and 9 more outputs exist already; nothing was "
+                                "written (--skip-existing leaves out the frames whose pictures are "
+                                "all there; -y or --overwrite replaces them)"),
+            std::string::npos)
+      << refused.output;
   EXPECT_EQ(output_bytes("render.0001.png"), first);
 
   // Sources gone: found before the first picture, nothing replaced.
