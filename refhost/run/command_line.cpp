@@ -492,7 +492,9 @@ second, time left); every run ends with one summary line.
 
 Exit status: 0 done, 1 an input, module or output failed (for a run of many
 frames: at least one frame failed; a picture already there without
---overwrite too), 2 a bad option, 3 the plug-in does not offer its effector to
-this host, 128 + the signal's number when interrupted.
+--overwrite too), 2 a bad option (a --facts file that does not fit the run
+too), 3 the plug-in does not offer its effector to this host (or to a frame's
+host in --facts), 128 + the signal's number when interrupted. A dry run exits
+with the status the run would give.
 )";
 }
