@@ -23,7 +23,8 @@ set(module $<TARGET_FILE:velloq>)
 set(script ${PROJECT_SOURCE_DIR}/cmake/write_release_archive.cmake)
 add_custom_command(
   OUTPUT ${archive}
-  COMMAND ${CMAKE_COMMAND} -DSTAGE=${release_dir} -DMODULE=${module} -DARCHIVE=${archive}
+  COMMAND ${CMAKE_COMMAND} -DSTAGE=${release_dir} "-DCOPY=${module}|${module}.debug"
+          "-DNAMES=Velloq.dll|Velloq.dll.debug|README.txt|LICENSE.txt" -DARCHIVE=${archive}
           -DZIP=${VELLOQ_ZIP} -P ${script}
   DEPENDS velloq ${release_dir}/README.txt ${release_dir}/LICENSE.txt ${script}
   VERBATIM)

@@ -1,10 +1,12 @@
-# Completes the release folder STAGE (README.txt and LICENSE.txt are in it)
-# with MODULE, its .debug file and their SHA-256 sums, and zips it into
-# ARCHIVE with Info-ZIP's ZIP. The archive depends on nothing but the files'
-# bytes: the entries come in a fixed order, each with one fixed time (in
-# UTC) and mode, and -X leaves out the owner and the extra time fields.
-file(COPY ${MODULE} ${MODULE}.debug DESTINATION ${STAGE})
-set(names Velloq.dll Velloq.dll.debug README.txt LICENSE.txt)
+# Completes the release folder STAGE with the files COPY names (the rest of
+# NAMES is in it already) and SHA-256 sums of NAMES, and zips NAMES and the
+# sums, in that order, into ARCHIVE with Info-ZIP's ZIP. COPY and NAMES are
+# lists joined by "|". The archive depends on nothing but the files' bytes:
+# the entries come in a fixed order, each with one fixed time (in UTC) and
+# mode, and -X leaves out the owner and the extra time fields.
+string(REPLACE "|" ";" copy "${COPY}")
+string(REPLACE "|" ";" names "${NAMES}")
+file(COPY ${copy} DESTINATION ${STAGE})
 # In the form `sha256sum -c` reads: the hexadecimal sum, two blanks, the name.
 set(sums "")
 foreach(name IN LISTS names)

@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 
+#include "refhost/files/file_io.hpp"
 #include "validator/validation.hpp"
 #include "validator/validation_report.hpp"
 
@@ -16,7 +18,8 @@ namespace {
 constexpr int all_passed = 0, some_failed = 1, unusable = 2;
 
 const char usage[] =
-    "usage: velloq-validate [--windows xp|vista|7] [--cycles N] [--json] PLUGIN.dll\n"
+    "usage: velloq-validate [--windows xp|vista|7] [--cycles N] [--json] [--output FILE]\n"
+    "                       PLUGIN.dll\n"
     "       velloq-validate --list\n"
     "\n"
     "Runs the host's side of the plug-in contract on PLUGIN.dll in an emulated\n"
@@ -27,7 +30,12 @@ const char usage[] =
     "               its imports must exist there, and the checks run on it\n"
     "  --cycles N   load/use/free cycles of each residue check (default 200)\n"
     "  --json       the results as one JSON document\n"
+    "  --output FILE\n"
+    "               the results into FILE instead of stdout, written whole\n"
+    "               once the checks are done: a run that cannot start leaves\n"
+    "               no file (nor an empty one) behind\n"
     "  --list       the checks and what each holds the plug-in to\n"
+    "  --version    velloq-validate's version\n"
     "\n"
     "Exit status: 0 all passed, 1 some failed, 2 not a plug-in or unusable.\n";
 
@@ -41,11 +49,17 @@ int bad_usage(const std::string& why) {
 int main(int argc, char** argv) {
   validation_options options;
   bool json = false;
+  std::string output_path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::cout << usage;
       return all_passed;
+    } else if (arg == "--version") {
+      std::cout << "velloq-validate " VELLOQ_VERSION "\n";
+      return all_passed;
+    } else if (arg == "--output" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      output_path = argv[++i];
     } else if (arg == "--list") {
       print_check_list(std::cout);
       return all_passed;
@@ -79,10 +93,23 @@ int main(int argc, char** argv) {
     return bad_usage("no plug-in given");
 
   const validation done = validate(options);
+  std::ostringstream report;
   if (json)
-    print_json(std::cout, options, done);
+    print_json(report, options, done);
   else
-    print_text(std::cout, options, done);
+    print_text(report, options, done);
+  if (output_path.empty()) {
+    std::cout << report.str();
+  } else {
+    const std::string text = report.str();
+    try {
+      write_file_atomically(output_path, std::vector<unsigned char>(text.begin(), text.end()),
+                            replace_policy::replace_existing);
+    } catch (const file_error& error) {
+      std::cerr << "velloq-validate: " << error.what() << "\n";
+      return unusable;
+    }
+  }
   if (done.unusable)
     return unusable;
   return done.count(check_status::failed) == 0 ? all_passed : some_failed;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -71,11 +72,70 @@ std::string lower(std::string text) {
   return text;
 }
 
+// Whether the run whose record `text` the claim at `claim` holds is alive,
+// when this machine can tell by itself: for its own runs the lease's lock,
+// or the process. Nothing when only the renewal of `lease` (set here) can
+// tell: another machine's run, or a claim still being written.
+std::optional<bool> alive_here(const std::string& text, const std::string& claim,
+                               const std::string& folder, const std::string& machine,
+                               std::string& lease) {
+  lease_record record;
+  lease = claim;  // a claim still being written: its own age tells
+  if (!parse_record(text, record))
+    return std::nullopt;
+  lease = (fs::path(folder) / fs::path(record.lease_name).filename()).string();
+  // The lock tells for this machine only: a network file system may keep
+  // a crashed machine's lock until that machine starts again.
+  if (record.machine != machine)
+    return std::nullopt;
+  // A claim made by a hard link is the lease itself, also when the lease's
+  // name is gone.
+  output_platform::lock_state lock = output_platform::lock_on(lease);
+  if (lock == output_platform::lock_state::unknown)
+    lock = output_platform::lock_on(claim);
+  if (lock == output_platform::lock_state::held)
+    return true;
+  if (lock == output_platform::lock_state::free && record.locked)
+    return false;
+  // No lock to ask: the process, unless another one has its id now (a
+  // container's first process, a reused id, Wine's ids).
+  if (!output_platform::process_alive(record.process))
+    return false;
+  const std::string started = output_platform::process_start_time(record.process);
+  return record.start_time.empty() || started.empty() || started == record.start_time;
+}
+
 [[noreturn]] void refuse_folder(const std::string& folder, const std::string& reason) {
   throw file_error("cannot write into " + folder + ": " + reason + "; nothing was written");
 }
 
 }  // namespace
+
+std::string live_claim_holder(const std::string& path) {
+  const fs::path target(path);
+  const std::string folder = target.parent_path().string();
+  const std::string claim =
+      (target.parent_path() / hidden_name(hidden_key(target.filename().string()), "", claim_suffix))
+          .string();
+  std::string text;
+  if (!read_record(claim, text))
+    return "";
+  const std::string machine = output_platform::machine_name();
+  std::string lease;
+  std::optional<bool> alive = alive_here(text, claim, folder, machine, lease);
+  if (!alive) {
+    // Without a lease of its own to renew, this machine's clock stands in
+    // for the file server's, which may err where the two disagree.
+    std::error_code error;
+    const fs::file_time_type seen = fs::last_write_time(lease, error);
+    alive = !error && fs::file_time_type::clock::now() - seen <
+                          std::chrono::seconds(output_claims::lease_seconds);
+  }
+  if (!*alive)
+    return "";
+  const std::string holder = holder_text(text, machine);
+  return holder.empty() ? " (a run that is starting)" : holder;
+}
 
 output_claims::output_claims(const std::string& folder)
     : folder_(folder),
@@ -146,31 +206,11 @@ std::string output_claims::claim_path(const std::string& key) const {
 
 bool output_claims::live(const std::string& text, const std::string& path) {
   lease_record record;
-  std::string lease = path;  // a claim still being written: its own age tells
-  if (parse_record(text, record)) {
-    if (record.lease_name == lease_name_)
-      return true;
-    lease = (fs::path(folder_) / fs::path(record.lease_name).filename()).string();
-    // The lock tells for this machine only: a network file system may keep
-    // a crashed machine's lock until that machine starts again.
-    if (record.machine == machine_) {
-      // A claim made by a hard link is the lease itself, also when the
-      // lease's name is gone.
-      output_platform::lock_state lock = output_platform::lock_on(lease);
-      if (lock == output_platform::lock_state::unknown)
-        lock = output_platform::lock_on(path);
-      if (lock == output_platform::lock_state::held)
-        return true;
-      if (lock == output_platform::lock_state::free && record.locked)
-        return false;
-      // No lock to ask: the process, unless another one has its id now (a
-      // container's first process, a reused id, Wine's ids).
-      if (!output_platform::process_alive(record.process))
-        return false;
-      const std::string started = output_platform::process_start_time(record.process);
-      return record.start_time.empty() || started.empty() || started == record.start_time;
-    }
-  }
+  if (parse_record(text, record) && record.lease_name == lease_name_)
+    return true;
+  std::string lease;
+  if (const std::optional<bool> known = alive_here(text, path, folder_, machine_, lease))
+    return *known;
   // Another machine's run: alive while it renews its lease. On a network
   // file system both times are the server's, so the machines' clocks need
   // not agree.

@@ -44,6 +44,13 @@ struct output_name_clash : file_error {
   using file_error::file_error;
 };
 
+// Who holds a live claim on the output `path` (" (process 1234 on
+// render-07)"), or empty when no live run does. Only reads, for a plan
+// that must change nothing: another machine's lease counts as renewed
+// when this machine's clock says it was, which may err where the two
+// clocks disagree.
+std::string live_claim_holder(const std::string& path);
+
 class output_claims {
  public:
   // Without a sign of life for this long, another machine's run is dead.

@@ -50,6 +50,8 @@ class reference_services final : public ref_counted<HostServices> {
   // missing or malformed.
   HostImage* VELLOQ_THISCALL load_image_resource(const char* name) override;
   const char* VELLOQ_THISCALL get_version_text() override { return version_text_.c_str(); }
+  const std::string& version_text() const { return version_text_; }
+  void set_version_text(std::string text) { version_text_ = std::move(text); }
 
  private:
   const std::map<std::string, std::string>& table_for(std::uint16_t language);
@@ -99,6 +101,8 @@ class reference_application final : public ref_counted<HostApplication> {
   reference_application(std::int32_t version, reference_services& services)
       : version_(version), services_(services) {}
   std::int32_t VELLOQ_THISCALL get_version(std::int32_t) override { return version_; }
+  std::int32_t version() const { return version_; }
+  void set_version(std::int32_t version) { version_ = version; }
   HostServices* VELLOQ_THISCALL get_services(std::int32_t) override { return &services_; }
   RenderSettings* VELLOQ_THISCALL get_render_settings(std::int32_t) override {
     if (!settings_)

@@ -1,5 +1,7 @@
 #include "refhost/hosting/plugin_session.hpp"
 
+#include <optional>
+
 plugin_session::plugin_session(const std::string& module_path, const session_settings& settings)
     : module_(module_path),
       services_(
@@ -34,10 +36,28 @@ plugin_session::~plugin_session() {
 }
 
 render_outcome plugin_session::render(const render_facts& facts, bool aborted,
-                                      const std::function<memory_image*(render_facts&)>& produce) {
+                                      const std::function<memory_image*(render_facts&)>& produce,
+                                      const render_host* host) {
   render_outcome outcome;
   if (component_ == nullptr)
     return outcome;
+  // The session's own host again after this render, however it ends.
+  struct host_restorer {
+    reference_application& application;
+    reference_services& services;
+    render_host own;
+    ~host_restorer() {
+      application.set_version(own.version);
+      services.set_version_text(own.version_text);
+    }
+  };
+  std::optional<host_restorer> restore;
+  if (host != nullptr) {
+    restore.emplace(host_restorer{
+        *application_, *services_, {application_->version(), services_->version_text()}});
+    application_->set_version(host->version);
+    services_->set_version_text(host->version_text);
+  }
   host_ptr<reference_settings> settings(new reference_settings(facts));
   reference_settings& current = *settings;
   application_->set_render_settings(std::move(settings));

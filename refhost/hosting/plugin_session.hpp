@@ -27,6 +27,13 @@ struct session_settings {
   std::uint16_t language = 1033;
 };
 
+// The host one render is told of, when it is not the session's: a frame
+// rendered by another version of the host.
+struct render_host {
+  std::int32_t version = 0;
+  std::string version_text;
+};
+
 struct render_outcome {
   int notifications = 0;  // notify_image_changed calls during the end hook
 };
@@ -46,10 +53,12 @@ class plugin_session {
   // One render: the begin hook, then `produce` makes the picture and fills
   // in the times, then the end hook works on it. When `produce` throws, the
   // end hook still comes, for a render job that now says it was aborted,
-  // and the exception passes on.
+  // and the exception passes on. `host`, when given, is the host the
+  // plug-in is told of during this render alone.
   // [when: per frame; thread: its worker; re-entrant: no]
   render_outcome render(const render_facts& facts, bool aborted,
-                        const std::function<memory_image*(render_facts&)>& produce);
+                        const std::function<memory_image*(render_facts&)>& produce,
+                        const render_host* host = nullptr);
 
   // Problems the host's objects met while the plug-in called them.
   const host_problems& problems() const { return problems_; }

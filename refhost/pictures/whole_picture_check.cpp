@@ -8,6 +8,7 @@
 
 #include "refhost/files/file_io.hpp"
 #include "refhost/pictures/picture_file.hpp"
+#include "refhost/pictures/jpeg_codec.hpp"
 #include "refhost/pictures/png_codec.hpp"
 #include "refhost/pictures/tga_codec.hpp"
 
@@ -57,19 +58,41 @@ picture_completeness check_picture_whole(const std::string& path) {
       return {picture_completeness::cut_short, {}};
     if (has_png_signature(header, got))
       return whole_png(file, header, got);
+    // A JPEG ends with its end-of-image marker; what stops before it is cut.
+    if (has_jpeg_signature(header, got)) {
+      unsigned char end[2] = {};
+      if (file.regular_size() >= 4) {
+        file.seek(file.regular_size() - 2);
+        file.read(end, sizeof end);
+      }
+      if (end[0] != 0xFF || end[1] != 0xD9)
+        return {picture_completeness::cut_short, {}};
+    }
+    bool tga_header = false;
     if (looks_like_tga(header, got)) {
       try {
+        // Run-length data tell their length only as they are decoded: below.
         const tga_layout layout = read_tga_layout(header, got);
-        if (static_cast<unsigned long long>(file.regular_size()) <
-            layout.pixel_offset + layout.pixel_bytes)
-          return {picture_completeness::cut_short, {}};
-        return {picture_completeness::whole, {layout.width, layout.height}};
+        tga_header = true;
+        if (!layout.run_length) {
+          if (static_cast<unsigned long long>(file.regular_size()) <
+              layout.map_offset + layout.map_bytes + layout.pixel_bytes)
+            return {picture_completeness::cut_short, {}};
+          return {picture_completeness::whole, {layout.width, layout.height}};
+        }
       } catch (const image_format_error&) {
         // A kind of TGA whose size its header does not tell: decoded below.
       }
     }
-    const host_image_ptr picture = decode_image_file(path);
-    return {picture_completeness::whole, {picture->width(), picture->height()}};
+    try {
+      const host_image_ptr picture = decode_image_file(path);
+      return {picture_completeness::whole, {picture->width(), picture->height()}};
+    } catch (const image_format_error&) {
+      // A sound TGA header over run-length data that stop short.
+      if (tga_header)
+        return {picture_completeness::cut_short, {}};
+      throw;
+    }
   } catch (const std::exception&) {
     return {};
   }

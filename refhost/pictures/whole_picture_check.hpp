@@ -15,6 +15,8 @@ struct picture_completeness {
 // Whole: a PNG whose header chunk is sound and whose last twelve bytes are
 // the IEND chunk, which only a whole PNG ends with; an uncompressed TGA
 // whose bytes reach the end of its pixels; any other picture that decodes.
-// Cut short: an empty file, a PNG or TGA whose end is missing. Unreadable:
-// anything else (a file velloq-host does not read, one it cannot open).
+// Cut short: an empty file, a PNG, TGA or JPEG whose end is missing (a
+// JPEG without its end-of-image marker, run-length TGA data that stop
+// short). Unreadable: anything else (a file velloq-host does not read, one
+// it cannot open).
 picture_completeness check_picture_whole(const std::string& path);

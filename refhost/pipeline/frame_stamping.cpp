@@ -51,11 +51,17 @@ picture produce_picture(const frame_task& task, const stamping_settings& setting
                      task.input_path.empty() ? "the built-in scene" : task.input_path);
 
   std::int32_t setup = milliseconds_between(setup_start, render_start);
-  if (settings.host_version < setup_milliseconds_from_version)
+  std::int32_t rendering = milliseconds_between(render_start, render_end);
+  std::int32_t host_version = settings.host_version;
+  if (task.facts) {
+    setup = task.facts->setup_ms;
+    rendering = task.facts->rendering_ms;
+    host_version = task.facts->host_version.value_or(host_version);
+  }
+  if (host_version < setup_milliseconds_from_version)
     setup /= 1000;
   facts.setup_time = settings.setup_time.value_or(setup);
-  facts.rendering_time =
-      settings.rendering_time.value_or(milliseconds_between(render_start, render_end));
+  facts.rendering_time = settings.rendering_time.value_or(rendering);
   return made;
 }
 
@@ -109,11 +115,24 @@ render_outcome stamp_frame(plugin_session& session, const frame_task& task,
                            const stamping_settings& settings) {
   try {
     picture stamped;
-    const render_outcome outcome =
-        session.render(settings.facts, settings.abort, [&](render_facts& facts) {
-          stamped = produce_picture(task, settings, facts);
+    render_facts facts = settings.facts;
+    std::optional<render_host> host;
+    if (task.facts) {
+      facts.renderer = task.facts->renderer.value_or(facts.renderer);
+      facts.gi_method = task.facts->gi_method.value_or(facts.gi_method);
+      facts.irradiance_caching = task.facts->irradiance_caching.value_or(facts.irradiance_caching);
+      if (task.facts->host_version || task.facts->version_text) {
+        host = render_host{task.facts->host_version.value_or(settings.host_version),
+                           task.facts->version_text.value_or(settings.version_text)};
+      }
+    }
+    const render_outcome outcome = session.render(
+        facts, settings.abort,
+        [&](render_facts& measured) {
+          stamped = produce_picture(task, settings, measured);
           return stamped.view.get();
-        });
+        },
+        host ? &*host : nullptr);
     // What the plug-in drew reaches the samples a deeper picture keeps.
     stamped.take_changes();
     write_outputs(stamped, task, settings);

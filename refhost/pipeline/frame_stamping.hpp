@@ -16,11 +16,28 @@
 #include "refhost/hosting/plugin_session.hpp"
 #include "refhost/pictures/picture_formats.hpp"
 
+// What the host knew of one frame's render (as the farm that rendered it
+// recorded it), told to the plug-in in place of the run's options and of
+// what velloq-host measures. What is not given comes from the run.
+struct frame_facts {
+  std::int32_t setup_ms = 0;  // told in seconds to hosts that count so
+  std::int32_t rendering_ms = 0;
+  std::optional<std::int32_t> host_version;
+  std::optional<std::string> version_text;
+  std::optional<Uuid> renderer;
+  std::optional<std::int32_t> gi_method;
+  std::optional<bool> irradiance_caching;
+};
+
 struct frame_task {
   std::string input_path;            // empty: a frame of the built-in scene
   std::int32_t scene_frame = 0;      // that frame, counted from 0
   std::vector<std::string> outputs;  // one per format of the run, in its order
   bool replace = false;              // replaces what its names hold, whatever the run's policy
+  // Its number: a sequence's frame number, the built-in scene's frame
+  // from 1, other inputs counted from 1.
+  std::int32_t number = 1;
+  std::optional<frame_facts> facts;  // none: the run's and what is measured
 };
 
 // What every frame of a run shares.
@@ -33,6 +50,7 @@ struct stamping_settings {
   std::optional<std::int32_t> rendering_time;
   bool abort = false;
   std::int32_t host_version = 0;
+  std::string version_text;      // of host_version, for frames of another host
   std::int32_t scene_width = 0;  // the built-in scene's size and frame count
   std::int32_t scene_height = 0;
   std::int32_t scene_frames = 1;

@@ -26,6 +26,21 @@ const named_renderer named_renderers[] = {
     {"tesserak", {{0x20301201, 0x53B811D9, 0xBCFF000A, 0x95BACEB2}}},
 };
 
+struct named_gi_method {
+  const char* name;
+  std::int32_t code;
+};
+
+// The host's methods by their codes; "+" joins the two of code 5 as the
+// plug-in's text does.
+const named_gi_method named_gi_methods[] = {
+    {"none", 0},
+    {"path-tracing", 1},
+    {"photon-mapping", 2},
+    {"radiosity", 3},
+    {"path-tracing+photon-mapping", 5},
+};
+
 int hex_digit(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -116,32 +131,49 @@ std::int32_t parse_integer(const std::string& option, const std::string& text, s
   return static_cast<std::int32_t>(value);
 }
 
-Uuid renderer_from_text(const std::string& text) {
+Uuid renderer_from_text(const std::string& text, const std::string& what) {
   for (const named_renderer& renderer : named_renderers) {
     if (lower(text) == renderer.name)
       return renderer.uuid;
   }
+  std::string names;
+  for (const named_renderer& renderer : named_renderers)
+    names += std::string(names.empty() ? "" : ", ") + renderer.name;
+  const std::string refusal = what + ": '" + text + "' is neither a renderer the host knows (" +
+                              names + ") nor a UUID of 8-4-4-4-12 hex digits";
   // 8-4-4-4-12 hex digits; the words follow the groups as the plug-in reads them.
-  if (text.size() != 36) {
-    throw usage_error("--renderer: '" + text +
-                      "' is neither a known renderer nor a UUID (8-4-4-4-12 hex digits)");
-  }
+  if (text.size() != 36)
+    throw usage_error(refusal);
   Uuid uuid{{0, 0, 0, 0}};
   int digits = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (text[i] != '-')
-        throw usage_error("--renderer: '" + text + "' has no hyphen at " + std::to_string(i));
-      continue;
-    }
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
     const int value = hex_digit(text[i]);
-    if (value < 0)
-      throw usage_error("--renderer: '" + text + "' holds a non-hex digit");
+    if (hyphen != (text[i] == '-') || (!hyphen && value < 0))
+      throw usage_error(refusal);
+    if (hyphen)
+      continue;
     std::uint32_t& word = uuid.words[digits / 8];
     word = word * 16 + static_cast<std::uint32_t>(value);
     ++digits;
   }
   return uuid;
+}
+
+std::int32_t gi_method_from_text(const std::string& text, const std::string& what) {
+  for (const named_gi_method& method : named_gi_methods) {
+    if (lower(text) == method.name)
+      return method.code;
+  }
+  const bool number = !text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) ||
+                                        (text[0] == '-' && text.size() > 1));
+  if (number)
+    return parse_integer(what, text, INT32_MIN, INT32_MAX);
+  std::string names;
+  for (const named_gi_method& method : named_gi_methods)
+    names += std::string(names.empty() ? "" : ", ") + method.name;
+  throw usage_error(what + ": '" + text + "' is no global illumination method the host knows (" +
+                    names + ") nor a method code");
 }
 
 namespace {
@@ -166,7 +198,9 @@ struct option_row {
 
 const char* const pictures_in = "Pictures in";
 const char* const pictures_out = "Pictures out";
-const char* const render_facts = "What the host tells the plug-in (the same for every frame)";
+const char* const the_run = "The run";
+const char* const render_facts =
+    "What the host tells the plug-in (the same for every frame, unless --facts)";
 const char* const about = "";
 
 const option_row option_table[] = {
@@ -179,12 +213,15 @@ const option_row option_table[] = {
      [](host_command& c, const std::string& o, const std::string& v) {
        c.inputs.push_back(path_value(o, v));
      }},
-    {pictures_in, "--range", nullptr, "FIRST-LAST", nullptr,
-     "the frames of a numbered --input, such as 1-24 (or one\n"
-     "frame, N). %d is the frame number, %04d the number with\n"
-     "at least four digits; %% is a % in any path",
+    {pictures_in, "--range", nullptr, "FRAMES", nullptr,
+     "the frames of a numbered --input: FIRST-LAST (1-24), N,\n"
+     "every STEP-th FIRST-LASTxSTEP (1-100x5), and lists of\n"
+     "these, such as 1-100x5,120,200-210. In a file name %d is\n"
+     "the frame number, %04d the number with at least four\n"
+     "digits, # four digits, ## (or more #) and @ (or more @)\n"
+     "one digit each; %%, %# and %@ are a %, # and @ of a name",
      [](host_command& c, const std::string&, const std::string& v) {
-       c.range = parse_frame_range(v, max_frames);
+       c.range = parse_frame_list(v, max_frames);
      }},
     {pictures_in, "--size", nullptr, "WxH", nullptr,
      "built-in scene size, 1 to 16384 per side (default: 640x480)",
@@ -247,11 +284,23 @@ const option_row option_table[] = {
        c.jobs = parse_integer(o, v, 1, max_jobs);
      }},
     {pictures_out, "--module", nullptr, "PATH", nullptr,
-     "plug-in module to load (default: the one beside velloq-host)",
+     "plug-in module to load (default: the one beside\n"
+     "velloq-host, else an installation's lib/velloq/Velloq.so)",
      [](host_command& c, const std::string& o, const std::string& v) {
        c.module_path = path_value(o, v);
      }},
-    {pictures_out, "--quiet", nullptr, nullptr, nullptr, "print only errors and the summary line",
+
+    {the_run, "--dry-run", "-n", nullptr, nullptr,
+     "print the plan (each frame, its outputs, what would be\n"
+     "skipped, replaced or refused) and exit with the status\n"
+     "the run would give; writes nothing, makes no folder",
+     [](host_command& c, const std::string&, const std::string&) { c.dry_run = true; }},
+    {the_run, "--json", nullptr, nullptr, nullptr,
+     "on stdout, one JSON object per line: each frame as it is\n"
+     "done (or planned, with --dry-run) and a summary at the\n"
+     "end; the other lines go to stderr",
+     [](host_command& c, const std::string&, const std::string&) { c.json = true; }},
+    {the_run, "--quiet", nullptr, nullptr, nullptr, "print only errors and the summary line",
      [](host_command& c, const std::string&, const std::string&) { c.quiet = true; }},
 
     {render_facts, "--host-version", nullptr, "N", nullptr,
@@ -266,13 +315,16 @@ const option_row option_table[] = {
     {render_facts, "--renderer", nullptr, "NAME|UUID", nullptr,
      "draft, ray-tracing, path-tracing, toon, wire-frame, tesserak,\n"
      "or any UUID 8-4-4-4-12 (default: ray-tracing)",
-     [](host_command& c, const std::string&, const std::string& v) {
-       c.renderer = renderer_from_text(v);
-     }},
-    {render_facts, "--gi", nullptr, "CODE", nullptr,
-     "global illumination method code (default: 0, none)",
      [](host_command& c, const std::string& o, const std::string& v) {
-       c.gi_method = parse_integer(o, v, INT32_MIN, INT32_MAX);
+       c.renderer = renderer_from_text(v, o);
+     }},
+    {render_facts, "--gi", nullptr, "NAME|CODE", nullptr,
+     "global illumination: none (0), path-tracing (1),\n"
+     "photon-mapping (2), radiosity (3),\n"
+     "path-tracing+photon-mapping (5), or any other code\n"
+     "(default: none)",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.gi_method = gi_method_from_text(v, o);
      }},
     {render_facts, "--irradiance-caching", nullptr, "on|off", nullptr, "(default: off)",
      [](host_command& c, const std::string&, const std::string& v) {
@@ -293,6 +345,16 @@ const option_row option_table[] = {
      "or rendering the built-in scene)",
      [](host_command& c, const std::string& o, const std::string& v) {
        c.rendering_time = parse_integer(o, v, INT32_MIN, INT32_MAX);
+     }},
+    {render_facts, "--facts", nullptr, "FILE", nullptr,
+     "each frame's facts from a CSV file (a header line, then a\n"
+     "line per frame) or a JSON array of objects: frame,\n"
+     "setup_ms, rendering_ms, and optionally host_version,\n"
+     "version_text, renderer, gi, irradiance_caching (empty or\n"
+     "left out: the options' values). Every frame of the run\n"
+     "needs its line; checked before the first picture",
+     [](host_command& c, const std::string& o, const std::string& v) {
+       c.facts_path = path_value(o, v);
      }},
     {render_facts, "--language", nullptr, "1033|1041", nullptr,
      "the host's language: English or Japanese (default: 1033)",
@@ -381,10 +443,16 @@ host_command parse_command_line(const std::vector<std::string>& args) {
   const std::string* numbered = first_frame_pattern(command.inputs);
   if (numbered != nullptr && !command.range) {
     throw usage_error("--input " + *numbered +
-                      " is a numbered sequence: --range names its frames, such as --range 1-24");
+                      " is a numbered sequence: --range names its frames, such as --range 1-24 "
+                      "(%#, %@ and %% are a #, @ and % of a file name)");
   }
   if (command.range && numbered == nullptr)
     throw usage_error("--range needs a numbered --input such as render.%04d.png");
+  if (!command.facts_path.empty() && (command.setup_time || command.rendering_time)) {
+    throw usage_error(
+        "--facts gives every frame's setup and rendering time: --setup-time and "
+        "--rendering-time do not go with it");
+  }
   return command;
 }
 
@@ -441,5 +509,6 @@ held before stays.
 On a terminal a run of many frames shows its progress (frames done, frames per
 second, time left); every run ends with one summary line.
 
-)" + exit_status_help();
+)" + exit_status_help() +
+         "A dry run exits with the status the real run would give.\n";
 }

@@ -21,8 +21,8 @@ struct host_command {
   bool size_given = false;
   // Files, folders and numbered patterns; none: the built-in scene.
   std::vector<std::string> inputs;
-  std::optional<frame_range> range;  // the frames of the numbered patterns
-  std::int32_t frames = 1;           // of the built-in scene
+  std::optional<frame_list> range;  // the frames of the numbered patterns
+  std::int32_t frames = 1;          // of the built-in scene
   bool frames_given = false;
   std::string out = "out";  // a folder, or a picture's file name (.png, .tga, .jpg)
   bool write_png = true;
@@ -43,7 +43,12 @@ struct host_command {
   std::optional<std::int32_t> rendering_time;
   bool abort = false;
   std::uint16_t language = 1033;
-  bool quiet = false;  // no discovery, no line per frame: errors and the summary
+  // Per-frame render facts (times, and optionally host version, renderer,
+  // GI) from a CSV or JSON file; empty: the same facts for every frame.
+  std::string facts_path;
+  bool quiet = false;    // no discovery, no line per frame: errors and the summary
+  bool json = false;     // a JSON object per frame and a summary on stdout
+  bool dry_run = false;  // the plan and the exit status, nothing written
   bool help = false;
   bool version = false;
 };
@@ -67,5 +72,11 @@ std::int32_t parse_integer(const std::string& option, const std::string& text, s
 std::string usage_text();
 
 // The six renderers the host knows by name, and any UUID text (8-4-4-4-12
-// hexadecimal digits) for the rest. Throws usage_error.
-Uuid renderer_from_text(const std::string& text);
+// hexadecimal digits) for the rest. Throws usage_error naming `what` and
+// listing the names.
+Uuid renderer_from_text(const std::string& text, const std::string& what = "--renderer");
+
+// The global illumination methods the host knows by name (none,
+// path-tracing, ...), or any method code as a whole number. Throws
+// usage_error naming `what` and listing the names.
+std::int32_t gi_method_from_text(const std::string& text, const std::string& what = "--gi");

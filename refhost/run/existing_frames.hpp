@@ -16,6 +16,10 @@ struct existing_frames {
   std::vector<std::string> cut_short;
 };
 
+// Whether every picture of `task` is there, whole and all of one size; the
+// ones there but cut short or empty are added to `cut_short`.
+bool frame_done(const frame_task& task, std::vector<std::string>& cut_short);
+
 // Leaves the frames that are done out of `tasks`, and marks the others
 // that replace pictures cut short.
 existing_frames skip_existing_frames(std::vector<frame_task>& tasks);

@@ -10,8 +10,12 @@ const exit_status_row exit_status_table[5] = {
      "the output folder did; what is missing may be there next time: retry"},
     {exit_status::usage,
      "the command line cannot work (a bad option, outputs over inputs or\n"
-     "over each other, a path too long): the same command fails again"},
-    {exit_status::plugin_refused, "the plug-in does not offer its effector to this host version"},
+     "over each other, a path too long, an input of a format it does not\n"
+     "read, a --facts file that does not fit the run): the same command\n"
+     "fails again"},
+    {exit_status::plugin_refused,
+     "the plug-in does not offer its effector to this host version (or to a\n"
+     "frame's host version in --facts)"},
     {exit_status::held_elsewhere,
      "another live run is writing some of the outputs; nothing was written:\n"
      "retry later (EX_TEMPFAIL)"},

@@ -91,27 +91,6 @@ void add_folder(const std::string& folder, input_listing& listing) {
   }
 }
 
-// "4-100000", "4, 7-9 and 12": a sorted list of frame numbers in ranges.
-std::string frames_text(const std::vector<std::int32_t>& frames) {
-  std::vector<std::string> parts;
-  for (std::size_t at = 0; at < frames.size();) {
-    std::size_t end = at;
-    while (end + 1 < frames.size() && frames[end + 1] == frames[end] + 1) ++end;
-    parts.push_back(std::to_string(frames[at]) +
-                    (end > at ? "-" + std::to_string(frames[end]) : std::string()));
-    at = end + 1;
-  }
-  constexpr std::size_t shown = 6;
-  std::string text;
-  for (std::size_t k = 0; k < parts.size() && k < shown; ++k) {
-    const bool last = k + 1 == parts.size() || k + 1 == shown;
-    text += (k == 0 ? "" : last && parts.size() <= shown ? " and " : ", ") + parts[k];
-  }
-  if (parts.size() > shown)
-    text += " and " + std::to_string(parts.size() - shown) + " more ranges";
-  return text;
-}
-
 }  // namespace
 
 bool has_picture_extension(const std::string& file_name) {
@@ -119,7 +98,7 @@ bool has_picture_extension(const std::string& file_name) {
 }
 
 input_listing list_inputs(const std::vector<std::string>& values,
-                          const std::optional<frame_range>& range) {
+                          const std::optional<frame_list>& range) {
   input_listing listing;
   for (const std::string& value : values) {
     std::error_code error;
@@ -130,10 +109,8 @@ input_listing list_inputs(const std::vector<std::string>& values,
     if (const std::optional<frame_pattern> pattern = frame_pattern::find(value)) {
       if (!range)
         throw file_error(value + " is a numbered sequence, but no frame range was given");
-      for (std::int64_t frame = range->first; frame <= range->last; ++frame) {
-        const auto number = static_cast<std::int32_t>(frame);
+      for (const std::int32_t number : range->frames)
         listing.pictures.push_back({pattern->path_for(number), number, value});
-      }
       continue;
     }
     const std::string path = literal_path(value);
@@ -175,6 +152,7 @@ void check_inputs_present(const std::vector<input_picture>& pictures) {
   const auto tell_missing_frames = [&] {
     if (missing_frames.empty())
       return;
+    std::sort(missing_frames.begin(), missing_frames.end());
     problems.push_back((missing_frames.size() == 1 ? "frame " : "frames ") +
                        frames_text(missing_frames) + " of " + *sequence +
                        (missing_frames.size() == 1 ? " is" : " are") + " missing");

@@ -26,12 +26,12 @@ struct input_listing {
 // Each value in turn: an existing folder gives its PNG, TGA and JPEG files
 // (by extension, in any case; hidden files left out), sorted by name, and
 // names its pictures of other formats among the skipped (usage_error when
-// it holds only such); a
-// numbered pattern gives one path per frame of `range`; anything else is a
+// it holds only such); a numbered pattern gives one path per frame of
+// `range`, in its order; anything else is a
 // picture's path ("%%" a '%'). Throws file_error for a folder that cannot
 // be listed or holds no picture, usage_error for a malformed pattern.
 input_listing list_inputs(const std::vector<std::string>& values,
-                          const std::optional<frame_range>& range);
+                          const std::optional<frame_list>& range);
 
 // Throws usage_error, naming the first and counting the others, when inputs
 // are pictures of a format velloq-host does not read (TIFF, OpenEXR, CMYK

@@ -124,22 +124,51 @@ std::string frame_output_path(const output_naming& naming, const std::string& in
   return (folder / (name.string() + format.extension)).string();
 }
 
+output_state inspect_output(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(path, error);
+  if (error || !fs::exists(status))
+    return output_state::absent;
+  if (fs::is_directory(status))
+    return output_state::folder;
+  if (fs::is_regular_file(status) && nobody_may_write(status.permissions()))
+    return output_state::read_only;
+  return output_state::present;
+}
+
+bool all_outputs_there(const std::vector<std::string>& outputs) {
+  return std::all_of(outputs.begin(), outputs.end(), [](const std::string& path) {
+    return inspect_output(path) != output_state::absent;
+  });
+}
+
+std::string outputs_there_text(const std::vector<std::string>& there, bool skipping_existing) {
+  const std::size_t others = there.size() - 1;
+  std::string text = there.front();
+  if (others > 0)
+    text += " and " + std::to_string(others) + (others == 1 ? " more output" : " more outputs");
+  text += std::string(others > 0 ? " exist" : " exists") + " already; nothing was written (";
+  if (!skipping_existing)
+    text += "--skip-existing leaves out the frames whose pictures are all there; ";
+  return text + "-y or --overwrite replaces " + (others > 0 ? "them)" : "it)");
+}
+
 void check_outputs_free(const std::vector<std::string>& paths, bool overwrite,
-                        const std::set<std::string>& replaceable) {
+                        bool skipping_existing, const std::set<std::string>& replaceable) {
+  std::vector<std::string> there;
   for (const std::string& path : paths) {
-    std::error_code error;
-    // The name itself: a link there is replaced, never followed.
-    const fs::file_status status = fs::symlink_status(path, error);
-    if (error || !fs::exists(status))
+    const output_state state = inspect_output(path);
+    if (state == output_state::absent)
       continue;
-    if (!overwrite && replaceable.count(path) == 0) {
-      throw file_error(path + " exists already; nothing was written (--overwrite replaces it)");
-    }
-    if (fs::is_directory(status))
+    if (!overwrite && replaceable.count(path) == 0)
+      there.push_back(path);
+    else if (state == output_state::folder)
       throw file_error(path + " is a folder; nothing was written");
-    if (fs::is_regular_file(status) && nobody_may_write(status.permissions()))
+    else if (state == output_state::read_only)
       throw file_error(path + " is read-only, so it is kept; nothing was written");
   }
+  if (!there.empty())
+    throw file_error(outputs_there_text(there, skipping_existing));
 }
 
 void check_paths_fit(const std::vector<std::string>& paths) {

@@ -37,12 +37,30 @@ std::string frame_output_path(const output_naming& naming, const std::string& in
 std::string frame_picture_path(const std::string& folder, std::int32_t frame_index,
                                const picture_format& format);
 
-// Throws file_error for the first path where something exists, unless
-// `overwrite` or the path is `replaceable`; with either, for the first that
-// cannot be replaced: a folder, or a file nobody may write (read-only, as
-// people protect a picture).
+// What is under an output's name now, as a run would meet it: the name
+// itself (a link there is replaced, never followed).
+enum class output_state {
+  absent,
+  present,    // may be replaced with --overwrite
+  read_only,  // a file nobody may write, as people protect a picture: kept
+  folder,     // never replaced
+};
+output_state inspect_output(const std::string& path);
+
+// Whether every output of the frame is there (--skip-existing leaves it out).
+bool all_outputs_there(const std::vector<std::string>& outputs);
+
+// Throws file_error, unless `overwrite`, when something exists under any
+// of the paths that is not `replaceable`, saying how many do and what would
+// let the run go on (--skip-existing, unless `skipping_existing` already,
+// or -y); with either, for the first that cannot be replaced: a folder or a
+// read-only file.
 void check_outputs_free(const std::vector<std::string>& paths, bool overwrite,
+                        bool skipping_existing = false,
                         const std::set<std::string>& replaceable = {});
+
+// The message check_outputs_free gives for `there`, the outputs that exist.
+std::string outputs_there_text(const std::vector<std::string>& there, bool skipping_existing);
 
 // Throws usage_error for the first path the system could not write, with
 // the hidden files beside it: a file name or a path too long for it.

@@ -46,16 +46,13 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
                                     const std::vector<const picture_format*>& formats,
                                     const input_listing& inputs) {
   std::vector<frame_task> tasks;
-  std::vector<std::int32_t> numbers;
   if (command.inputs.empty()) {
     for (std::int32_t frame = 0; frame < command.frames; ++frame) {
-      tasks.push_back(frame_task{"", frame, {}, false});
-      numbers.push_back(frame + 1);
+      tasks.push_back(frame_task{"", frame, {}, false, frame + 1, std::nullopt});
     }
   } else {
     for (const input_picture& input : inputs.pictures) {
-      tasks.push_back(frame_task{input.path, 0, {}, false});
-      numbers.push_back(input.number);
+      tasks.push_back(frame_task{input.path, 0, {}, false, input.number, std::nullopt});
     }
   }
   if (!naming.file_name.empty() && !naming.pattern && tasks.size() > 1) {
@@ -66,7 +63,7 @@ std::vector<frame_task> plan_frames(const host_command& command, const output_na
   std::map<std::string, std::size_t> first_writer;
   for (std::size_t i = 0; i < tasks.size(); ++i) {
     for (const picture_format* format : formats) {
-      std::string path = frame_output_path(naming, tasks[i].input_path, numbers[i], *format);
+      std::string path = frame_output_path(naming, tasks[i].input_path, tasks[i].number, *format);
       const auto [found, fresh] = first_writer.emplace(path, i);
       if (!fresh) {
         throw usage_error("two inputs, " + tasks[found->second].input_path + " and " +

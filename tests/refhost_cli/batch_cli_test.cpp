@@ -119,7 +119,12 @@ TEST_F(batch, a_rerun_keeps_every_earlier_file_it_does_not_replace) {
   // could be: the whole run refuses first.
   const run_result refused = run("--input " + frames + " --rendering-time 5000");
   EXPECT_EQ(refused.exit_code, 1) << refused.output;
-  EXPECT_NE(refused.output.find("exists already; nothing was written"), std::string::npos);
+  // All ten named by count, with the two ways on.
+  EXPECT_NE(refused.output.find("render.0001.png and 9 more outputs exist already; nothing was "
+                                "written (--skip-existing leaves out the frames whose pictures are "
+                                "all there; -y or --overwrite replaces them)"),
+            std::string::npos)
+      << refused.output;
   EXPECT_EQ(output_bytes("render.0001.png"), first);
 
   // Sources gone: found before the first picture, nothing replaced.
@@ -228,12 +233,28 @@ TEST_F(batch, skip_existing_stamps_again_a_picture_cut_short) {
   write_file_atomically((out() / "render.0002.png").string(),
                         std::vector<unsigned char>(whole.begin(), whole.begin() + whole.size() / 2),
                         replace_policy::replace_existing);
+  // The dry run judges them as the run does: the cut one replaced, the whole one kept.
+  const run_result plan = run(frames + " --skip-existing --dry-run");
+  EXPECT_EQ(plan.exit_code, 0) << plan.output;
+  EXPECT_NE(plan.output.find("replace"), std::string::npos) << plan.output;
+  EXPECT_NE(plan.output.find("kept"), std::string::npos) << plan.output;
   const run_result r = run(frames + " --skip-existing");
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("skipped 1 of 3 frames"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("render.0002.png is cut short or empty"), std::string::npos) << r.output;
   for (const std::string& name : outputs()) EXPECT_TRUE(stamped(*read_output(name))) << name;
   EXPECT_EQ(output_bytes("render.0003.png"), whole);
+
+  // A JPEG without its end-of-image marker is cut short too.
+  ASSERT_EQ(run(frames + " --format jpg").exit_code, 0);
+  const std::vector<unsigned char> jpeg = output_bytes("render.0001.jpg");
+  write_file_atomically((out() / "render.0001.jpg").string(),
+                        std::vector<unsigned char>(jpeg.begin(), jpeg.end() - 2),
+                        replace_policy::replace_existing);
+  const run_result again = run(frames + " --format jpg --skip-existing");
+  ASSERT_EQ(again.exit_code, 0) << again.output;
+  EXPECT_NE(again.output.find("skipped 2 of 3 frames"), std::string::npos) << again.output;
+  EXPECT_EQ(output_bytes("render.0001.jpg").size(), jpeg.size());
 }
 
 TEST_F(batch, options_are_written_as_other_tools_take_them) {

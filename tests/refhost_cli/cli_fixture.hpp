@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 
 struct run_result {
   int exit_code;
-  std::string output;
+  std::string output;  // stdout and stderr, unless asked apart
+  std::string errors;  // stderr, when asked apart
 };
 
 inline std::string native_path(const std::string& path) {
@@ -46,27 +47,31 @@ class cli : public ::testing::Test {
 
   // Runs velloq-host with --out set to this test's folder, unless the
   // arguments give one. `before` goes in front of the command in the same
-  // shell: a change of folder, a limit.
-  run_result run(const std::string& arguments, const std::string& before = "") {
+  // shell: a change of folder, a limit. `apart`: stderr into `errors`.
+  run_result run(const std::string& arguments, const std::string& before = "", bool apart = false) {
     const std::string log = (dir / "log.txt").string();
+    const std::string error_log = (dir / "errors.txt").string();
     const std::string out_option = arguments.find("--out") == std::string::npos
                                        ? "--out \"" + native_path(out().string()) + "\" "
                                        : "";
     const std::string command = before + "\"" + native_path(VELLOQ_HOST_PATH) + "\" " + out_option +
-                                arguments + " > \"" + native_path(log) + "\" 2>&1";
+                                arguments + " > \"" + native_path(log) + "\" 2>" +
+                                (apart ? "\"" + native_path(error_log) + "\"" : "&1");
 #if defined(_WIN32)
     // cmd.exe drops the outer quotes of a command line that starts with one.
     const int status = std::system(("\"" + command + "\"").c_str());
 #else
     const int status = std::system(command.c_str());
 #endif
-    std::ifstream file(log);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
+    const auto text_of = [](const std::string& path) {
+      std::ifstream file(path);
+      return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    const std::string errors = apart ? text_of(error_log) : std::string();
 #if defined(_WIN32)
-    return {status, text};
+    return {status, text_of(log), errors};
 #else
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text_of(log), errors};
 #endif
   }
 

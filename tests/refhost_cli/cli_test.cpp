@@ -194,7 +194,8 @@ TEST_F(cli, refuses_cleanly) {
       {"--frames \"12 \"", 2, "'12 ' is not a whole number"},
       {"--frames +5", 2, "'+5' is not a whole number"},
       {"--frames 1e3", 2, "'1e3' is not a whole number"},
-      {"--gi -", 2, "'-' is not a whole number"},
+      {"--gi -x", 2, "'-x' is not a whole number"},
+      {"--gi glow", 2, "(none, path-tracing, photon-mapping, radiosity"},
       {"--size \"64x 48\"", 2, "' 48' is not a whole number"},
       {"--gi 99999999999999999999999", 2, "is outside"},
   };

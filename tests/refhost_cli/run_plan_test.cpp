@@ -187,8 +187,8 @@ TEST_F(run_plan, MissingInputsAreToldInOneMessage) {
   touch("in/r.0001.png");
   touch("in/r.0003.png");
   std::filesystem::create_directories(folder.file("in/r.0005.png"));
-  const input_listing listing =
-      list_inputs({folder.file("in/r.%04d.png"), folder.file("gone.tga")}, frame_range{1, 100000});
+  const input_listing listing = list_inputs({folder.file("in/r.%04d.png"), folder.file("gone.tga")},
+                                            parse_frame_list("1-100000", 100000));
   try {
     check_inputs_present(listing.pictures);
     ADD_FAILURE() << "missing inputs let through";

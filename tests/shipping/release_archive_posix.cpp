@@ -1,5 +1,6 @@
-// The archive an artist is handed: unpacked as they would unpack it, every
-// file checked, and its DLL shown to be the very file the tests ran.
+// The archives a release hands out, unpacked as their users would unpack
+// them and every file checked: the artist's, whose DLL is the very file the
+// tests ran, and the Windows TD's tools, velloq-host.exe.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -24,17 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string folder_name = std::string("Velloq-") + VELLOQ_VERSION + "-win32";
-
-std::vector<unsigned char> read_bytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>());
-}
-
-std::string read_text(const fs::path& path) {
-  const std::vector<unsigned char> bytes = read_bytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 // What `cmake -E sha256sum` says of a file: an independent implementation.
 std::string sha256_of(const fs::path& path) {
@@ -81,43 +72,100 @@ void read_version_strings(const std::vector<unsigned char>& data, std::size_t at
   }
 }
 
+// An archive of the win32 build unpacked into a folder of its own, for as
+// long as it lives.
+class unpacked_archive {
+ public:
+  explicit unpacked_archive(const std::string& folder) : folder_(folder) {
+    char pattern[] = "/tmp/velloq-archive-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+      return;
+    root_ = pattern;
+    const std::string command = "cd '" + root_.string() + "' && '" + VELLOQ_CMAKE_COMMAND +
+                                "' -E tar xf '" + archive() + "'";
+    unpacked_ = fs::exists(archive()) && std::system(command.c_str()) == 0;
+  }
+  ~unpacked_archive() {
+    if (!root_.empty())
+      fs::remove_all(root_);
+  }
+  unpacked_archive(const unpacked_archive&) = delete;
+  unpacked_archive& operator=(const unpacked_archive&) = delete;
+
+  std::string archive() const { return win32_build_path(folder_ + ".zip"); }
+  bool unpacked() const { return unpacked_; }
+  const fs::path& root() const { return root_; }
+  fs::path in_archive(const std::string& name) const { return root_ / folder_ / name; }
+
+ private:
+  std::string folder_;
+  fs::path root_;
+  bool unpacked_ = false;
+};
+
 class release_archive : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    const std::string archive = win32_build_path(folder_name + ".zip");
-    ASSERT_TRUE(fs::exists(archive))
-        << archive
-        << " is missing: `cmake --build --preset win32 --target release_archive` makes it";
-    char pattern[] = "/tmp/velloq-archive-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    unpacked = new fs::path(pattern);
-    const std::string command = "cd '" + unpacked->string() + "' && '" + VELLOQ_CMAKE_COMMAND +
-                                "' -E tar xf '" + archive + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  }
+  static void SetUpTestSuite() { unpacked = new unpacked_archive(folder_name); }
   static void TearDownTestSuite() {
-    if (unpacked != nullptr)
-      fs::remove_all(*unpacked);
     delete unpacked;
     unpacked = nullptr;
   }
-  void SetUp() override { ASSERT_NE(unpacked, nullptr); }
+  void SetUp() override {
+    ASSERT_TRUE(unpacked->unpacked())
+        << unpacked->archive()
+        << " is missing: `cmake --build --preset win32 --target release_archive` makes it";
+  }
 
-  static fs::path in_archive(const std::string& name) { return *unpacked / folder_name / name; }
+  static fs::path in_archive(const std::string& name) { return unpacked->in_archive(name); }
 
-  static fs::path* unpacked;
+  static unpacked_archive* unpacked;
 };
 
-fs::path* release_archive::unpacked = nullptr;
+unpacked_archive* release_archive::unpacked = nullptr;
 
-TEST_F(release_archive, holds_exactly_the_five_files_in_one_folder) {
+// What every archive of a release holds to: its files in one folder, in a
+// fixed order, with their sums; texts for Windows users.
+struct archive_kind {
+  std::string folder;
+  std::vector<std::string> files;  // in the archive's order, before SHA256SUMS
+  std::vector<std::string> readme_says;
+};
+
+const archive_kind archive_kinds[] = {
+    {folder_name,
+     {"Velloq.dll", "Velloq.dll.debug", "README.txt", "LICENSE.txt"},
+     {std::string("Velloq ") + VELLOQ_VERSION, "Windows XP", "Quillmark", "Removing",
+      "Pentium Pro"}},
+    {std::string("Velloq-tools-") + VELLOQ_VERSION + "-win32",
+     {"velloq-host.exe", "README.txt", "LICENSE.txt"},
+     {std::string("velloq-host ") + VELLOQ_VERSION, folder_name, "Velloq.dll", "--dry-run",
+      "--json", "--facts", "1-100x5,120,200-210", ".bat"}},
+};
+
+class shipped_archive : public ::testing::TestWithParam<archive_kind> {
+ protected:
+  void SetUp() override {
+    unpacked = std::make_unique<unpacked_archive>(GetParam().folder);
+    ASSERT_TRUE(unpacked->unpacked())
+        << unpacked->archive() << " is missing: `cmake --build --preset win32` makes it";
+  }
+  fs::path in_archive(const std::string& name) const { return unpacked->in_archive(name); }
+
+  std::unique_ptr<unpacked_archive> unpacked;
+};
+
+INSTANTIATE_TEST_SUITE_P(releases, shipped_archive, ::testing::ValuesIn(archive_kinds),
+                         [](const ::testing::TestParamInfo<archive_kind>& kind) {
+                           return std::string(kind.index == 0 ? "plugin" : "tools");
+                         });
+
+TEST_P(shipped_archive, holds_exactly_its_files_in_one_folder) {
   std::set<std::string> entries;
-  for (const auto& entry : fs::recursive_directory_iterator(*unpacked))
-    entries.insert(fs::relative(entry.path(), *unpacked).generic_string());
-  const std::string f = folder_name + "/";
-  EXPECT_EQ(entries,
-            (std::set<std::string>{folder_name, f + "Velloq.dll", f + "Velloq.dll.debug",
-                                   f + "README.txt", f + "LICENSE.txt", f + "SHA256SUMS"}));
+  for (const auto& entry : fs::recursive_directory_iterator(unpacked->root()))
+    entries.insert(fs::relative(entry.path(), unpacked->root()).generic_string());
+  std::set<std::string> expected{GetParam().folder, GetParam().folder + "/SHA256SUMS"};
+  for (const std::string& file : GetParam().files) expected.insert(GetParam().folder + "/" + file);
+  EXPECT_EQ(entries, expected);
 }
 
 TEST_F(release_archive, its_dll_is_the_one_the_tests_ran) {
@@ -193,8 +241,8 @@ TEST_F(release_archive, its_dll_is_stripped_and_linked_to_its_debug_information)
 // What differs between machines stays out, so that a rebuild anywhere gives
 // the same archive: the entries come in one order, each with the same time
 // and mode, and with no extra field (owner, further times).
-TEST_F(release_archive, its_bytes_depend_on_the_files_alone) {
-  const std::vector<unsigned char> zip = read_bytes(win32_build_path(folder_name + ".zip"));
+TEST_P(shipped_archive, its_bytes_depend_on_the_files_alone) {
+  const std::vector<unsigned char> zip = read_bytes(unpacked->archive());
   ASSERT_GT(zip.size(), 22u);
   auto u16 = [&](std::size_t at) { return std::uint32_t{zip.at(at)} | zip.at(at + 1) << 8; };
   auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
@@ -210,24 +258,24 @@ TEST_F(release_archive, its_bytes_depend_on_the_files_alone) {
     EXPECT_EQ(u32(at + 38) >> 16, 0100644u) << names.back();
     at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
   }
-  const std::string f = folder_name + "/";
-  EXPECT_EQ(names,
-            (std::vector<std::string>{f + "Velloq.dll", f + "Velloq.dll.debug", f + "README.txt",
-                                      f + "LICENSE.txt", f + "SHA256SUMS"}));
+  std::vector<std::string> expected;
+  for (const std::string& file : GetParam().files)
+    expected.push_back(GetParam().folder + "/" + file);
+  expected.push_back(GetParam().folder + "/SHA256SUMS");
+  EXPECT_EQ(names, expected);
 }
 
-TEST_F(release_archive, the_checksums_list_every_other_file_correctly) {
+TEST_P(shipped_archive, the_checksums_list_every_other_file_correctly) {
   std::istringstream sums(read_text(in_archive("SHA256SUMS")));
-  std::set<std::string> listed;
+  std::vector<std::string> listed;
   for (std::string sum, name; sums >> sum >> name;) {
-    listed.insert(name);
+    listed.push_back(name);
     EXPECT_EQ(sum, sha256_of(in_archive(name))) << name;
   }
-  EXPECT_EQ(listed,
-            (std::set<std::string>{"Velloq.dll", "Velloq.dll.debug", "README.txt", "LICENSE.txt"}));
+  EXPECT_EQ(listed, GetParam().files);
 }
 
-TEST_F(release_archive, the_texts_are_for_windows_users) {
+TEST_P(shipped_archive, the_texts_are_for_windows_users) {
   for (const char* name : {"README.txt", "LICENSE.txt"}) {
     const std::string text = read_text(in_archive(name));
     ASSERT_FALSE(text.empty()) << name;
@@ -237,10 +285,35 @@ TEST_F(release_archive, the_texts_are_for_windows_users) {
     EXPECT_EQ(lone_line_feeds, 0u) << name << " needs CRLF line ends for Notepad";
   }
   const std::string readme = read_text(in_archive("README.txt"));
-  for (const std::string& needed :
-       {std::string("Velloq ") + VELLOQ_VERSION, std::string("Windows XP"),
-        std::string("Quillmark"), std::string("Removing"), std::string("Pentium Pro")})
+  for (const std::string& needed : GetParam().readme_says)
     EXPECT_NE(readme.find(needed), std::string::npos) << needed;
+}
+
+// The tools' program is the win32 build's velloq-host.exe, which the
+// Windows tests ran, without its debug information: a 32-bit console
+// program whose every other section is the one built.
+TEST(tools_archive, holds_the_tested_velloq_host_stripped) {
+  const unpacked_archive tools(std::string("Velloq-tools-") + VELLOQ_VERSION + "-win32");
+  ASSERT_TRUE(tools.unpacked()) << tools.archive();
+  const pe_file shipped = pe_file::read(tools.in_archive("velloq-host.exe").string());
+  const pe_file built = pe_file::read(win32_build_path("bin/velloq-host.exe"));
+  EXPECT_EQ(shipped.headers().machine, 0x014Cu);  // i386
+  EXPECT_EQ(shipped.headers().subsystem, 3u);     // console
+  const auto section_bytes = [](const pe_file& file, const pe_section& section) {
+    const auto start = file.bytes().begin() + section.raw_offset;
+    return std::vector<unsigned char>(start, start + section.raw_size);
+  };
+  std::size_t compared = 0;
+  for (const pe_section& section : shipped.sections()) {
+    EXPECT_NE(section.name.rfind(".debug", 0), 0u) << section.name << " left in velloq-host.exe";
+    for (const pe_section& original : built.sections()) {
+      if (original.name == section.name) {
+        EXPECT_EQ(section_bytes(shipped, section), section_bytes(built, original)) << section.name;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GE(compared, 4u);
 }
 
 }  // namespace
