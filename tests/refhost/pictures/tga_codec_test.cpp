@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "refhost/files/file_io.hpp"
+#include "refhost/pictures/picture_file.hpp"
+#include "refhost/pictures/tga_codec.hpp"
+#include "tests/support/codec_test_support.hpp"
+
+namespace {
+
+bytes tga_header(unsigned width, unsigned height, unsigned depth, unsigned descriptor,
+                 unsigned image_type = 2, unsigned colour_map_type = 0) {
+  bytes header(18, 0);
+  header[1] = static_cast<unsigned char>(colour_map_type);
+  header[2] = static_cast<unsigned char>(image_type);
+  header[12] = static_cast<unsigned char>(width & 0xFF);
+  header[13] = static_cast<unsigned char>(width >> 8);
+  header[14] = static_cast<unsigned char>(height & 0xFF);
+  header[15] = static_cast<unsigned char>(height >> 8);
+  header[16] = static_cast<unsigned char>(depth);
+  header[17] = static_cast<unsigned char>(descriptor);
+  return header;
+}
+
+// The picture stored in the order the descriptor names: bit 5 set for rows
+// top to bottom, bit 4 for pixels right to left.
+bytes store(const memory_image& picture, unsigned depth, unsigned descriptor) {
+  bytes out = tga_header(picture.width(), picture.height(), depth, descriptor);
+  for (std::int32_t row = 0; row < picture.height(); ++row) {
+    const std::int32_t y = (descriptor & 0x20) ? row : picture.height() - 1 - row;
+    for (std::int32_t column = 0; column < picture.width(); ++column) {
+      const std::int32_t x = (descriptor & 0x10) ? picture.width() - 1 - column : column;
+      const Bgra8& p = picture.at(x, y);
+      out.insert(out.end(), {p.blue, p.green, p.red});
+      if (depth == 32)
+        out.push_back(p.alpha);
+    }
+  }
+  return out;
+}
+
+host_image_ptr decode(const bytes& file) {
+  return decode_tga(file.data(), file.size());
+}
+
+}  // namespace
+
+TEST(TgaCodec, EncodesBottomUpWithFooterAndDecodesBack) {
+  const host_image_ptr picture = make_test_picture(5, 3);
+  const bytes file = encode_tga(*picture);
+
+  ASSERT_EQ(file.size(), 18u + 5 * 3 * 4 + 26);
+  EXPECT_EQ(bytes(file.begin(), file.begin() + 18), tga_header(5, 3, 32, 0x08));
+  // The first stored pixel is the bottom-left one.
+  EXPECT_EQ(file[18], picture->at(0, 2).blue);
+  EXPECT_EQ(file[21], picture->at(0, 2).alpha);
+  // No extension area, no developer directory, then the signature.
+  const auto footer = file.end() - 26;
+  EXPECT_EQ(bytes(footer, footer + 8), bytes(8, 0));
+  EXPECT_EQ(std::memcmp(&*(footer + 8), "TRUEVISION-XFILE.", 18), 0);
+
+  EXPECT_TRUE(same_picture(*picture, *decode(file)));
+}
+
+TEST(TgaCodec, EveryStorageOrderDecodesToTheUprightPicture) {
+  host_image_ptr picture = make_test_picture(3, 2);
+  for (const unsigned descriptor : {0x08u, 0x28u, 0x18u, 0x38u}) {
+    EXPECT_TRUE(same_picture(*picture, *decode(store(*picture, 32, descriptor))))
+        << "descriptor " << descriptor;
+  }
+  // An image ID is skipped and whatever follows the pixels is ignored.
+  bytes with_id = store(*picture, 32, 0x08);
+  with_id[0] = 3;
+  with_id.insert(with_id.begin() + 18, {0xEE, 0xEE, 0xEE});
+  with_id.insert(with_id.end(), 40, 0xAB);
+  EXPECT_TRUE(same_picture(*picture, *decode(with_id)));
+
+  for (Bgra8& pixel : picture->pixels()) pixel.alpha = 255;
+  for (const unsigned descriptor : {0x00u, 0x20u}) {
+    const bytes file = store(*picture, 24, descriptor);
+    ASSERT_EQ(file.size(), 18u + 3 * 2 * 3);
+    EXPECT_TRUE(same_picture(*picture, *decode(file))) << "24 bits, descriptor " << descriptor;
+  }
+
+  // Two rows of two pixels written out by hand, bottom row first.
+  bytes file = tga_header(2, 2, 32, 0x08);
+  file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  const host_image_ptr decoded = decode(file);
+  EXPECT_TRUE(same_pixel(decoded->at(0, 1), Bgra8{1, 2, 3, 4}));
+  EXPECT_TRUE(same_pixel(decoded->at(1, 1), Bgra8{5, 6, 7, 8}));
+  EXPECT_TRUE(same_pixel(decoded->at(0, 0), Bgra8{9, 10, 11, 12}));
+  EXPECT_TRUE(same_pixel(decoded->at(1, 0), Bgra8{13, 14, 15, 16}));
+}
+
+TEST(TgaCodec, CommittedAtlasDecodesUpright) {
+  std::ifstream in(VELLOQ_SOURCE_DIR "/resources/ascii.tga", std::ios::binary);
+  if (!in)
+    GTEST_SKIP() << "resources/ascii.tga is not there yet";
+  const bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const host_image_ptr atlas = decode(file);
+  ASSERT_EQ(atlas->width(), 128);
+  ASSERT_EQ(atlas->height(), 72);
+  int mismatches = 0;
+  for (std::int32_t y = 0; y < 72; ++y) {
+    for (std::int32_t x = 0; x < 128; ++x) {
+      const unsigned char* stored = &file[18 + ((71 - y) * 128 + x) * 4];
+      if (!same_pixel(atlas->at(x, y), Bgra8{stored[0], stored[1], stored[2], stored[3]})) {
+        ++mismatches;
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST(TgaCodec, RejectsTruncatedFilesAtEveryLength) {
+  bytes file = store(*make_test_picture(3, 2), 32, 0x08);
+  file[0] = 2;
+  file.insert(file.begin() + 18, {0x55, 0x55});
+  for (std::size_t length = 0; length < file.size(); ++length) {
+    EXPECT_THROW(decode_exact(decode_tga, file, length), image_format_error) << "length " << length;
+  }
+  EXPECT_NO_THROW(decode_exact(decode_tga, file, file.size()));
+
+  EXPECT_EQ(rejection(decode_tga, bytes(file.begin(), file.begin() + 7)),
+            "TGA: truncated header (needs 18 bytes, has 7)");
+  EXPECT_EQ(rejection(decode_tga, bytes(file.begin(), file.begin() + 19)),
+            "TGA: truncated image ID (needs 20 bytes, has 19)");
+  EXPECT_EQ(rejection(decode_tga, bytes(file.begin(), file.end() - 1)),
+            "TGA: truncated pixel data (needs 24 bytes, has 23)");
+}
+
+TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
+  struct {
+    bytes header;
+    const char* reason;
+  } const cases[] = {
+      {tga_header(1, 1, 32, 8, 2, 1), "colour-map type 1"},
+      {tga_header(1, 1, 8, 0, 1, 1), "colour-map type 1"},
+      {tga_header(1, 1, 8, 0, 1, 0), "colour-mapped"},
+      {tga_header(1, 1, 8, 0, 3), "greyscale"},
+      {tga_header(1, 1, 32, 8, 9), "run-length"},
+      {tga_header(1, 1, 32, 8, 10), "run-length"},
+      {tga_header(1, 1, 32, 8, 11), "run-length"},
+      {tga_header(1, 1, 32, 8, 0), "no image data"},
+      {tga_header(1, 1, 32, 8, 7), "unknown image type 7"},
+      {tga_header(0, 1, 32, 8), "empty picture"},
+      {tga_header(1, 0, 32, 8), "empty picture"},
+      {tga_header(65535, 65535, 32, 8), "larger than the host supports"},
+      {tga_header(16385, 16385, 24, 0), "larger than the host supports"},
+      // At the limit the size is fine and the missing pixels are the fault.
+      {tga_header(16384, 16384, 24, 0), "truncated pixel data"},
+      {tga_header(1, 1, 16, 0), "16 bits per pixel"},
+      {tga_header(1, 1, 8, 0), "8 bits per pixel"},
+      {tga_header(1, 1, 32, 0x48), "interleaved"},
+  };
+  for (const auto& c : cases) {
+    bytes file = c.header;
+    file.insert(file.end(), {1, 2, 3, 4});
+    const std::string message = rejection(decode_tga, file);
+    EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+  }
+
+  EXPECT_THROW(encode_tga(*make_host_image(0, 4)), image_format_error);
+  EXPECT_THROW(encode_tga(*make_host_image(65536, 1)), image_format_error);
+  EXPECT_NO_THROW(encode_tga(*make_host_image(65535, 1)));
+}
+
+TEST(TgaCodec, WritesInBoundedPiecesThatMakeTheSameFile) {
+  // 700 x 400 pixels: 1.1 MB of rows, more than one piece.
+  const host_image_ptr picture = make_test_picture(700, 400);
+  bytes streamed;
+  std::size_t pieces = 0;
+  write_tga(*picture, [&](const unsigned char* data, std::size_t size) {
+    EXPECT_LE(size, std::size_t{1} << 20);
+    streamed.insert(streamed.end(), data, data + size);
+    ++pieces;
+  });
+  EXPECT_GT(pieces, 3u);  // header, two blocks of rows at least, footer
+  EXPECT_EQ(streamed, encode_tga(*picture));
+  EXPECT_TRUE(same_picture(*picture, *decode(streamed)));
+}
+
+TEST(TgaCodec, FilesAreReadAsTheDecoderReadsTheirBytes) {
+  // Rows of Bgra8 in either vertical order go straight from the file into
+  // the picture; 24-bit and right-to-left files through the decoder.
+  const scratch_folder folder;
+  const host_image_ptr picture = make_test_picture(37, 23);
+  host_image_ptr opaque = make_test_picture(37, 23);
+  for (Bgra8& pixel : opaque->pixels()) pixel.alpha = 255;
+  struct stored {
+    const char* name;
+    bytes file;
+    const memory_image& expected;
+  };
+  bytes with_id = store(*picture, 32, 0x28);
+  with_id[0] = 5;
+  with_id.insert(with_id.begin() + 18, {1, 2, 3, 4, 5});
+  const stored files[] = {
+      {"bottom_up.tga", store(*picture, 32, 0x08), *picture},
+      {"top_down.tga", store(*picture, 32, 0x28), *picture},
+      {"with_id.tga", with_id, *picture},
+      {"right_to_left.tga", store(*picture, 32, 0x18), *picture},
+      {"24_bit.tga", store(*opaque, 24, 0x00), *opaque},
+  };
+  for (const stored& entry : files) {
+    write_file_atomically(folder.file(entry.name), entry.file, replace_policy::keep_existing);
+    EXPECT_TRUE(same_picture(entry.expected, *decode_image_file(folder.file(entry.name))))
+        << entry.name;
+  }
+  // Cut short, the file says what the decoder says, naming the file.
+  bytes cut = store(*picture, 32, 0x08);
+  cut.resize(cut.size() - 1);
+  write_file_atomically(folder.file("cut.tga"), cut, replace_policy::keep_existing);
+  try {
+    decode_image_file(folder.file("cut.tga"));
+    ADD_FAILURE() << "a cut file was decoded";
+  } catch (const image_format_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              folder.file("cut.tga") + ": TGA: truncated pixel data (needs 3404 bytes, has 3403)");
+  }
+}
