@@ -94,7 +94,7 @@ std::string label(int c) {
   return std::string("'") + char(c) + "' rows " + ink_rows(c);
 }
 
-class Atlas : public ::testing::Test {
+class atlas : public ::testing::Test {
  protected:
   void SetUp() override {
     // Every other check indexes into the file; stop here if it is not whole.
@@ -102,7 +102,7 @@ class Atlas : public ::testing::Test {
   }
 };
 
-TEST_F(Atlas, HeaderDescribesUncompressedBottomUpBgra) {
+TEST_F(atlas, HeaderDescribesUncompressedBottomUpBgra) {
   const std::vector<uint8_t> expected = {
       0,   0,   2,         // no id, no colour map, uncompressed true-colour
       0,   0,   0,  0, 0,  // colour-map first entry, length, entry size
@@ -113,7 +113,7 @@ TEST_F(Atlas, HeaderDescribesUncompressedBottomUpBgra) {
   EXPECT_EQ(header, expected);
 }
 
-TEST_F(Atlas, FooterIsTga2SignatureWithoutExtensions) {
+TEST_F(atlas, FooterIsTga2SignatureWithoutExtensions) {
   const std::string signature = "TRUEVISION-XFILE.";
   std::vector<uint8_t> expected(8, 0);  // extension and developer offsets
   expected.insert(expected.end(), signature.begin(), signature.end());
@@ -122,7 +122,7 @@ TEST_F(Atlas, FooterIsTga2SignatureWithoutExtensions) {
   EXPECT_EQ(footer, expected);
 }
 
-TEST_F(Atlas, PixelsAreBlackWithCoverageInSixteenAlphaLevels) {
+TEST_F(atlas, PixelsAreBlackWithCoverageInSixteenAlphaLevels) {
   int bad_colour = 0, bad_alpha = 0;
   std::set<int> levels;
   for (int y = 0; y < kHeight; ++y) {
@@ -142,7 +142,7 @@ TEST_F(Atlas, PixelsAreBlackWithCoverageInSixteenAlphaLevels) {
   EXPECT_GT(levels.size(), 8u);
 }
 
-TEST_F(Atlas, RowsAreStoredBottomFirst) {
+TEST_F(atlas, RowsAreStoredBottomFirst) {
   // The first stored row is picture row 71, row 11 of the bottom cells, which
   // is blank; the last stored row is picture row 0, the top of '"' and '$'.
   auto stored_row_ink = [](int stored) {
@@ -160,7 +160,7 @@ TEST_F(Atlas, RowsAreStoredBottomFirst) {
   }
 }
 
-TEST_F(Atlas, OnlySpaceAndDeleteCellsAreEmpty) {
+TEST_F(atlas, OnlySpaceAndDeleteCellsAreEmpty) {
   for (int c = 0x20; c <= 0x7F; ++c) {
     const bool empty = ink_rows(c) == "none";
     if (c == 0x20 || c == 0x7F) {
@@ -202,7 +202,7 @@ std::vector<int> piece_peaks(int c) {
   return peaks;
 }
 
-TEST_F(Atlas, EveryStrokeHasAFullyCoveredCore) {
+TEST_F(atlas, EveryStrokeHasAFullyCoveredCore) {
   // Text is drawn at full opacity only where the atlas is at 255: a stroke
   // whose middle stays below that prints translucent, like a faded letter
   // next to the solid stems of its neighbours. Each separate piece counts,
@@ -219,11 +219,11 @@ TEST_F(Atlas, EveryStrokeHasAFullyCoveredCore) {
   }
 }
 
-TEST_F(Atlas, BottomRowOfEveryCellIsBlankToSeparateLines) {
+TEST_F(atlas, BottomRowOfEveryCellIsBlankToSeparateLines) {
   for (int c = 0x20; c <= 0x7F; ++c) EXPECT_FALSE(row_has_ink(c, 11)) << label(c);
 }
 
-TEST_F(Atlas, OnlyTheWideGlyphsReachTheGapColumn) {
+TEST_F(atlas, OnlyTheWideGlyphsReachTheGapColumn) {
   std::set<char> reaching;
   for (int c = 0x20; c <= 0x7F; ++c) {
     if (col_has_ink(c, 7))
@@ -232,7 +232,7 @@ TEST_F(Atlas, OnlyTheWideGlyphsReachTheGapColumn) {
   EXPECT_EQ(reaching, std::set<char>(kWide.begin(), kWide.end()));
 }
 
-TEST_F(Atlas, CapitalsAndDigitsFillRowsOneToEight) {
+TEST_F(atlas, CapitalsAndDigitsFillRowsOneToEight) {
   for (char c : kCapitalsAndDigits) {
     EXPECT_FALSE(row_has_ink(c, 0)) << label(c);
     EXPECT_TRUE(row_has_ink(c, 1)) << label(c);
@@ -245,12 +245,12 @@ TEST_F(Atlas, CapitalsAndDigitsFillRowsOneToEight) {
   }
 }
 
-TEST_F(Atlas, ShortLowerCaseFillsTheXHeight) {
+TEST_F(atlas, ShortLowerCaseFillsTheXHeight) {
   for (char c : kShortLowerCase) EXPECT_EQ(ink_rows(c), "3-8") << "'" << c << "'";
   EXPECT_EQ(ink_rows('t'), "1-8");
 }
 
-TEST_F(Atlas, AscendersDotsAndAccentsStartInRowZero) {
+TEST_F(atlas, AscendersDotsAndAccentsStartInRowZero) {
   for (char c : kStartInRowZero) EXPECT_TRUE(row_has_ink(c, 0)) << label(c);
   // The dots stand apart from the stems.
   for (char c : std::string("ij")) {
@@ -259,16 +259,16 @@ TEST_F(Atlas, AscendersDotsAndAccentsStartInRowZero) {
   }
 }
 
-TEST_F(Atlas, DescendersAndCommaTailsReachRowTen) {
+TEST_F(atlas, DescendersAndCommaTailsReachRowTen) {
   for (char c : kReachRowTen) EXPECT_TRUE(row_has_ink(c, 10)) << label(c);
   for (char c : std::string("gpqy")) EXPECT_FALSE(row_has_ink(c, 2)) << label(c);
 }
 
-TEST_F(Atlas, BracketsBarAndSlashesSpanTheLine) {
+TEST_F(atlas, BracketsBarAndSlashesSpanTheLine) {
   for (char c : kFullHeight) EXPECT_EQ(ink_rows(c), "0-10") << "'" << c << "'";
 }
 
-TEST_F(Atlas, UnderscoreIsAFullWidthLineInRowNine) {
+TEST_F(atlas, UnderscoreIsAFullWidthLineInRowNine) {
   for (int row = 0; row < kCellH; ++row) {
     for (int col = 0; col < kCellW; ++col) {
       EXPECT_EQ(cell_alpha('_', col, row), row == 9 ? 255 : 0) << "col " << col << " row " << row;

@@ -7,7 +7,7 @@
 
 #include "refhost/console/printable_text.hpp"
 
-TEST(PrintableText, KeepsPrintableTextInAnyLanguage) {
+TEST(printable_text, KeepsPrintableTextInAnyLanguage) {
   for (const char* text : {"render_0001.png", "Fotos/\xC3\xA9t\xC3\xA9.png",    // été
                            "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB",  // ファイル
                            "\xF0\x9F\x8E\xA8 \\ ~", ""}) {
@@ -15,7 +15,7 @@ TEST(PrintableText, KeepsPrintableTextInAnyLanguage) {
   }
 }
 
-TEST(PrintableText, EscapesWhatCouldMoveTheCursorOrHideText) {
+TEST(printable_text, EscapesWhatCouldMoveTheCursorOrHideText) {
   const std::pair<std::string, std::string> cases[] = {
       {"red\x1B[2Jx", "red\\x1b[2Jx"},
       {"a\nb\tc\rd", "a\\nb\\tc\\rd"},

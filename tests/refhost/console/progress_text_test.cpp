@@ -4,7 +4,7 @@
 
 #include "refhost/console/progress_text.hpp"
 
-TEST(ProgressText, SaysDoneOfTotalRateAndTimeLeft) {
+TEST(progress_text, SaysDoneOfTotalRateAndTimeLeft) {
   EXPECT_EQ(progress_line({0, 0, 24, 0.0}), "0 of 24 frames");
   EXPECT_EQ(progress_line({12, 0, 24, 2.0}), "12 of 24 frames, 6.0 frames/s, 2 s left");
   EXPECT_EQ(progress_line({1, 0, 1000, 2.0}), "1 of 1000 frames, 0.5 frames/s, 33 min 18 s left");
@@ -16,7 +16,7 @@ TEST(ProgressText, SaysDoneOfTotalRateAndTimeLeft) {
   EXPECT_EQ(progress_line({3, 0, 24, 0.0}), "3 of 24 frames");
 }
 
-TEST(ProgressText, SummarisesTheRunInOneLine) {
+TEST(progress_text, SummarisesTheRunInOneLine) {
   EXPECT_EQ(summary_line({24, 0, 24, 4.0}, "out"), "wrote 24 frames to out in 4.0 s, 6.0 frames/s");
   EXPECT_EQ(summary_line({1, 0, 1, 0.5}, "o"), "wrote 1 frame to o in 0.5 s, 2.0 frames/s");
   EXPECT_EQ(summary_line({22, 2, 24, 4.0}, "out"),

@@ -20,7 +20,7 @@ std::string read_failure(const std::string& path, std::size_t limit) {
 
 }  // namespace
 
-TEST(FileReading, ReadsUpToTheLimitAndRefusesPastIt) {
+TEST(file_reading, ReadsUpToTheLimitAndRefusesPastIt) {
   const scratch_folder folder;
   const std::string path = folder.file("data.bin");
   const bytes data(70000, 0x5A);  // more than one piece of a stream read
@@ -31,7 +31,7 @@ TEST(FileReading, ReadsUpToTheLimitAndRefusesPastIt) {
   EXPECT_NE(message.find("69999"), std::string::npos) << message;
 }
 
-TEST(FileReading, ErrorsNameThePathAndTheReason) {
+TEST(file_reading, ErrorsNameThePathAndTheReason) {
   const scratch_folder folder;
   const std::string missing = folder.file("nothing.here");
   const std::string message = read_failure(missing, 100);
@@ -41,7 +41,7 @@ TEST(FileReading, ErrorsNameThePathAndTheReason) {
 }
 
 #if !defined(_WIN32)
-TEST(FileReading, EndlessStreamsStopAtTheLimit) {
+TEST(file_reading, EndlessStreamsStopAtTheLimit) {
   // A device with no end, read in pieces: refused after limit + 1 bytes.
   const std::string message = read_failure("/dev/zero", 5000000);
   EXPECT_NE(message.find("/dev/zero: too large or corrupt"), std::string::npos) << message;

@@ -14,7 +14,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(FrameCommit, AFailedRenamePutsTheEarlierFilesBack) {
+TEST(frame_commit, AFailedRenamePutsTheEarlierFilesBack) {
   const scratch_folder folder;
   write_file_atomically(folder.file("x.png"), {'o', 'l', 'd'}, replace_policy::keep_existing);
   fs::create_directories(folder.file("x.tga/inside"));  // no file can take this name
@@ -28,7 +28,7 @@ TEST(FrameCommit, AFailedRenamePutsTheEarlierFilesBack) {
   EXPECT_EQ(folder.names().size(), 2u);
 }
 
-TEST(FrameCommit, AFrameAKilledRunLeftHalfRenamedIsPutBack) {
+TEST(frame_commit, AFrameAKilledRunLeftHalfRenamedIsPutBack) {
   const scratch_folder folder;
   // Killed after renaming both: x.png's earlier file under its second
   // name, x.tga new. A record cut short named nothing yet.

@@ -13,7 +13,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(PlantedLinks, ATemporaryNameHoldingALinkIsNeverFollowed) {
+TEST(planted_links, ATemporaryNameHoldingALinkIsNeverFollowed) {
   const scratch_folder folder;
   const std::string victim = folder.file("victim.txt");
   write_file_atomically(victim, {'k', 'e', 'e', 'p'}, replace_policy::keep_existing);
@@ -38,7 +38,7 @@ TEST(PlantedLinks, ATemporaryNameHoldingALinkIsNeverFollowed) {
   EXPECT_TRUE(fs::is_symlink(planted));  // someone else's: left alone
 }
 
-TEST(PlantedLinks, ATargetThatIsALinkIsReplacedNotWrittenThrough) {
+TEST(planted_links, ATargetThatIsALinkIsReplacedNotWrittenThrough) {
   const scratch_folder folder;
   const std::string victim = folder.file("victim.txt");
   write_file_atomically(victim, {'k', 'e', 'e', 'p'}, replace_policy::keep_existing);
@@ -53,7 +53,7 @@ TEST(PlantedLinks, ATargetThatIsALinkIsReplacedNotWrittenThrough) {
   EXPECT_EQ(read_file_bytes(victim, 100), (bytes{'k', 'e', 'e', 'p'}));
 }
 
-TEST(PlantedLinks, StaleTemporaryCleanupRemovesNoLink) {
+TEST(planted_links, StaleTemporaryCleanupRemovesNoLink) {
   const scratch_folder folder;
   const std::string victim = folder.file("victim.txt");
   write_file_atomically(victim, {'k'}, replace_policy::keep_existing);

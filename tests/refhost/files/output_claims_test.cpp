@@ -13,7 +13,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(OutputClaims, ALiveRunsClaimHoldsAndADeadRunsIsTakenOver) {
+TEST(output_claims, ALiveRunsClaimHoldsAndADeadRunsIsTakenOver) {
   const scratch_folder folder;
   const std::string claim = folder.file(".r.png.velloq-claim");
   const auto plant = [&](const std::string& machine, long long process) {

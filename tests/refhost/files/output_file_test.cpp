@@ -34,7 +34,7 @@ output_file::name_source parts(std::vector<std::string> given) {
 
 }  // namespace
 
-TEST(OutputFile, ReplacesOrKeepsTheTargetAndLeavesNothingElse) {
+TEST(output_file, ReplacesOrKeepsTheTargetAndLeavesNothingElse) {
   const scratch_folder folder;
   const std::string target = folder.file("out.bin");
   const bytes first = {1, 2, 3, 0, 255};
@@ -53,7 +53,7 @@ TEST(OutputFile, ReplacesOrKeepsTheTargetAndLeavesNothingElse) {
   EXPECT_EQ(interruption_cleanup::tracked_count(), 0);
 }
 
-TEST(OutputFile, TemporaryIsHiddenUnpredictableAndGoneUnlessCommitted) {
+TEST(output_file, TemporaryIsHiddenUnpredictableAndGoneUnlessCommitted) {
   const scratch_folder folder;
   std::string first_temporary;
   {
@@ -84,7 +84,7 @@ TEST(OutputFile, TemporaryIsHiddenUnpredictableAndGoneUnlessCommitted) {
   }
 }
 
-TEST(OutputFile, NeverOpensANameThatIsTaken) {
+TEST(output_file, NeverOpensANameThatIsTaken) {
   const scratch_folder folder;
   const std::string target = folder.file("out.bin");
   // Someone else's file under the first name tried: it is left alone and
@@ -107,7 +107,7 @@ TEST(OutputFile, NeverOpensANameThatIsTaken) {
   EXPECT_EQ(interruption_cleanup::tracked_count(), 0);
 }
 
-TEST(OutputFile, FailuresLeaveTheTargetAsItWas) {
+TEST(output_file, FailuresLeaveTheTargetAsItWas) {
   const scratch_folder folder;
   const bytes original = {9, 8, 7};
 
@@ -138,7 +138,7 @@ TEST(OutputFile, FailuresLeaveTheTargetAsItWas) {
   EXPECT_EQ(interruption_cleanup::tracked_count(), 0);
 }
 
-TEST(OutputFile, StaleTemporariesAreTheOnlyFilesRemoved) {
+TEST(output_file, StaleTemporariesAreTheOnlyFilesRemoved) {
   const scratch_folder folder;
   const std::vector<std::string> stale = {".render_0001.png.0123456789ab.velloq-partial",
                                           ".render_0002.tga.zzzzzzzzzzzz.velloq-partial"};

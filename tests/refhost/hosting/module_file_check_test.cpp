@@ -33,7 +33,7 @@ const bytes& built_module() {
 
 }  // namespace
 
-TEST(ModuleFileCheck, TheBuiltModulePassesAndEveryCutIsFound) {
+TEST(module_file_check, TheBuiltModulePassesAndEveryCutIsFound) {
   const bytes& module = built_module();
   ASSERT_GT(module.size(), 20000u);
   EXPECT_EQ(module_problem(module.data(), module.size()), "");
@@ -51,7 +51,7 @@ TEST(ModuleFileCheck, TheBuiltModulePassesAndEveryCutIsFound) {
   }
 }
 
-TEST(ModuleFileCheck, HostileHeaderValuesDoNotOverflow) {
+TEST(module_file_check, HostileHeaderValuesDoNotOverflow) {
   // A header offset just below the top of its range wraps around when the
   // table's size is added to it, and would pass a naive bounds check.
   bytes module = built_module();
@@ -64,7 +64,7 @@ TEST(ModuleFileCheck, HostileHeaderValuesDoNotOverflow) {
   EXPECT_NE(module_problem(module.data(), module.size()), "");
 }
 
-TEST(ModuleFileCheck, LoadingRefusesCutModulesAndFindsBareNames) {
+TEST(module_file_check, LoadingRefusesCutModulesAndFindsBareNames) {
   const scratch_folder folder;
   const std::string cut = folder.file("cut_module");
   const bytes& module = built_module();

@@ -40,7 +40,7 @@ std::uint32_t fnv1a(const memory_image& image) {
 
 }  // namespace
 
-TEST(Scene, SameArgumentsGiveTheSameBytesAndFramesMove) {
+TEST(scene, SameArgumentsGiveTheSameBytesAndFramesMove) {
   const host_image_ptr first = render_scene(160, 120, 3, 24);
   const host_image_ptr again = render_scene(160, 120, 3, 24);
   EXPECT_TRUE(same_bytes(*first, *again));
@@ -56,11 +56,11 @@ TEST(Scene, SameArgumentsGiveTheSameBytesAndFramesMove) {
 // The 32-bit build computes with SSE2 so that it matches the 64-bit one;
 // this fingerprint, taken from the native build, holds both to the same
 // bytes. Update it only for a deliberate change to the scene.
-TEST(Scene, BytesAreTheSameOnEveryPlatform) {
+TEST(scene, BytesAreTheSameOnEveryPlatform) {
   EXPECT_EQ(fnv1a(*render_scene(96, 72, 5, 24)), 4235867723u);
 }
 
-TEST(Scene, ReportCornerIsDarkWhileBrightAreasExist) {
+TEST(scene, ReportCornerIsDarkWhileBrightAreasExist) {
   for (std::int32_t frame = 0; frame < 24; frame += 3) {
     const host_image_ptr image = render_scene(640, 480, frame, 24);
     ASSERT_EQ(image->width(), 640);
@@ -79,7 +79,7 @@ TEST(Scene, ReportCornerIsDarkWhileBrightAreasExist) {
   }
 }
 
-TEST(Scene, AlphaCoversGeometryOnly) {
+TEST(scene, AlphaCoversGeometryOnly) {
   const host_image_ptr image = render_scene(640, 480, 0, 24);
   for (std::int32_t x = 0; x < 640; x += 37) {
     EXPECT_EQ(image->at(x, 0).alpha, 0) << "sky at x " << x;
@@ -87,7 +87,7 @@ TEST(Scene, AlphaCoversGeometryOnly) {
   }
 }
 
-TEST(Scene, RefusesEmptySizes) {
+TEST(scene, RefusesEmptySizes) {
   EXPECT_THROW(render_scene(0, 480, 0, 1), std::invalid_argument);
   EXPECT_THROW(render_scene(640, 0, 0, 1), std::invalid_argument);
   EXPECT_THROW(render_scene(-4, 3, 0, 1), std::invalid_argument);

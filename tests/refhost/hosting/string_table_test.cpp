@@ -52,7 +52,7 @@ std::vector<std::string> ids_of(const table& entries) {
 
 }  // namespace
 
-TEST(StringTable, CommittedTablesHoldTheSevenEntriesInOrder) {
+TEST(string_table, CommittedTablesHoldTheSevenEntriesInOrder) {
   const std::string english_text = committed("strings_en.xml");
   const std::string japanese_text = committed("strings_ja.xml");
   ASSERT_FALSE(english_text.empty());
@@ -76,7 +76,7 @@ TEST(StringTable, CommittedTablesHoldTheSevenEntriesInOrder) {
   EXPECT_NE(japanese[5].second, english[5].second);
 }
 
-TEST(StringTable, DecodesEntitiesAndCharacterReferences) {
+TEST(string_table, DecodesEntitiesAndCharacterReferences) {
   const table entries =
       parse(wrapped("\t<string id=\"a\" value=\"&lt;&gt;&amp;&quot;&apos;\" />\n"
                     "\t<string value='&#65;&#x42;&#xe9;&#x3042;&#x1F600;' id='b'/>\n"
@@ -91,7 +91,7 @@ TEST(StringTable, DecodesEntitiesAndCharacterReferences) {
   EXPECT_TRUE(parse("<strings />\n").empty());
 }
 
-TEST(StringTable, RejectsMalformedTablesAndSaysWhere) {
+TEST(string_table, RejectsMalformedTablesAndSaysWhere) {
   struct {
     std::string text;
     const char* reason;
@@ -134,7 +134,7 @@ TEST(StringTable, RejectsMalformedTablesAndSaysWhere) {
   }
 }
 
-TEST(StringTable, EveryPrefixOfACommittedTableIsRejected) {
+TEST(string_table, EveryPrefixOfACommittedTableIsRejected) {
   const std::string text = committed("strings_ja.xml");
   ASSERT_FALSE(text.empty());
   for (std::size_t length = 0; length < text.size(); ++length) {

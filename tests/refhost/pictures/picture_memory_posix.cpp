@@ -50,7 +50,7 @@ bool within_a_picture_and_a_third(const std::function<void()>& work) {
 // A decoder that inflates the whole image data before un-filtering it, or an
 // encoder that converts the picture before compressing it, holds a second
 // picture's worth: neither fits.
-TEST(PictureMemory, DecodingAndWritingCostThePictureAndLittleMore) {
+TEST(picture_memory, DecodingAndWritingCostThePictureAndLittleMore) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer reserves more address space than any limit allows";
 #endif

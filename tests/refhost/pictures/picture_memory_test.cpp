@@ -7,7 +7,7 @@
 
 // A thread reuses the memory of the last picture it let go of for the next
 // of the same size: what the last one held must not show through.
-TEST(PictureMemory, AReusedPictureStartsAsANewOne) {
+TEST(picture_memory, AReusedPictureStartsAsANewOne) {
   const Bgra8* first_pixels = nullptr;
   {
     const host_image_ptr first = make_host_image(1024, 1024, Bgra8{1, 2, 3, 4});

@@ -11,7 +11,7 @@
 #include "tests/support/codec_test_support.hpp"
 #include "tests/support/png_builder.hpp"
 
-TEST(PngCodec, RoundTripKeepsEveryChannel) {
+TEST(png_codec, RoundTripKeepsEveryChannel) {
   const host_image_ptr picture = make_test_picture(7, 5);
   const bytes file = encode_png(*picture);
   ASSERT_TRUE(has_png_signature(file.data(), 8));
@@ -19,7 +19,7 @@ TEST(PngCodec, RoundTripKeepsEveryChannel) {
   EXPECT_TRUE(same_picture(*picture, *decode_png(file.data(), file.size())));
 }
 
-TEST(PngCodec, RejectsTruncatedAndForeignData) {
+TEST(png_codec, RejectsTruncatedAndForeignData) {
   const bytes file = encode_png(*make_test_picture(16, 16));
   for (const std::size_t length :
        {std::size_t{0}, std::size_t{5}, std::size_t{8}, std::size_t{20}, std::size_t{33},
@@ -33,7 +33,7 @@ TEST(PngCodec, RejectsTruncatedAndForeignData) {
   EXPECT_THROW(decode_exact(decode_png, tga, tga.size()), image_format_error);
 }
 
-TEST(PngCodec, HeadersBeyondWhatTheHostDecodesSayWhatIsWrong) {
+TEST(png_codec, HeadersBeyondWhatTheHostDecodesSayWhatIsWrong) {
   struct header_case {
     std::uint32_t width, height;
     unsigned depth, colour_type;
@@ -96,7 +96,7 @@ Bgra8 expected_pixel(const png_layout& layout, std::uint32_t x, std::uint32_t y)
 
 }  // namespace
 
-TEST(PngCodec, ReadsEveryDepthLayoutAndRowFilter) {
+TEST(png_codec, ReadsEveryDepthLayoutAndRowFilter) {
   // Rows take the five filters in turn: three- and four-byte pixels are
   // un-filtered a pixel at a time, the others a byte at a time.
   const std::pair<unsigned, std::vector<unsigned>> depths[] = {
@@ -136,7 +136,7 @@ TEST(PngCodec, ReadsEveryDepthLayoutAndRowFilter) {
   }
 }
 
-TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
+TEST(png_codec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
   // Four entries, indices up to 255: bytes past the palette must never
   // reach the picture.
   const png_bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
@@ -171,7 +171,7 @@ TEST(PngCodec, PaletteIndicesPastThePaletteAreOpaqueBlack) {
             std::string::npos);
 }
 
-TEST(PngCodec, CompressedDataInflatingPastThePictureIsRefused) {
+TEST(png_codec, CompressedDataInflatingPastThePictureIsRefused) {
   // An 8x8 picture whose data inflates to 16 MiB (about 100 KiB of file).
   const png_layout layout{8, 8, 8, 6, false};
   const png_bytes bomb = build_png(layout, {}, zlib_zero_bomb(std::uint64_t{16} << 20));
@@ -189,7 +189,7 @@ TEST(PngCodec, CompressedDataInflatingPastThePictureIsRefused) {
             "(accepted)");
 }
 
-TEST(ImageFile, ChoosesTheDecoderByContentNotByName) {
+TEST(image_file, ChoosesTheDecoderByContentNotByName) {
   const scratch_folder folder;
   const host_image_ptr picture = make_test_picture(3, 4);
   write_file_atomically(folder.file("really_tga.png"), encode_tga(*picture),
@@ -200,7 +200,7 @@ TEST(ImageFile, ChoosesTheDecoderByContentNotByName) {
   EXPECT_TRUE(same_picture(*picture, *decode_image_file(folder.file("really_png.tga"))));
 }
 
-TEST(ImageFile, ErrorsNameTheFile) {
+TEST(image_file, ErrorsNameTheFile) {
   const scratch_folder folder;
   const std::string broken = folder.file("broken.png");
   bytes half_png = encode_png(*make_test_picture(8, 8));
@@ -216,7 +216,7 @@ TEST(ImageFile, ErrorsNameTheFile) {
   EXPECT_THROW(decode_image_file(folder.file("missing.tga")), file_error);
 }
 
-TEST(PngCodec, WrittenFilesCarryValidChunksAndDecodeBack) {
+TEST(png_codec, WrittenFilesCarryValidChunksAndDecodeBack) {
   // Every chunk's checksum must hold: readers refuse the file otherwise.
   const host_image_ptr picture = make_test_picture(300, 200);
   const bytes file = encode_png(*picture);
@@ -239,7 +239,7 @@ TEST(PngCodec, WrittenFilesCarryValidChunksAndDecodeBack) {
   EXPECT_EQ(chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
 }
 
-TEST(PngCodec, AFailingSinkStopsTheWriteAndPassesItsError) {
+TEST(png_codec, AFailingSinkStopsTheWriteAndPassesItsError) {
   const host_image_ptr picture = make_test_picture(64, 64);
   int calls = 0;
   EXPECT_THROW(write_png(*picture,
@@ -251,7 +251,7 @@ TEST(PngCodec, AFailingSinkStopsTheWriteAndPassesItsError) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(PngCodec, DamagedChunksAreRefusedAndDamagedExtrasLeftOut) {
+TEST(png_codec, DamagedChunksAreRefusedAndDamagedExtrasLeftOut) {
   const bytes file = encode_png(*make_test_picture(16, 16));
   const std::size_t idat = 33;  // after the signature and the 25 bytes of IHDR
   const std::pair<std::size_t, const char*> damages[] = {
@@ -323,7 +323,7 @@ host_image_ptr decode_whole(const unsigned char* data, std::size_t size) {
 
 }  // namespace
 
-TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
+TEST(png_codec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
   const host_image_ptr picture = flat_and_noisy_picture();
   const bytes alone = encode_png_with(*picture, 0);
   EXPECT_EQ(alone[25], 2);  // colour type: RGB
@@ -341,7 +341,7 @@ TEST(PngCodec, WritesOpaquePicturesAsRgbAndTheSameFileOnAnyNumberOfThreads) {
 
 // Frames within the whole-frame limit are made and read in one call; both
 // ways must give the same pixels, and the same errors for the same fault.
-TEST(PngCodec, WholeFramesAndStreamsReadAndWriteAlike) {
+TEST(png_codec, WholeFramesAndStreamsReadAndWriteAlike) {
   host_image_ptr opaque = flat_and_noisy_picture();
   host_image_ptr mostly_noise = flat_and_noisy_picture();  // taken for speed, not for size
   for (std::int32_t y = 0; y < 400; ++y)
@@ -384,7 +384,7 @@ TEST(PngCodec, WholeFramesAndStreamsReadAndWriteAlike) {
   }
 }
 
-TEST(ImageFile, WhatIsNeitherPngNorTgaIsSaidToBeNeither) {
+TEST(image_file, WhatIsNeitherPngNorTgaIsSaidToBeNeither) {
   const scratch_folder folder;
   const std::string text = "a note saved with the wrong name, long enough for a header";
   for (const bytes& content :

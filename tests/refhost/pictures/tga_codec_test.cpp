@@ -51,7 +51,7 @@ host_image_ptr decode(const bytes& file) {
 
 }  // namespace
 
-TEST(TgaCodec, EncodesBottomUpWithFooterAndDecodesBack) {
+TEST(tga_codec, EncodesBottomUpWithFooterAndDecodesBack) {
   const host_image_ptr picture = make_test_picture(5, 3);
   const bytes file = encode_tga(*picture);
 
@@ -68,7 +68,7 @@ TEST(TgaCodec, EncodesBottomUpWithFooterAndDecodesBack) {
   EXPECT_TRUE(same_picture(*picture, *decode(file)));
 }
 
-TEST(TgaCodec, EveryStorageOrderDecodesToTheUprightPicture) {
+TEST(tga_codec, EveryStorageOrderDecodesToTheUprightPicture) {
   host_image_ptr picture = make_test_picture(3, 2);
   for (const unsigned descriptor : {0x08u, 0x28u, 0x18u, 0x38u}) {
     EXPECT_TRUE(same_picture(*picture, *decode(store(*picture, 32, descriptor))))
@@ -98,7 +98,7 @@ TEST(TgaCodec, EveryStorageOrderDecodesToTheUprightPicture) {
   EXPECT_TRUE(same_pixel(decoded->at(1, 0), Bgra8{13, 14, 15, 16}));
 }
 
-TEST(TgaCodec, CommittedAtlasDecodesUpright) {
+TEST(tga_codec, CommittedAtlasDecodesUpright) {
   std::ifstream in(VELLOQ_SOURCE_DIR "/resources/ascii.tga", std::ios::binary);
   if (!in)
     GTEST_SKIP() << "resources/ascii.tga is not there yet";
@@ -118,7 +118,7 @@ TEST(TgaCodec, CommittedAtlasDecodesUpright) {
   EXPECT_EQ(mismatches, 0);
 }
 
-TEST(TgaCodec, RejectsTruncatedFilesAtEveryLength) {
+TEST(tga_codec, RejectsTruncatedFilesAtEveryLength) {
   bytes file = store(*make_test_picture(3, 2), 32, 0x08);
   file[0] = 2;
   file.insert(file.begin() + 18, {0x55, 0x55});
@@ -135,7 +135,7 @@ TEST(TgaCodec, RejectsTruncatedFilesAtEveryLength) {
             "TGA: truncated pixel data (needs 24 bytes, has 23)");
 }
 
-TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
+TEST(tga_codec, RejectsWhatItDoesNotDecode) {
   struct {
     bytes header;
     const char* reason;
@@ -171,7 +171,7 @@ TEST(TgaCodec, RejectsWhatItDoesNotDecode) {
   EXPECT_NO_THROW(encode_tga(*make_host_image(65535, 1)));
 }
 
-TEST(TgaCodec, WritesInBoundedPiecesThatMakeTheSameFile) {
+TEST(tga_codec, WritesInBoundedPiecesThatMakeTheSameFile) {
   // 700 x 400 pixels: 1.1 MB of rows, more than one piece.
   const host_image_ptr picture = make_test_picture(700, 400);
   bytes streamed;
@@ -186,7 +186,7 @@ TEST(TgaCodec, WritesInBoundedPiecesThatMakeTheSameFile) {
   EXPECT_TRUE(same_picture(*picture, *decode(streamed)));
 }
 
-TEST(TgaCodec, FilesAreReadAsTheDecoderReadsTheirBytes) {
+TEST(tga_codec, FilesAreReadAsTheDecoderReadsTheirBytes) {
   // Rows of Bgra8 in either vertical order go straight from the file into
   // the picture; 24-bit and right-to-left files through the decoder.
   const scratch_folder folder;

@@ -27,7 +27,7 @@ std::string failure_of(plugin_session& session, const frame_task& task,
 
 }  // namespace
 
-TEST(FrameStamping, AFrameIsWrittenWholeOrNotAtAll) {
+TEST(frame_stamping, AFrameIsWrittenWholeOrNotAtAll) {
   const scratch_folder folder;
   write_file_atomically(folder.file("in.png"),
                         encode_png(*make_host_image(200, 150, Bgra8{20, 20, 20, 255})),

@@ -15,7 +15,7 @@
 #include "refhost/pipeline/session_pool.hpp"
 #include "tests/support/module_path.hpp"
 
-TEST(SessionPool, EachComponentStaysOnItsOwnThread) {
+TEST(session_pool, EachComponentStaysOnItsOwnThread) {
   session_pool pool(3, module_path(), session_settings{});
   ASSERT_TRUE(pool.discovery().accepted);
   std::mutex mutex;
@@ -35,7 +35,7 @@ TEST(SessionPool, EachComponentStaysOnItsOwnThread) {
   EXPECT_TRUE(pool.problems().empty());
 }
 
-TEST(SessionPool, AFailingFrameStopsTheRunAndItsErrorComesBack) {
+TEST(session_pool, AFailingFrameStopsTheRunAndItsErrorComesBack) {
   session_pool pool(2, module_path(), session_settings{});
   std::mutex mutex;
   std::set<std::size_t> started;
@@ -61,7 +61,7 @@ TEST(SessionPool, AFailingFrameStopsTheRunAndItsErrorComesBack) {
   EXPECT_EQ(done, 5u);
 }
 
-TEST(SessionPool, AModuleThatCannotLoadFailsEveryWorkerCleanly) {
+TEST(session_pool, AModuleThatCannotLoadFailsEveryWorkerCleanly) {
   EXPECT_THROW(session_pool(4, module_path() + ".missing", session_settings{}), module_error);
   session_settings old_host;
   old_host.host_version = 429999;

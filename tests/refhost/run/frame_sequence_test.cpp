@@ -29,7 +29,7 @@ std::string pattern_refusal(const std::string& path) {
 
 }  // namespace
 
-TEST(FrameRange, TakesFirstToLastOrOneFrame) {
+TEST(frame_range, TakesFirstToLastOrOneFrame) {
   const frame_range range = parse_frame_range("1-24", 1000);
   EXPECT_EQ(range.first, 1);
   EXPECT_EQ(range.last, 24);
@@ -43,7 +43,7 @@ TEST(FrameRange, TakesFirstToLastOrOneFrame) {
   EXPECT_EQ(parse_frame_range("2147483600-2147483647", 1000).count(), 48);
 }
 
-TEST(FrameRange, RefusesWhatIsNotARangeSayingWhy) {
+TEST(frame_range, RefusesWhatIsNotARangeSayingWhy) {
   EXPECT_NE(range_refusal("24-1").find("ends before it starts"), std::string::npos);
   EXPECT_NE(range_refusal("1-1001").find("1001 frames, more than the 1000"), std::string::npos);
   EXPECT_NE(range_refusal("0-2147483647").find("more than the 1000"), std::string::npos);
@@ -54,7 +54,7 @@ TEST(FrameRange, RefusesWhatIsNotARangeSayingWhy) {
   }
 }
 
-TEST(FramePattern, FillsInTheFrameNumberAsPrintfWould) {
+TEST(frame_pattern, FillsInTheFrameNumberAsPrintfWould) {
   EXPECT_FALSE(frame_pattern::find("shots/render.0001.png"));
   const auto padded = frame_pattern::find("shots/render.%04d.png");
   ASSERT_TRUE(padded);
@@ -68,7 +68,7 @@ TEST(FramePattern, FillsInTheFrameNumberAsPrintfWould) {
   EXPECT_EQ(frame_pattern::find("100%%/a%%_%03d.png")->path_for(5), "100%/a%_005.png");
 }
 
-TEST(FramePattern, RefusesWhatLooksLikeANumberButIsNone) {
+TEST(frame_pattern, RefusesWhatLooksLikeANumberButIsNone) {
   const struct {
     const char* path;
     const char* reason;

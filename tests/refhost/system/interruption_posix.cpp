@@ -62,7 +62,7 @@ child_outcome interrupt_child(const std::string& target, int signal_number,
 
 }  // namespace
 
-TEST(Interruption, RemovesThePartialFileAndEndsByTheSignal) {
+TEST(interruption, RemovesThePartialFileAndEndsByTheSignal) {
   const scratch_folder folder;
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     const child_outcome outcome = interrupt_child(folder.file("render_0001.png"), signal_number);
@@ -75,7 +75,7 @@ TEST(Interruption, RemovesThePartialFileAndEndsByTheSignal) {
   }
 }
 
-TEST(Interruption, ASignalIgnoredFromTheStartStaysIgnored) {
+TEST(interruption, ASignalIgnoredFromTheStartStaysIgnored) {
   const scratch_folder folder;
   const child_outcome outcome = interrupt_child(folder.file("render_0001.png"), SIGINT, true);
   ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.status;
