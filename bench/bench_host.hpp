@@ -20,7 +20,7 @@
 #include "refhost/files/file_io.hpp"
 #include "refhost/pictures/image_handle.hpp"
 #include "refhost/pictures/png_codec.hpp"
-#include "refhost/pictures/ref_counted.hpp"
+#include "host_kit/host_object_base.hpp"
 #include "refhost/pictures/tga_codec.hpp"
 
 // Every host call as one value folded into a hash, and a count. Two runs

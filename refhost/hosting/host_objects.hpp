@@ -19,7 +19,7 @@
 #include "refhost/hosting/plugin_module.hpp"
 #include "refhost/pictures/image_handle.hpp"
 #include "refhost/pictures/memory_image.hpp"
-#include "refhost/pictures/ref_counted.hpp"
+#include "host_kit/host_object_base.hpp"
 
 struct host_releaser {
   template <class T>

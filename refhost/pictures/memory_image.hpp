@@ -12,7 +12,7 @@
 
 #include "host/host_image.hpp"
 #include "refhost/pictures/picture_memory.hpp"
-#include "refhost/pictures/ref_counted.hpp"
+#include "host_kit/host_object_base.hpp"
 
 using pixel_vector = std::vector<Bgra8, picture_allocator<Bgra8>>;
 
