@@ -76,24 +76,22 @@ plugin_file plugin_file::read(const std::string& path) {
 
 module_resources plugin_file::resources() const {
   module_resources resources;
-  const std::map<std::string, std::string> table = strings;
-  resources.text = [table](const std::string& id) -> std::optional<std::string> {
-    const auto it = table.find(id);
-    return it == table.end() ? std::nullopt : std::optional<std::string>(it->second);
+  const auto table = std::make_shared<const std::map<std::string, std::string>>(strings);
+  resources.text = [table](const char* id) -> const char* {
+    const auto it = table->find(id);
+    return it == table->end() ? "" : it->second.c_str();
   };
   // An image resource is a TGA file of type TARGA under the upper-case name.
   const std::shared_ptr<const pe_file> module_image = image;
-  resources.image = [module_image](contract_ledger& ledger,
-                                   const std::string& name) -> std::unique_ptr<contract_image> {
+  resources.image = [module_image](const char* name) -> std::unique_ptr<contract_image> {
     try {
       const auto bytes = module_image->resource("TARGA", upper(name), english);
       if (!bytes)
         return nullptr;
       const host_image_ptr decoded = decode_tga(bytes->data(), bytes->size());
-      std::vector<Bgra8> pixels(decoded->pixels().begin(), decoded->pixels().end());
-      return std::make_unique<contract_image>(ledger, "image resource \"" + name + "\"",
-                                              decoded->width(), decoded->height(),
-                                              std::move(pixels));
+      auto copy = std::make_unique<contract_image>(decoded->width(), decoded->height());
+      std::copy(decoded->pixels().begin(), decoded->pixels().end(), copy->pixels().begin());
+      return copy;
     } catch (const std::exception&) {
       return nullptr;  // not an image the host can read
     }
@@ -180,7 +178,7 @@ plugin_session::hook_calls plugin_session::render(std::uint32_t component, contr
   calls.begin = call_slot(component, table_slot::begin_render, {job, application(), 0});
   if (calls.begin.clean())
     calls.end = call_slot(component, table_slot::end_render, {0});
-  frame.job.gone = true;
+  frame.job.books().gone = true;
   return calls;
 }
 

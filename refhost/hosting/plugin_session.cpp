@@ -2,8 +2,8 @@
 
 plugin_session::plugin_session(const std::string& module_path, const session_settings& settings)
     : module_(module_path),
-      services_(
-          new reference_services(module_, settings.language, settings.version_text, problems_)),
+      services_(new reference_services(resources_of(module_, settings.language, problems_),
+                                       settings.version_text)),
       application_(new reference_application(settings.host_version, *services_)) {
   const plugin_entry_points& entry = module_.entry_points();
   HostApplication* application = application_.get();
@@ -38,23 +38,22 @@ render_outcome plugin_session::render(const render_facts& facts, bool aborted,
   render_outcome outcome;
   if (component_ == nullptr)
     return outcome;
-  host_ptr<reference_settings> settings(new reference_settings(facts));
-  reference_settings& current = *settings;
-  application_->set_render_settings(std::move(settings));
-  host_ptr<reference_job> job(new reference_job(*application_, aborted));
+  owned_ref<reference_settings> current(new reference_settings(facts));
+  application_->set_render_settings(current.get());
+  owned_ref<reference_job> job(new reference_job(*application_, aborted));
 
   component_->begin_render(job.get(), application_.get(), 0);
   try {
-    job->set_output_image(produce(current.facts()));
+    job->set_output_image(produce(current->facts));
   } catch (...) {
-    job->set_aborted();
+    job->aborted = true;
     component_->end_render(0);
     application_->set_render_settings(nullptr);
     throw;
   }
   component_->end_render(0);
 
-  outcome.notifications = current.notifications;
+  outcome.notifications = current->notifications;
   job->set_output_image(nullptr);
   application_->set_render_settings(nullptr);
   return outcome;

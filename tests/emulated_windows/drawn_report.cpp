@@ -19,9 +19,9 @@ bool pixel_call(const std::string& entry, const char* call, int& x, int& y) {
 }  // namespace
 
 void use_one_pixel_glyphs(test_host& host) {
-  host.services.atlas_width = 16;
-  host.services.atlas_height = 6;
-  host.services.atlas_pixels.assign(16 * 6, Bgra8{0, 0, 0, 255});
+  host.atlas_width = 16;
+  host.atlas_height = 6;
+  host.atlas_pixels.assign(16 * 6, Bgra8{0, 0, 0, 255});
   host.ledger.list_pixel_calls = true;
 }
 

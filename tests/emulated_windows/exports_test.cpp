@@ -49,12 +49,12 @@ TEST_F(exports, exactly_the_eight_decorated_names_under_the_modules_name) {
 }
 
 TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_foreign_id) {
-  host.services.strings["plugin_title"] = "Quillmark";
+  host.strings["plugin_title"] = "Quillmark";
   call_outcome r =
       dll.call_export("_get_name@16", {id(effector_interface_id_bytes), 7, application(), 9});
   ASSERT_TRUE(r.clean()) << r.describe();
   // The very address the host's get_localized_string answered.
-  EXPECT_EQ(r.eax, dll.hosts.text_address(host.services.strings["plugin_title"].c_str()));
+  EXPECT_EQ(r.eax, dll.hosts.text_address(host.strings["plugin_title"].c_str()));
   EXPECT_EQ(dll.process.cpu.read_string(r.eax), "Quillmark");
   EXPECT_EQ(host.ledger.calls, (std::vector<std::string>{"application.get_services",
                                                          "services.get_localized_string"}));

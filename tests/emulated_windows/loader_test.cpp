@@ -30,7 +30,7 @@ std::vector<Bgra8> stamp(foreign_plugin& dll, int frames) {
   const call_outcome released = dll.call_slot(component, 2, call_convention::com_stdcall, {});
   EXPECT_TRUE(released.clean() && released.eax == 0) << released.describe();
   EXPECT_TRUE(host.reference_problems(false).empty());
-  return host.image.pixels;
+  return host.image.pixels();
 }
 
 TEST(loader, moved_to_another_base_through_its_relocations_it_stamps_the_same) {

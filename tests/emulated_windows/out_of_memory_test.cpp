@@ -38,13 +38,13 @@ TEST(out_of_memory, each_failed_allocation_in_the_end_hook_stays_inside_the_modu
     SCOPED_TRACE("allocation " + std::to_string(failing) + " fails");
     ASSERT_TRUE(begin().clean());
     // Transparent again, so that even the opacity pass would show.
-    host.image.pixels.assign(host.image.pixels.size(), Bgra8{100, 100, 100, 0});
-    const std::vector<Bgra8> rendered = host.image.pixels;
+    host.image.pixels().assign(host.image.pixels().size(), Bgra8{100, 100, 100, 0});
+    const std::vector<Bgra8> rendered = host.image.pixels();
     const std::int64_t notifications = host.settings.notifications;
     dll.process.heap.fail_allocation(failing);
     const call_outcome r = end();
     ASSERT_TRUE(r.clean()) << r.describe();
-    if (std::memcmp(host.image.pixels.data(), rendered.data(), rendered.size() * 4) != 0 ||
+    if (std::memcmp(host.image.pixels().data(), rendered.data(), rendered.size() * 4) != 0 ||
         host.settings.notifications != notifications)
       changed_the_picture.push_back(failing);
     ASSERT_TRUE(host.reference_problems(true).empty())

@@ -43,11 +43,11 @@ void set_up_host(test_host& host) {
   host.use_shipped_atlas();
   host.application.version = 440487;
   host.services.version_text = "Vorlen 12.0.0 build 440487";
-  host.settings.renderer = Uuid{{1, 0, 0, 0}};  // path tracing
-  host.settings.gi_method = 1;
-  host.settings.irradiance_caching = true;
-  host.settings.setup_time = 1500;
-  host.settings.rendering_time = 61234;
+  host.settings.facts.renderer = Uuid{{1, 0, 0, 0}};  // path tracing
+  host.settings.facts.gi_method = 1;
+  host.settings.facts.irradiance_caching = true;
+  host.settings.facts.setup_time = 1500;
+  host.settings.facts.rendering_time = 61234;
 }
 
 void paint(test_image& image, const picture& p) {
@@ -76,11 +76,11 @@ animation_record record_animation(test_host& host, const std::vector<picture>& f
   for (const picture& frame : frames) {
     paint(host.image, frame);
     host.ledger.calls.clear();
-    host.ledger.counts.clear();
+    host.ledger.clear_counts();
     const std::string problem = stamp();
     if (!problem.empty())
       record.problems.push_back(frame.name + ": " + problem);
-    record.frames.push_back({host.image.pixels, host.ledger.calls, host.ledger.counts});
+    record.frames.push_back({host.image.pixels(), host.ledger.calls, host.ledger.counts()});
   }
   return record;
 }
@@ -100,7 +100,7 @@ animation_record stamp_in_dll(const std::vector<picture>& frames, const twin_mac
     record.problems.push_back("last Release " + released.describe());
   for (const std::string& problem : host.reference_problems(false))
     record.problems.push_back(problem);
-  if (host.image.reserved_not_zero != 0 || host.image.outside_accesses != 0)
+  if (host.image.books().reserved_not_zero != 0 || host.image.books().outside_accesses != 0)
     record.problems.push_back("pixel calls with a reserved argument or outside the image");
   for (const std::string& problem : dll.module.unload().problems)
     record.problems.push_back("at unload: " + problem);

@@ -44,9 +44,9 @@ TEST_F(discovery, a_foreign_id_is_refused_but_the_version_is_still_asked) {
 }
 
 TEST_F(discovery, get_name_answers_the_hosts_own_title_text) {
-  host.services.strings["plugin_title"] = "Quillmark (test)";
+  host.strings["plugin_title"] = "Quillmark (test)";
   const char* title = entry().get_name(effector_interface_id, 0, &host.application, 0);
-  EXPECT_EQ(title, host.services.strings["plugin_title"].c_str());  // the same pointer
+  EXPECT_EQ(title, host.strings["plugin_title"].c_str());  // the same pointer
   EXPECT_EQ(host.ledger.calls, (std::vector<std::string>{"application.get_services",
                                                          "services.get_localized_string"}));
   host.ledger.calls.clear();

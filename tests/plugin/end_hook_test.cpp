@@ -11,7 +11,7 @@ namespace {
 
 class end_hook : public component_fixture {
  protected:
-  end_hook() { host.image.pixels.assign(host.image.pixels.size(), Bgra8{10, 20, 30, 0}); }
+  end_hook() { host.image.pixels().assign(host.image.pixels().size(), Bgra8{10, 20, 30, 0}); }
 
   // The ledger without pixel traffic and without the per-glyph size queries.
   static std::vector<std::string> outline_of(const call_ledger& ledger) {
@@ -36,7 +36,7 @@ class end_hook : public component_fixture {
 TEST_F(end_hook, calls_the_host_in_its_fixed_order_and_releases_every_owned_reference) {
   host.use_shipped_atlas();
   host.application.version = 440467;  // the older product line, setup time in seconds
-  host.settings.gi_method = 1;        // asks for irradiance caching
+  host.settings.facts.gi_method = 1;  // asks for irradiance caching
   render();
 
   const std::vector<std::string> expected = {
@@ -61,11 +61,11 @@ TEST_F(end_hook, calls_the_host_in_its_fixed_order_and_releases_every_owned_refe
   EXPECT_EQ(outline_of(host.ledger), expected);
   EXPECT_EQ(host.settings.notifications, 1);
   EXPECT_TRUE(host.reference_problems().empty());
-  EXPECT_EQ(host.image.reserved_not_zero, 0);
-  EXPECT_EQ(host.image.outside_accesses, 0);
+  EXPECT_EQ(host.image.books().reserved_not_zero, 0);
+  EXPECT_EQ(host.image.books().outside_accesses, 0);
   // The opacity pass leaves every pixel opaque with its colour, and the
   // report changed the bottom-left corner only.
-  EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(),
+  EXPECT_TRUE(std::all_of(host.image.pixels().begin(), host.image.pixels().end(),
                           [](const Bgra8& p) { return p.alpha == 255; }));
   EXPECT_EQ(host.image.at(63, 0).red, 30);
 }
@@ -73,14 +73,15 @@ TEST_F(end_hook, calls_the_host_in_its_fixed_order_and_releases_every_owned_refe
 TEST_F(end_hook, an_aborted_render_asks_nothing_more_and_leaves_the_picture) {
   host.use_shipped_atlas();
   host.job.aborted = true;
-  const std::vector<Bgra8> before = host.image.pixels;
+  const std::vector<Bgra8> before = host.image.pixels();
   render();
   EXPECT_EQ(host.ledger.calls, std::vector<std::string>{"job.is_aborted"});
-  EXPECT_EQ(host.image.pixels.size(), before.size());
-  EXPECT_TRUE(std::equal(
-      before.begin(), before.end(), host.image.pixels.begin(), [](const Bgra8& a, const Bgra8& b) {
-        return a.blue == b.blue && a.green == b.green && a.red == b.red && a.alpha == b.alpha;
-      }));
+  EXPECT_EQ(host.image.pixels().size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), host.image.pixels().begin(),
+                         [](const Bgra8& a, const Bgra8& b) {
+                           return a.blue == b.blue && a.green == b.green && a.red == b.red &&
+                                  a.alpha == b.alpha;
+                         }));
 }
 
 TEST_F(end_hook, without_a_begin_hook_does_nothing) {
@@ -108,7 +109,7 @@ TEST_F(end_hook, a_throwing_host_call_is_contained_and_every_reference_goes_back
   ASSERT_GT(gi_index, 0);
   ASSERT_TRUE(host.reference_problems().empty());
 
-  host.image.pixels.assign(host.image.pixels.size(), Bgra8{10, 20, 30, 0});
+  host.image.pixels().assign(host.image.pixels().size(), Bgra8{10, 20, 30, 0});
   component->begin_render(&host.job, &host.application, 0);
   host.ledger.calls.clear();
   host.ledger.throw_at = host.ledger.counted_calls + gi_index;

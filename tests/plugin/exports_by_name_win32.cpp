@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "tests/support/module_path.hpp"
 #include "tests/support/foreign_call.hpp"
+#include "tests/support/module_path.hpp"
 #include "tests/support/test_host.hpp"
 
 namespace {
@@ -38,7 +38,7 @@ HMODULE exports_by_name::module = nullptr;
 TEST_F(exports_by_name, every_export_pops_exactly_its_arguments) {
   ASSERT_NE(module, nullptr);
   host.application.version = 440487;
-  host.services.strings["plugin_title"] = "Quillmark";
+  host.strings["plugin_title"] = "Quillmark";
 
   foreign_result r = call("_has_interface@8", {word(effector_id), word(&host.application)});
   EXPECT_EQ(r.eax & 0xFF, 1u);
@@ -50,7 +50,7 @@ TEST_F(exports_by_name, every_export_pops_exactly_its_arguments) {
   EXPECT_EQ(r.stack_imbalance, 0);
 
   r = call("_get_name@16", {word(effector_id), 0, word(&host.application), 0});
-  EXPECT_EQ(r.eax, word(host.services.strings["plugin_title"].c_str()));
+  EXPECT_EQ(r.eax, word(host.strings["plugin_title"].c_str()));
   EXPECT_EQ(r.stack_imbalance, 0);
 
   r = call("_get_interface_version@4", {0});

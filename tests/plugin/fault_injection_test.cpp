@@ -37,7 +37,7 @@ struct render_counts {
 void prepare(test_host& host) {
   host.use_shipped_atlas();
   host.application.version = 440500;  // asks for the version text too
-  host.settings.gi_method = 1;        // and for irradiance caching
+  host.settings.facts.gi_method = 1;  // and for irradiance caching
 }
 
 render_counts clean_render_counts() {
@@ -53,7 +53,7 @@ render_counts clean_render_counts() {
 }
 
 bool fully_opaque(const test_image& image) {
-  return std::all_of(image.pixels.begin(), image.pixels.end(),
+  return std::all_of(image.pixels().begin(), image.pixels().end(),
                      [](const Bgra8& p) { return p.alpha == 255; });
 }
 
@@ -70,7 +70,7 @@ void check_render_with(std::int64_t throw_at, std::int64_t null_at) {
     host.ledger.null_at = null_at;
     component->begin_render(&host.job, &host.application, 0);
     component->end_render(0);
-    EXPECT_EQ(host.image.outside_accesses, 0);
+    EXPECT_EQ(host.image.books().outside_accesses, 0);
     const std::vector<std::string> problems = host.reference_problems();
     EXPECT_TRUE(problems.empty()) << "fault at " << throw_at << "/" << null_at << ": "
                                   << problems.front();
@@ -141,10 +141,10 @@ class missing_object : public ::testing::Test {
         found = index;
     }
     ASSERT_GT(found, 0) << call;
-    host.image.pixels.assign(host.image.pixels.size(), Bgra8{10, 20, 30, 0});
+    host.image.pixels().assign(host.image.pixels().size(), Bgra8{10, 20, 30, 0});
     host.settings.notifications = 0;
     host.ledger.calls.clear();
-    host.ledger.counts.clear();
+    host.ledger.clear_counts();
     host.ledger.null_at = host.ledger.object_calls + found;
     component->begin_render(&host.job, &host.application, 0);
     component->end_render(0);
@@ -164,9 +164,9 @@ TEST_F(missing_object, no_services_or_no_atlas_leaves_the_picture_unlettered_but
     EXPECT_EQ(host.settings.notifications, 1) << call;
     EXPECT_TRUE(fully_opaque(host.image)) << call;
     EXPECT_EQ(host.ledger.count("image.set_pixel"), 40 * 200) << call;  // the opacity pass only
-    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(), [](const Bgra8& p) {
-      return p.red == 30;
-    })) << call;
+    EXPECT_TRUE(std::all_of(host.image.pixels().begin(), host.image.pixels().end(),
+                            [](const Bgra8& p) { return p.red == 30; }))
+        << call;
   }
 }
 
@@ -174,9 +174,9 @@ TEST_F(missing_object, no_output_image_or_no_application_leaves_the_picture_alon
   for (const char* call : {"job.get_output_image", "job.get_application"}) {
     render_without(call);
     EXPECT_EQ(host.settings.notifications, 0) << call;
-    EXPECT_TRUE(std::all_of(host.image.pixels.begin(), host.image.pixels.end(), [](const Bgra8& p) {
-      return p.alpha == 0 && p.red == 30;
-    })) << call;
+    EXPECT_TRUE(std::all_of(host.image.pixels().begin(), host.image.pixels().end(),
+                            [](const Bgra8& p) { return p.alpha == 0 && p.red == 30; }))
+        << call;
     EXPECT_TRUE(host.reference_problems().empty()) << call;
   }
 }

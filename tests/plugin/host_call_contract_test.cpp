@@ -17,12 +17,12 @@ TEST(host_call_contract, a_render_makes_exactly_the_calls_the_contract_names) {
   fake_platform platform;
   test_host host(width, height, Bgra8{40, 40, 40, 255});
   host.use_shipped_atlas();
-  host.settings.gi_method = 1;
+  host.settings.facts.gi_method = 1;
   velloq_component* component = velloq_component::create();
   static_cast<IUnknown*>(component)->AddRef();
   component->begin_render(&host.job, &host.application, 0);
   const RenderReport report = component->assemble_report(&host.application);
-  host.ledger.counts.clear();
+  host.ledger.clear_counts();
   component->end_render(0);
 
   // Expected counts, worked out from the report and the atlas alone.

@@ -28,7 +28,8 @@ rendered render_on(test_host& host) {
   component->begin_render(&host.job, &host.application, 0);
   component->end_render(0);
   static_cast<IUnknown*>(component)->Release();
-  return {host.image.outside_accesses, host.settings.notifications, host.reference_problems(false),
+  return {host.image.books().outside_accesses, host.settings.notifications,
+          host.reference_problems(false),
           host.ledger.count("image.get_pixel") + host.ledger.count("image.set_pixel")};
 }
 
@@ -97,10 +98,10 @@ TEST(hostile_host, extreme_numbers_everywhere) {
     platform.ticks = {static_cast<std::uint32_t>(value), 0u};
     test_host host(200, 200);
     host.application.version = value;
-    host.settings.gi_method = value;
-    host.settings.setup_time = value;
-    host.settings.rendering_time = value;
-    host.settings.renderer = Uuid{{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}};
+    host.settings.facts.gi_method = value;
+    host.settings.facts.setup_time = value;
+    host.settings.facts.rendering_time = value;
+    host.settings.facts.renderer = Uuid{{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}};
     const rendered r = render_on(host);
     EXPECT_EQ(r.outside_accesses, 0) << value;
     EXPECT_EQ(r.notifications, 1) << value;

@@ -58,26 +58,26 @@ TEST(lifecycle, a_new_begin_hook_replaces_the_atlas_and_destruction_releases_one
   test_host host;
   velloq_component* component = make_component();
   component->begin_render(&host.job, &host.application, 0);
-  ASSERT_EQ(host.services.loaded_atlases.size(), 1u);
-  test_image& first = *host.services.loaded_atlases[0];
-  EXPECT_EQ(first.held_by_plugin(), 1u);
+  ASSERT_EQ(host.services.loaded.size(), 1u);
+  test_image& first = *host.services.loaded[0];
+  EXPECT_EQ(first.books().held(), 1u);
   EXPECT_EQ(component->current_glyph_atlas(), &first);
 
   component->begin_render(&host.job, &host.application, 0);
-  ASSERT_EQ(host.services.loaded_atlases.size(), 2u);
-  test_image& second = *host.services.loaded_atlases[1];
-  EXPECT_EQ(first.held_by_plugin(), 0u);
-  EXPECT_EQ(first.releases, 1);
-  EXPECT_EQ(second.held_by_plugin(), 1u);
+  ASSERT_EQ(host.services.loaded.size(), 2u);
+  test_image& second = *host.services.loaded[1];
+  EXPECT_EQ(first.books().held(), 0u);
+  EXPECT_EQ(first.books().releases, 1);
+  EXPECT_EQ(second.books().held(), 1u);
 
   release(component);
-  EXPECT_EQ(second.held_by_plugin(), 0u);
-  EXPECT_EQ(second.releases, 1);
-  EXPECT_EQ(first.releases, 1);
+  EXPECT_EQ(second.books().held(), 0u);
+  EXPECT_EQ(second.books().releases, 1);
+  EXPECT_EQ(first.books().releases, 1);
   // The borrowed job, application and services are never released.
-  EXPECT_EQ(host.job.releases, 0);
-  EXPECT_EQ(host.application.releases, 0);
-  EXPECT_EQ(host.services.releases, 0);
+  EXPECT_EQ(host.job.books().releases, 0);
+  EXPECT_EQ(host.application.books().releases, 0);
+  EXPECT_EQ(host.services.books().releases, 0);
 }
 
 TEST(lifecycle, begin_hook_keeps_the_job_loads_ascii_and_derives_the_cell_size) {
@@ -88,18 +88,18 @@ TEST(lifecycle, begin_hook_keeps_the_job_loads_ascii_and_derives_the_cell_size) 
        {atlas_case{128, 72, 8, 12}, atlas_case{100, 50, 6, 8}, atlas_case{15, 5, 0, 0}}) {
     fake_platform platform;
     test_host host;
-    host.services.atlas_width = c.width;
-    host.services.atlas_height = c.height;
+    host.atlas_width = c.width;
+    host.atlas_height = c.height;
     velloq_component* component = make_component();
     component->begin_render(&host.job, &host.application, 0);
     EXPECT_EQ(component->current_render_job(), &host.job);
     EXPECT_EQ(component->glyph_cell_width(), c.cell_width) << c.width;
     EXPECT_EQ(component->glyph_cell_height(), c.cell_height) << c.height;
-    EXPECT_EQ(host.services.requested_names, std::vector<std::string>{"ascii"});
+    EXPECT_EQ(host.requested_names, std::vector<std::string>{"ascii"});
     EXPECT_EQ(host.ledger.calls,
               (std::vector<std::string>{"application.get_services", "services.load_image_resource",
                                         "atlas1.get_size"}));
-    EXPECT_EQ(host.job.add_refs, 0);
+    EXPECT_EQ(host.job.books().add_refs, 0);
     release(component);
   }
 }

@@ -13,22 +13,24 @@ constexpr std::int32_t small_side = 8;
 // (a loaded image resource may stay with the component).
 std::string unbalanced(const contract_host& host) {
   for (const auto& frame : host.frames) {
-    if (frame->image.held() != 0)
-      return "the output image is held " + std::to_string(frame->image.held()) + " time(s)";
-    if (frame->job.held() < 0)
+    if (frame->image.books().held() != 0)
+      return "the output image is held " + std::to_string(frame->image.books().held()) + " time(s)";
+    if (frame->job.books().held() < 0)
       return "the RenderJob was released";
   }
-  if (host.settings.held() != 0)
-    return "the RenderSettings is held " + std::to_string(host.settings.held()) + " time(s)";
-  if (host.application.held() != 0)
-    return "the HostApplication is held " + std::to_string(host.application.held()) + " time(s)";
+  if (host.settings.books().held() != 0)
+    return "the RenderSettings is held " + std::to_string(host.settings.books().held()) +
+           " time(s)";
+  if (host.application.books().held() != 0)
+    return "the HostApplication is held " + std::to_string(host.application.books().held()) +
+           " time(s)";
   return std::string();
 }
 
 std::string after_release(const contract_host& host) {
   for (const auto& image : host.services.loaded) {
-    if (image->held() != 0)
-      return image->name() + " is held " + std::to_string(image->held()) +
+    if (image->books().held() != 0)
+      return image->books().name + " is held " + std::to_string(image->books().held()) +
              " time(s) after the last Release";
   }
   return std::string();
@@ -79,7 +81,7 @@ check_result check_faults_end_hook(check_context& context) {
   s->call_slot(component, table_slot::begin_render, {job, s->application(), 0});
   const std::uint64_t before = heap.allocations();
   s->call_slot(component, table_slot::end_render, {0});
-  counted.job.gone = true;
+  counted.job.books().gone = true;
   const std::uint64_t points = heap.allocations() - before;
   int left_unchanged = 0;
   for (std::uint64_t failing = 1; failing <= points; ++failing) {
@@ -90,7 +92,7 @@ check_result check_faults_end_hook(check_context& context) {
     heap.fail_allocation(failing);
     const call_outcome end = s->call_slot(component, table_slot::end_render, {0});
     heap.fail_allocation(0);
-    frame.job.gone = true;
+    frame.job.books().gone = true;
     const std::string when = " with allocation " + std::to_string(failing) + " of " +
                              std::to_string(points) + " in the end hook failing";
     std::string p = call_problem("begin_render (slot 205)", begin);
@@ -123,7 +125,7 @@ check_result check_faults_null_objects(check_context& context) {
   const std::uint32_t component = s->create_component(created);
   if (std::string p = return_problem("_create_interface@20", created); !p.empty())
     return failed(p);
-  contract_ledger& ledger = s->contract.ledger;
+  host_kit::ledger& ledger = s->contract.ledger;
   std::string answered;
   int renders = 0;
   for (int k = 1;; ++k) {

@@ -23,20 +23,18 @@ std::string size_text(std::int32_t width, std::int32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
-template <class Object>
-void judge_owned(const Object& object, std::vector<std::string>& owned) {
+void judge_owned(const host_kit::object_books& object, std::vector<std::string>& owned) {
   if (object.held() > 0)
-    owned.push_back(object.name() + " still held " + std::to_string(object.held()) +
+    owned.push_back(object.name + " still held " + std::to_string(object.held()) +
                     " time(s) after the last Release");
   else if (object.held() < 0)
-    owned.push_back(object.name() + " released " + std::to_string(-object.held()) +
+    owned.push_back(object.name + " released " + std::to_string(-object.held()) +
                     " time(s) more than the plug-in got it");
 }
 
-template <class Object>
-void judge_borrowed(const Object& object, std::vector<std::string>& borrowed) {
+void judge_borrowed(const host_kit::object_books& object, std::vector<std::string>& borrowed) {
   if (object.held() < 0)
-    borrowed.push_back(object.name() + " released " + std::to_string(-object.held()) +
+    borrowed.push_back(object.name + " released " + std::to_string(-object.held()) +
                        " time(s), though the plug-in only borrows it");
 }
 
@@ -81,22 +79,22 @@ check_context::render_observations observe_renders(check_context& context) {
   }
   contract_host& host = s->contract;
   for (const auto& frame : host.frames) {
-    judge_owned(frame->image, seen.owned_faults);
-    judge_borrowed(frame->job, seen.borrowed_faults);
+    judge_owned(frame->image.books(), seen.owned_faults);
+    judge_borrowed(frame->job.books(), seen.borrowed_faults);
   }
-  for (const auto& image : host.services.loaded) judge_owned(*image, seen.owned_faults);
-  judge_owned(host.settings, seen.owned_faults);
-  if (host.application.held() > 0)
-    judge_owned(host.application, seen.owned_faults);
-  judge_borrowed(host.application, seen.borrowed_faults);
-  judge_borrowed(host.services, seen.borrowed_faults);
+  for (const auto& image : host.services.loaded) judge_owned(image->books(), seen.owned_faults);
+  judge_owned(host.settings.books(), seen.owned_faults);
+  if (host.application.books().held() > 0)
+    judge_owned(host.application.books(), seen.owned_faults);
+  judge_borrowed(host.application.books(), seen.borrowed_faults);
+  judge_borrowed(host.services.books(), seen.borrowed_faults);
   for (const auto& frame : host.frames) {
-    if (frame->image.outside_accesses != 0)
-      seen.outside.push_back(frame->image.first_outside);
+    if (frame->image.books().outside_accesses != 0)
+      seen.outside.push_back(frame->image.books().first_outside);
   }
   for (const auto& image : host.services.loaded) {
-    if (image->outside_accesses != 0)
-      seen.outside.push_back(image->first_outside);
+    if (image->books().outside_accesses != 0)
+      seen.outside.push_back(image->books().first_outside);
   }
   seen.late_calls = host.ledger.late_calls;
   seen.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
