@@ -34,13 +34,24 @@ struct validation {
   int count(check_status status) const;
 };
 
+// How demanding a check is: every check today holds a plug-in to what the
+// host relies on.
+enum class check_level { standard };
+
+// What a check can run on: any plug-in module, or only a Windows DLL,
+// whose file, loading and unloading it judges.
+enum class check_target { any_plugin, windows_dll };
+
 struct check_definition {
   const char* name;
   const char* description;
   std::vector<const char*> needs;
+  check_level level = check_level::standard;
+  check_target target = check_target::any_plugin;
 };
 
-// Every check, in the order they run.
+// Every check, in the order they run: by group (file, load, exports,
+// component, render, faults, residue), then as each group's file lists them.
 const std::vector<check_definition>& check_definitions();
 
 validation validate(const validation_options& options);

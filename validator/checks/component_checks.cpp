@@ -41,7 +41,12 @@ struct with_component {
 
 }  // namespace
 
-check_result check_component_create(check_context& context) {
+VALIDATOR_CHECK(check_component_create,
+                {"component.create",
+                 "create_interface stores a component holding one reference",
+                 {"exports.names"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   const auto s = context.session();
   const std::uint32_t out = s->guarded_location(4);
   s->host.process.cpu.write32(out, 0);
@@ -65,7 +70,14 @@ check_result check_component_create(check_context& context) {
   return passed("a component at " + hex(component) + " holding one reference");
 }
 
-check_result check_component_table(check_context& context) {
+VALIDATOR_CHECK(
+    check_component_table,
+    {"component.table",
+     "the table's first slots as the host calls them: AddRef and Release (COM), the one-slot "
+     "destructor, the validity query at slot 4",
+     {"component.create"},
+     check_level::standard,
+     check_target::any_plugin}) {
   with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
@@ -88,7 +100,14 @@ check_result check_component_table(check_context& context) {
   return passed("AddRef and Release at slots 1 and 2 (COM), the validity query at slot 4 true");
 }
 
-check_result check_query_interface(check_context& context) {
+VALIDATOR_CHECK(
+    check_query_interface,
+    {"component.query_interface",
+     "QueryInterface answers or refuses IUnknown and the effector id cleanly, refuses another "
+     "id, leaves no reference",
+     {"component.table"},
+     check_level::standard,
+     check_target::any_plugin}) {
   with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
@@ -135,7 +154,12 @@ check_result check_query_interface(check_context& context) {
   return passed(seen + "; no reference left");
 }
 
-check_result check_reference_counts(check_context& context) {
+VALIDATOR_CHECK(check_reference_counts,
+                {"component.reference_counts",
+                 "AddRef and Release count up and down; the last Release frees the component",
+                 {"component.table"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);

@@ -53,7 +53,11 @@ std::vector<std::string> call_every_export(plugin_session& s) {
 
 }  // namespace
 
-check_result check_export_names(check_context& context) {
+VALIDATOR_CHECK(check_export_names, {"exports.names",
+                                     "the eight decorated exports",
+                                     {"file.format"},
+                                     check_level::standard,
+                                     check_target::any_plugin}) {
   const auto session = context.session();
   std::string missing;
   for (const char* name : decorated_entry_point_names) {
@@ -65,7 +69,14 @@ check_result check_export_names(check_context& context) {
   return passed("the eight entry points, in " + session->module.export_module_name());
 }
 
-check_result check_export_calling_convention(check_context& context) {
+VALIDATOR_CHECK(
+    check_export_calling_convention,
+    {"exports.calling_convention",
+     "each export pops exactly its argument bytes and keeps EBX, ESI, EDI, EBP, the x87 "
+     "control word and no pending x87 exception",
+     {"exports.names"},
+     check_level::standard,
+     check_target::any_plugin}) {
   std::vector<std::string> problems;
   for (std::uint16_t control : host_control_words) {
     const auto session = context.session();
@@ -85,7 +96,13 @@ check_result check_export_calling_convention(check_context& context) {
       "pending x87 exception, under control words 0x027F and 0x0272");
 }
 
-check_result check_version_gate(check_context& context) {
+VALIDATOR_CHECK(
+    check_version_gate,
+    {"exports.version_gate",
+     "has_interface refuses host version 429999 and another interface id, accepts 430000",
+     {"exports.names"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto s = context.session();
   struct gate_case {
     std::int32_t version;
@@ -114,7 +131,14 @@ check_result check_version_gate(check_context& context) {
   return passed("429999 refused, 430000 and 440487 accepted, another interface id refused");
 }
 
-check_result check_identity(check_context& context) {
+VALIDATOR_CHECK(
+    check_identity,
+    {"exports.identity",
+     "get_name answers a text in the host's buffer; title, UUID, interface version and info "
+     "record",
+     {"exports.names"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto s = context.session();
   x86_emulator& cpu = s->host.process.cpu;
   std::vector<std::string> problems;

@@ -38,7 +38,12 @@ std::string after_release(const contract_host& host) {
 
 }  // namespace
 
-check_result check_faults_create_interface(check_context& context) {
+VALIDATOR_CHECK(check_faults_create_interface,
+                {"faults.create_interface",
+                 "the allocator failing at each allocation of create_interface: it comes back",
+                 {"component.table"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   const auto s = context.session();
   emulated_heap& heap = s->host.process.heap;
   // How often a normal create_interface allocates.
@@ -67,7 +72,14 @@ check_result check_faults_create_interface(check_context& context) {
                 " allocation(s), each failing in turn: create_interface came back each time");
 }
 
-check_result check_faults_end_hook(check_context& context) {
+VALIDATOR_CHECK(
+    check_faults_end_hook,
+    {"faults.end_hook",
+     "the allocator failing at each allocation of the end hook: it comes back, references "
+     "balanced, the next render served",
+     {"render.owned_references", "render.borrowed_references"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto s = context.session();
   emulated_heap& heap = s->host.process.heap;
   call_outcome created;
@@ -119,7 +131,13 @@ check_result check_faults_end_hook(check_context& context) {
                 std::to_string(left_unchanged) + " left the picture as it was)");
 }
 
-check_result check_faults_null_objects(check_context& context) {
+VALIDATOR_CHECK(check_faults_null_objects,
+                {"faults.null_host_objects",
+                 "load_image_resource, get_output_image, get_application and get_render_settings "
+                 "answering null in turn: the hooks come back, references balanced",
+                 {"render.owned_references", "render.borrowed_references"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   const auto s = context.session();
   call_outcome created;
   const std::uint32_t component = s->create_component(created);

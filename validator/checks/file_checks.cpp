@@ -22,7 +22,11 @@ std::string without_service_pack(windows_version version) {
 
 }  // namespace
 
-check_result check_file_format(check_context& context) {
+VALIDATOR_CHECK(check_file_format, {"file.format",
+                                    "a PE32 i386 DLL exporting the host's entry points",
+                                    {},
+                                    check_level::standard,
+                                    check_target::windows_dll}) {
   const pe_file& image = *context.file.image;
   const pe_headers& h = image.headers();
   if (h.machine != 0x014C || h.optional_magic != 0x010B || (h.characteristics & 0x2000) == 0)
@@ -36,7 +40,12 @@ check_result check_file_format(check_context& context) {
   return passed("PE32 i386 DLL, " + std::to_string(entry_points) + " of the eight entry points");
 }
 
-check_result check_file_relocations(check_context& context) {
+VALIDATOR_CHECK(check_file_relocations,
+                {"file.relocations",
+                 "base relocations, so that it loads where its base is taken",
+                 {"file.format"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
   const pe_file& image = *context.file.image;
   const std::vector<std::uint32_t> relocations = image.base_relocations();
   if (relocations.empty())
@@ -46,7 +55,12 @@ check_result check_file_relocations(check_context& context) {
                 hex(image.headers().image_base));
 }
 
-check_result check_file_imports(check_context& context) {
+VALIDATOR_CHECK(check_file_imports,
+                {"file.imports",
+                 "every import exists on the oldest Windows asked for (--windows)",
+                 {"file.format"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
   const pe_file& image = *context.file.image;
   const windows_version oldest = context.options.oldest;
   std::vector<std::string> missing;

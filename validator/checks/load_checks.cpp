@@ -31,7 +31,13 @@ std::string load_and_unload(check_context& context, windows_version version, std
 
 }  // namespace
 
-check_result check_load_xp(check_context& context) {
+VALIDATOR_CHECK(
+    check_load_xp,
+    {"load.xp",
+     "loads the XP way (no TLS callbacks, no static TLS); DllMain's attach and detach return",
+     {"file.format"},
+     check_level::standard,
+     check_target::windows_dll}) {
   if (context.options.oldest != windows_version::xp_sp3)
     return skipped("Windows XP is not among the systems asked for (--windows)");
   std::uint32_t base = 0;
@@ -42,7 +48,14 @@ check_result check_load_xp(check_context& context) {
                 " with no TLS callback run and no static TLS");
 }
 
-check_result check_load_vista(check_context& context) {
+VALIDATOR_CHECK(
+    check_load_vista,
+    {"load.vista",
+     "loads the Vista+ way (TLS callbacks, static TLS), moved through its relocations; attach "
+     "and detach return",
+     {"file.relocations"},
+     check_level::standard,
+     check_target::windows_dll}) {
   std::uint32_t base = 0;
   const std::uint32_t elsewhere = emulated_layout::relocated_base;
   const std::string problem = load_and_unload(context, windows_version::vista, elsewhere, base);

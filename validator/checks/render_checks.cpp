@@ -127,7 +127,14 @@ std::string joined(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-check_result check_render_hooks(check_context& context) {
+VALIDATOR_CHECK(
+    check_render_hooks,
+    {"render.hooks",
+     "begin and end hooks (slots 205, 207) come back clean on pictures of 1x1 to 1920x1080, "
+     "several renders on one component and an aborted job",
+     {"component.table"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.problem.empty())
     return failed(seen.problem);
@@ -141,7 +148,11 @@ check_result check_render_hooks(check_context& context) {
                 "), every hook came back clean; " + seconds + " s");
 }
 
-check_result check_aborted_job(check_context& context) {
+VALIDATOR_CHECK(check_aborted_job, {"render.aborted_job",
+                                    "an aborted job's picture is left untouched",
+                                    {"render.hooks"},
+                                    check_level::standard,
+                                    check_target::any_plugin}) {
   for (const auto& f : renders(context).frames) {
     if (!f.aborted)
       continue;
@@ -153,14 +164,22 @@ check_result check_aborted_job(check_context& context) {
   return passed("the aborted job's picture untouched, nothing notified");
 }
 
-check_result check_owned_references(check_context& context) {
+VALIDATOR_CHECK(check_owned_references, {"render.owned_references",
+                                         "every owned host reference released exactly once",
+                                         {"render.hooks"},
+                                         check_level::standard,
+                                         check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.owned_faults.empty())
     return failed(joined(seen.owned_faults));
   return passed("every owned result released exactly once by the last Release");
 }
 
-check_result check_borrowed_references(check_context& context) {
+VALIDATOR_CHECK(check_borrowed_references, {"render.borrowed_references",
+                                            "borrowed host references never released",
+                                            {"render.hooks"},
+                                            check_level::standard,
+                                            check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.borrowed_faults.empty())
     return failed(joined(seen.borrowed_faults));
@@ -169,14 +188,22 @@ check_result check_borrowed_references(check_context& context) {
       "never released");
 }
 
-check_result check_picture_bounds(check_context& context) {
+VALIDATOR_CHECK(check_picture_bounds, {"render.picture_bounds",
+                                       "no pixel access outside the picture",
+                                       {"render.hooks"},
+                                       check_level::standard,
+                                       check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.outside.empty())
     return failed("accessed a pixel outside the picture: " + joined(seen.outside));
   return passed("every get_pixel and set_pixel inside its picture");
 }
 
-check_result check_notify_image_changed(check_context& context) {
+VALIDATOR_CHECK(check_notify_image_changed, {"render.notify_image_changed",
+                                             "notify_image_changed once after the picture changed",
+                                             {"render.hooks"},
+                                             check_level::standard,
+                                             check_target::any_plugin}) {
   int changed = 0;
   for (const auto& f : renders(context).frames) {
     if (f.aborted || !f.changed)
@@ -190,7 +217,14 @@ check_result check_notify_image_changed(check_context& context) {
   return passed(std::to_string(changed) + " pictures changed, each notified once");
 }
 
-check_result check_after_release(check_context& context) {
+VALIDATOR_CHECK(
+    check_after_release,
+    {"render.after_release",
+     "no call on a host object the host has dropped: a job after its end hook, anything "
+     "after the last Release",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.late_calls.empty())
     return failed("called " + seen.late_calls.front() +

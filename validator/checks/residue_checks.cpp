@@ -152,15 +152,34 @@ check_result judge_cycles(const check_context& context, bool throw_inside) {
 
 }  // namespace
 
-check_result check_residue_cycles(check_context& context) {
+VALIDATOR_CHECK(
+    check_residue_cycles,
+    {"residue.cycles",
+     "repeated load, use and FreeLibrary, the XP and the Vista+ way: handles, TLS slots, "
+     "critical sections, modules and heap bytes do not grow",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::windows_dll}) {
   return judge_cycles(context, false);
 }
 
-check_result check_residue_with_exception(check_context& context) {
+VALIDATOR_CHECK(
+    check_residue_with_exception,
+    {"residue.cycles_with_exception",
+     "the same with the first allocation of each end hook failing (an exception inside)",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::windows_dll}) {
   return judge_cycles(context, true);
 }
 
-check_result check_residue_beside_libgcc(check_context& context) {
+VALIDATOR_CHECK(check_residue_beside_libgcc,
+                {"residue.beside_libgcc",
+                 "with another module's libgcc_s_dw2-1.dll loaded: exceptions inside still caught, "
+                 "nothing left registered there after FreeLibrary",
+                 {"render.hooks"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
   std::shared_ptr<shared_gcc_runtime> runtime;
   const windows_version version = std::max(context.options.oldest, windows_version::vista);
   windows_process* process = nullptr;
