@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "validator/plugin_session.hpp"
+#include "validator/emulated_plugin.hpp"
 #include "validator/validation.hpp"
 
 struct check_context {

@@ -1,4 +1,4 @@
-#include "validator/plugin_session.hpp"
+#include "validator/emulated_plugin.hpp"
 
 #include <algorithm>
 #include <cctype>
