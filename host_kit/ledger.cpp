@@ -73,7 +73,9 @@ void ledger::record(object_books& books, call c, std::int32_t x, std::int32_t y)
   // plug-in cleans up after one.
   if (c == call::AddRef)
     return;
-  if (facts.kind != call_kind::pixel)
+  if (!list_calls) {
+    // counted below, never listed
+  } else if (facts.kind != call_kind::pixel)
     calls.push_back(books.name + "." + facts.name);
   else if (list_pixel_calls)
     calls.push_back(books.name + "." + facts.name + "(" + std::to_string(x) + "," +

@@ -50,6 +50,7 @@ class ledger {
   std::int64_t null_at = 0;   // 1-based among the calls that may answer null; 0: never
   bool borrowed_may_be_null = true;  // get_services among them
   bool list_pixel_calls = false;
+  bool list_calls = true;  // false: calls are counted, never listed
 
   // What was seen.
   std::vector<std::string> calls;  // "image.get_size", "job.Release", in order; no AddRef

@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::uint16_t english = 1033;
 constexpr std::uint8_t guard_byte = 0xAB;
+// IID_IUnknown, {00000000-0000-0000-C000-000000000046}, in GUID byte layout.
+constexpr std::uint8_t iunknown_id[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
 std::string upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -99,93 +101,127 @@ module_resources plugin_file::resources() const {
   return resources;
 }
 
-std::string call_problem(const std::string& what, const call_outcome& outcome) {
-  if (outcome.clean())
-    return std::string();
-  if (!outcome.missing_function.empty())
-    return what + " calls " + outcome.missing_function + ", which the validator does not provide";
-  return what + " " + outcome.describe();
+target_call judged(const call_outcome& outcome) {
+  target_call call;
+  call.answer = outcome.eax;
+  call.returned = outcome.returned;
+  if (!outcome.clean())
+    call.fault = outcome.missing_function.empty() ? outcome.describe()
+                                                  : "calls " + outcome.missing_function +
+                                                        ", which the validator does not provide";
+  return call;
 }
 
-std::string return_problem(const std::string& what, const call_outcome& outcome) {
-  return outcome.returned ? std::string() : call_problem(what, outcome);
-}
+emulated_plugin::emulated_plugin(const plugin_file& plugin, const windows_machine& machine,
+                                 std::uint32_t base)
+    : plugin_target(plugin.resources()),
+      host_(machine),
+      module_((host_.process.bind_functions_of_later_versions = true,
+               host_.process.load_library(plugin.path, base))) {}
 
-plugin_session::plugin_session(const plugin_file& plugin, const windows_machine& machine,
-                               std::uint32_t base)
-    : file(plugin),
-      host(machine),
-      module((host.process.bind_functions_of_later_versions = true,
-              host.process.load_library(plugin.path, base))),
-      contract(plugin.resources()) {}
-
-call_outcome plugin_session::call_export(const std::string& name,
-                                         const std::vector<std::uint32_t>& args) {
-  return host.call_export(module, name, args);
-}
-
-call_outcome plugin_session::call_slot(std::uint32_t component, int slot,
-                                       const std::vector<std::uint32_t>& args) {
+call_outcome emulated_plugin::call_slot(std::uint32_t component, int slot,
+                                        const std::vector<std::uint32_t>& args) {
   const bool com = slot <= table_slot::release;
-  return host.call_slot(component, slot,
-                        com ? call_convention::com_stdcall : call_convention::thiscall, args);
+  return host_.call_slot(component, slot,
+                         com ? call_convention::com_stdcall : call_convention::thiscall, args);
 }
 
-std::uint32_t plugin_session::application() {
-  return host.hosts.address_of<HostApplication>(&contract.application);
+std::uint32_t emulated_plugin::application() {
+  return host_.hosts.address_of<HostApplication>(&contract.application);
 }
 
-std::uint32_t plugin_session::interface_id(bool effector) {
+std::uint32_t emulated_plugin::interface_id(interface_query query) {
   std::uint8_t id[16];
-  std::memcpy(id, effector_interface_id, 16);
-  if (!effector)
+  std::memcpy(id, query == interface_query::iunknown ? iunknown_id : effector_interface_id, 16);
+  if (query == interface_query::another)
     id[15] ^= 0x01;
-  return host.host_bytes(id, 16);
+  return host_.host_bytes(id, 16);
 }
 
-std::uint32_t plugin_session::guarded_location(std::uint32_t size) {
+std::uint32_t emulated_plugin::guarded_location(std::uint32_t size) {
   const std::vector<std::uint8_t> fill(size + 8, guard_byte);
-  return host.host_bytes(fill.data(), fill.size()) + 4;
+  return host_.host_bytes(fill.data(), fill.size()) + 4;
 }
 
-bool plugin_session::guards_kept(std::uint32_t at, std::uint32_t size) {
-  return host.process.cpu.read32(at - 4) == 0xABABABABu &&
-         host.process.cpu.read32(at + size) == 0xABABABABu;
+bool emulated_plugin::guards_kept(std::uint32_t at, std::uint32_t size) const {
+  return read32(at - 4) == 0xABABABABu && read32(at + size) == 0xABABABABu;
 }
 
-std::uint32_t plugin_session::create_component(call_outcome& outcome) {
+std::uint32_t emulated_plugin::read32(std::uint32_t address) const {
+  return host_.process.cpu.read32(address);
+}
+void emulated_plugin::write32(std::uint32_t address, std::uint32_t value) {
+  host_.process.cpu.write32(address, value);
+}
+std::vector<std::uint8_t> emulated_plugin::read_bytes(std::uint32_t address,
+                                                      std::size_t size) const {
+  return host_.process.cpu.read_bytes(address, size);
+}
+std::string emulated_plugin::read_string(std::uint32_t address, std::size_t limit) const {
+  return host_.process.cpu.read_string(address, limit);
+}
+bool emulated_plugin::in_host_memory(std::uint32_t address) const {
+  return address - emulated_layout::host_arena < emulated_layout::host_arena_size;
+}
+void emulated_plugin::set_x87_control(std::uint16_t control) {
+  host_.process.cpu.x87_control = control;
+}
+
+target_call emulated_plugin::create_interface(component_ref& component, bool& kept_to_location) {
   const std::uint32_t out = guarded_location(4);
-  host.process.cpu.write32(out, 0);
-  outcome = call_export("_create_interface@20", {0, 0, out, 0, 0});
-  return outcome.clean() ? host.process.cpu.read32(out) : 0;
+  write32(out, 0);
+  const call_outcome r = call_export<entry_point::create_interface>({0, 0, out, 0, 0});
+  kept_to_location = guards_kept(out, 4);
+  component = r.clean() ? read32(out) : 0;
+  return judged(r);
 }
 
-contract_frame& plugin_session::new_frame(std::int32_t width, std::int32_t height, bool aborted) {
-  contract.frames.push_back(std::make_unique<contract_frame>(contract.ledger, contract.application,
-                                                             width, height, aborted));
-  return *contract.frames.back();
+target_call emulated_plugin::query_interface(component_ref component, interface_query id,
+                                             component_ref& stored, bool& kept_to_location) {
+  const std::uint32_t out = guarded_location(4);
+  const call_outcome r = call_slot(static_cast<std::uint32_t>(component),
+                                   table_slot::query_interface, {interface_id(id), out});
+  stored = read32(out);
+  kept_to_location = guards_kept(out, 4);
+  return judged(r);
 }
 
-std::string plugin_session::hook_calls::problem() const {
-  std::string text = call_problem("begin_render (slot 205)", begin);
-  const std::string after = begin.clean() ? call_problem("end_render (slot 207)", end) : "";
-  return text.empty() ? after : text;
+target_call emulated_plugin::add_ref(component_ref component) {
+  return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::add_ref, {}));
+}
+target_call emulated_plugin::release(component_ref component) {
+  return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::release, {}));
+}
+target_call emulated_plugin::is_valid(component_ref component) {
+  target_call r =
+      judged(call_slot(static_cast<std::uint32_t>(component), table_slot::is_valid, {}));
+  r.answer &= 0xFF;  // a bool comes back in AL
+  return r;
+}
+target_call emulated_plugin::begin_render(component_ref component, contract_frame& frame) {
+  const std::uint32_t job = host_.hosts.address_of<RenderJob>(&frame.job);
+  return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::begin_render,
+                          {job, application(), 0}));
+}
+target_call emulated_plugin::end_render(component_ref component) {
+  return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::end_render, {0}));
 }
 
-plugin_session::hook_calls plugin_session::render(std::uint32_t component, contract_frame& frame) {
-  hook_calls calls;
-  const std::uint32_t job = host.hosts.address_of<RenderJob>(&frame.job);
-  calls.begin = call_slot(component, table_slot::begin_render, {job, application(), 0});
-  if (calls.begin.clean())
-    calls.end = call_slot(component, table_slot::end_render, {0});
-  frame.job.books().gone = true;
-  return calls;
-}
-
-bool plugin_session::component_alive(std::uint32_t component) const {
-  for (const auto& [block, size] : host.process.heap.live_blocks()) {
+std::optional<bool> emulated_plugin::component_alive(component_ref component) const {
+  for (const auto& [block, size] : host_.process.heap.live_blocks()) {
     if (component >= block && component - block < size)
       return true;
   }
   return false;
+}
+
+std::optional<std::uint64_t> emulated_plugin::allocations() const {
+  return host_.process.heap.allocations();
+}
+void emulated_plugin::fail_allocation(std::uint64_t nth) {
+  host_.process.heap.fail_allocation(nth);
+}
+
+std::vector<std::string> emulated_plugin::unload() {
+  return module_.unload().problems;
 }

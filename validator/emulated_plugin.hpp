@@ -1,7 +1,6 @@
 #pragma once
-// A plug-in file as velloq-validate reads it, and one emulated host process
-// with that plug-in loaded and the validator's host objects beside it: the
-// calls the host makes, each judged as the host's calling contract wants.
+// A plug-in DLL as velloq-validate reads it, and the plug-in target that runs
+// it in an emulated Windows process.
 
 #include <cstdint>
 #include <map>
@@ -11,7 +10,7 @@
 
 #include "emulated_windows/host/plugin_host.hpp"
 #include "emulated_windows/process/pe_file.hpp"
-#include "validator/contract_host.hpp"
+#include "validator/plugin_target.hpp"
 
 // The file, read once: its headers and the resources the host reads.
 struct plugin_file {
@@ -30,47 +29,59 @@ inline constexpr int query_interface = 0, add_ref = 1, release = 2, deleting_des
                      is_valid = 4, begin_render = 205, end_render = 207;
 }
 
-// Empty when `outcome` came back clean, else what went wrong, naming `what`
-// ("end_render (slot 207) did not return: abort() called").
-std::string call_problem(const std::string& what, const call_outcome& outcome);
-// Empty when `outcome` came back at all: for checks that judge what a call
-// answers and leave how it kept the convention to the convention's check.
-std::string return_problem(const std::string& what, const call_outcome& outcome);
+// How an emulated call went, as the checks judge it.
+target_call judged(const call_outcome& outcome);
 
-class plugin_session {
+// One emulated host process with the plug-in loaded and the validator's host
+// objects beside it: the calls the host makes, each judged as the host's
+// calling contract wants. The process stays behind this interface.
+class emulated_plugin final : public plugin_target {
  public:
   // Loads the plug-in into a fresh process of `machine` at `base` (0: its
   // preferred base). Throws load_error.
-  plugin_session(const plugin_file& file, const windows_machine& machine, std::uint32_t base = 0);
-  plugin_session(const plugin_session&) = delete;
-  plugin_session& operator=(const plugin_session&) = delete;
+  emulated_plugin(const plugin_file& file, const windows_machine& machine, std::uint32_t base = 0);
 
-  call_outcome call_export(const std::string& name, const std::vector<std::uint32_t>& args);
+  // The behaviour checks' calls (plugin_target).
+  std::string name_of(entry_point e) const override { return facts_of(e).decorated_name; }
+  target_call create_interface(component_ref& component, bool& kept_to_location) override;
+  target_call query_interface(component_ref component, interface_query id, component_ref& stored,
+                              bool& kept_to_location) override;
+  target_call add_ref(component_ref component) override;
+  target_call release(component_ref component) override;
+  target_call is_valid(component_ref component) override;
+  target_call begin_render(component_ref component, contract_frame& frame) override;
+  target_call end_render(component_ref component) override;
+  std::optional<bool> component_alive(component_ref component) const override;
+  std::optional<std::uint64_t> allocations() const override;
+  void fail_allocation(std::uint64_t nth) override;
+  std::vector<std::string> unload() override;
+
+  // The Windows DLL's own: exports and table entries by their words.
+  template <entry_point E>
+  call_outcome call_export(const entry_point_words<E>& args) {
+    return host_.call_export<E>(module_, args);
+  }
+  call_outcome call_export(entry_point e, const std::vector<std::uint32_t>& args) {
+    return host_.call_export(module_, e, args);
+  }
   call_outcome call_slot(std::uint32_t component, int slot, const std::vector<std::uint32_t>& args);
   // Emulated addresses of host things to pass.
   std::uint32_t application();
-  std::uint32_t interface_id(bool effector);
+  std::uint32_t interface_id(interface_query id);
   // `size` bytes of host memory between guard words that must stay as they are.
   std::uint32_t guarded_location(std::uint32_t size);
-  bool guards_kept(std::uint32_t location, std::uint32_t size);
+  bool guards_kept(std::uint32_t location, std::uint32_t size) const;
+  std::uint32_t read32(std::uint32_t address) const;
+  void write32(std::uint32_t address, std::uint32_t value);
+  std::vector<std::uint8_t> read_bytes(std::uint32_t address, std::size_t size) const;
+  std::string read_string(std::uint32_t address, std::size_t limit) const;
+  // Whether `address` lies in the host's own buffers.
+  bool in_host_memory(std::uint32_t address) const;
+  // The x87 control word every call starts with.
+  void set_x87_control(std::uint16_t control);
+  const loaded_module& module() const { return module_; }
 
-  // _create_interface@20: the component (0 when none came back); `outcome`
-  // tells how the call went.
-  std::uint32_t create_component(call_outcome& outcome);
-  // A new render's job and picture.
-  contract_frame& new_frame(std::int32_t width, std::int32_t height, bool aborted = false);
-  struct hook_calls {
-    call_outcome begin, end;
-    // Empty when both hooks came back clean.
-    std::string problem() const;
-  };
-  // begin_render and end_render; the job is gone once the end hook returned.
-  hook_calls render(std::uint32_t component, contract_frame& frame);
-  // Whether the heap block of the component is still there.
-  bool component_alive(std::uint32_t component) const;
-
-  const plugin_file& file;
-  plugin_host host;
-  loaded_module& module;
-  contract_host contract;
+ private:
+  plugin_host host_;
+  loaded_module& module_;
 };

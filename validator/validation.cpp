@@ -70,23 +70,28 @@ const std::vector<check_definition>& check_definitions() {
   return list;
 }
 
-validation validate(const validation_options& options) {
+validation validate(const validation_options& options, const target_source& source) {
   const auto start = std::chrono::steady_clock::now();
   validation done;
-  std::optional<check_context> context;
-  try {
-    context.emplace(check_context{options, plugin_file::read(options.plugin_path), std::nullopt});
-  } catch (const std::exception& e) {
-    done.unusable = true;
-    done.results.push_back({"file.format", check_status::failed, e.what()});
-    return done;
-  }
+  check_context context{options, source, std::nullopt};
+  // Checks of a Windows DLL's own that a native module is not held to.
+  std::vector<std::string> not_applicable;
   for (const registered_check& entry : registered_checks()) {
     check_result result;
+    if (entry.definition.target == check_target::windows_dll &&
+        source.kind() != check_target::windows_dll) {
+      not_applicable.push_back(entry.definition.name);
+      result = skipped("a Windows DLL's check; this plug-in is a native module");
+      result.name = entry.definition.name;
+      done.results.push_back(result);
+      continue;
+    }
     std::string failed_need;
     for (const char* need : entry.definition.needs) {
       for (const check_result& earlier : done.results) {
-        if (earlier.name == need && earlier.status != check_status::passed && failed_need.empty())
+        if (earlier.name == need && earlier.status != check_status::passed &&
+            std::find(not_applicable.begin(), not_applicable.end(), need) == not_applicable.end() &&
+            failed_need.empty())
           failed_need = need;
       }
     }
@@ -94,7 +99,7 @@ validation validate(const validation_options& options) {
       result = skipped("needs " + failed_need);
     } else {
       try {
-        result = entry.run(*context);
+        result = entry.run(context);
       } catch (const std::exception& e) {
         // Whatever the plug-in did, the validator goes on with the next check.
         result = failed(std::string("the emulated process could not go on: ") + e.what());

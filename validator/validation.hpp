@@ -54,4 +54,9 @@ struct check_definition {
 // component, render, faults, residue), then as each group's file lists them.
 const std::vector<check_definition>& check_definitions();
 
+class target_source;
+// The checks on the plug-in `source` gives.
+validation validate(const validation_options& options, const target_source& source);
+// The checks on the file options.plugin_path names: a Windows DLL, run in
+// the emulated process, or a native module (an ELF file), run in this one.
 validation validate(const validation_options& options);

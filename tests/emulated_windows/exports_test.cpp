@@ -41,17 +41,15 @@ TEST_F(exports, exactly_the_eight_decorated_names_under_the_modules_name) {
     EXPECT_GE(address, dll.module.base()) << name;
     EXPECT_LT(address, dll.module.base() + dll.module.size()) << name;
   }
-  EXPECT_EQ(names,
-            (std::set<std::string>{"_has_interface@8", "_get_name@16", "_get_interface_version@4",
-                                   "_get_uuid@16", "_is_resident@12", "_get_info@12",
-                                   "_has_separate_interfaces@4", "_create_interface@20"}));
+  EXPECT_EQ(names, (std::set<std::string>(std::begin(decorated_entry_point_names),
+                                          std::end(decorated_entry_point_names))));
   EXPECT_EQ(dll.module.export_module_name(), "Velloq.dll");
 }
 
 TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_foreign_id) {
   host.strings["plugin_title"] = "Quillmark";
-  call_outcome r =
-      dll.call_export("_get_name@16", {id(effector_interface_id_bytes), 7, application(), 9});
+  call_outcome r = dll.call_export<entry_point::get_name>(
+      {id(effector_interface_id_bytes), 7, application(), 9});
   ASSERT_TRUE(r.clean()) << r.describe();
   // The very address the host's get_localized_string answered.
   EXPECT_EQ(r.eax, dll.hosts.text_address(host.strings["plugin_title"].c_str()));
@@ -60,7 +58,7 @@ TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_fo
                                                          "services.get_localized_string"}));
 
   host.ledger.calls.clear();
-  r = dll.call_export("_get_name@16", {id(foreign_interface_id_bytes), 7, application(), 9});
+  r = dll.call_export<entry_point::get_name>({id(foreign_interface_id_bytes), 7, application(), 9});
   ASSERT_TRUE(r.clean()) << r.describe();
   EXPECT_EQ(r.eax, 0u);
   EXPECT_TRUE(host.ledger.calls.empty());
@@ -68,7 +66,8 @@ TEST_F(exports, get_name_hands_back_the_hosts_own_text_and_asks_nothing_for_a_fo
 
 TEST_F(exports, uuid_and_info_come_back_through_the_hidden_result_location) {
   std::uint32_t at = result_location(16);
-  call_outcome r = dll.call_export("_get_uuid@16", {at, id(effector_interface_id_bytes), 0, 0});
+  call_outcome r =
+      dll.call_export<entry_point::get_uuid>({at, id(effector_interface_id_bytes), 0, 0});
   ASSERT_TRUE(r.clean()) << r.describe();
   EXPECT_EQ(r.eax, at);
   EXPECT_EQ(words(at, 4),
@@ -76,14 +75,14 @@ TEST_F(exports, uuid_and_info_come_back_through_the_hidden_result_location) {
   EXPECT_TRUE(untouched_around(at, 16));
 
   at = result_location(16);
-  r = dll.call_export("_get_uuid@16", {at, id(foreign_interface_id_bytes), 0, 0});
+  r = dll.call_export<entry_point::get_uuid>({at, id(foreign_interface_id_bytes), 0, 0});
   ASSERT_TRUE(r.clean()) << r.describe();
   EXPECT_EQ(r.eax, at);
   EXPECT_EQ(words(at, 4), (std::vector<std::uint32_t>{0, 0, 0, 0}));
   EXPECT_TRUE(untouched_around(at, 16));
 
   at = result_location(24);
-  r = dll.call_export("_get_info@12", {at, 0, 0});
+  r = dll.call_export<entry_point::get_info>({at, 0, 0});
   ASSERT_TRUE(r.clean()) << r.describe();
   EXPECT_EQ(r.eax, at);
   EXPECT_EQ(words(at, 6), (std::vector<std::uint32_t>{440487, 430000, 1, 2, 0, 1}));
@@ -93,16 +92,17 @@ TEST_F(exports, uuid_and_info_come_back_through_the_hidden_result_location) {
 
 TEST_F(exports, the_plain_answers) {
   struct plain_case {
-    const char* name;
+    entry_point called;
     std::vector<std::uint32_t> args;
     std::uint32_t answer;
   };
-  for (const plain_case& c : {plain_case{"_get_interface_version@4", {3}, 25},
-                              plain_case{"_is_resident@12", {1, 2, 3}, 0},
-                              plain_case{"_has_separate_interfaces@4", {1}, 0}}) {
-    const call_outcome r = dll.call_export(c.name, c.args);
-    ASSERT_TRUE(r.clean()) << c.name << ": " << r.describe();
-    EXPECT_EQ(r.eax, c.answer) << c.name;
+  for (const plain_case& c : {plain_case{entry_point::get_interface_version, {3}, 25},
+                              plain_case{entry_point::is_resident, {1, 2, 3}, 0},
+                              plain_case{entry_point::has_separate_interfaces, {1}, 0}}) {
+    const char* name = decorated_name_of(c.called);
+    const call_outcome r = dll.call_export(c.called, c.args);
+    ASSERT_TRUE(r.clean()) << name << ": " << r.describe();
+    EXPECT_EQ(r.eax, c.answer) << name;
   }
 }
 

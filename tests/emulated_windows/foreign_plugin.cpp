@@ -17,7 +17,7 @@ foreign_plugin::foreign_plugin(const windows_machine& machine, std::uint32_t bas
 std::uint32_t foreign_plugin::create_component() {
   const std::uint32_t out = process.host_allocate(4, 4);
   process.cpu.write32(out, 0);
-  const call_outcome created = call_export("_create_interface@20", {0, 0, out, 0, 0});
+  const call_outcome created = call_export<entry_point::create_interface>({0, 0, out, 0, 0});
   if (!created.clean() || created.eax != 1)
     return 0;
   return process.cpu.read32(out);

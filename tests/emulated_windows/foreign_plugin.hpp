@@ -10,7 +10,6 @@
 #include "tests/support/module_path.hpp"
 #include "tests/support/test_host.hpp"
 
-
 class foreign_plugin : public plugin_host {
  public:
   // Loads the DLL at `base` (0: its preferred base); the machine the
@@ -18,9 +17,12 @@ class foreign_plugin : public plugin_host {
   explicit foreign_plugin(const windows_machine& machine = windows_machine(),
                           std::uint32_t base = 0, const std::string& path = win32_module_path());
 
-  call_outcome call_export(const std::string& decorated_name,
-                           const std::vector<std::uint32_t>& args) {
-    return plugin_host::call_export(module, decorated_name, args);
+  template <entry_point E>
+  call_outcome call_export(const entry_point_words<E>& args) {
+    return plugin_host::call_export<E>(module, args);
+  }
+  call_outcome call_export(entry_point e, const std::vector<std::uint32_t>& args) {
+    return plugin_host::call_export(module, e, args);
   }
   // _create_interface@20; the component's address (0 when that failed).
   std::uint32_t create_component();

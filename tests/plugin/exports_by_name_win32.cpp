@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "host/plugin_entry_points.hpp"
 #include "tests/support/foreign_call.hpp"
 #include "tests/support/module_path.hpp"
 #include "tests/support/test_host.hpp"
@@ -22,7 +23,8 @@ class exports_by_name : public ::testing::Test {
   static void TearDownTestSuite() { FreeLibrary(module); }
 
   // Calls the export with stdcall: no `this`, arguments on the stack.
-  static foreign_result call(const char* name, std::initializer_list<std::uint32_t> args) {
+  static foreign_result call(entry_point e, std::initializer_list<std::uint32_t> args) {
+    const char* name = decorated_name_of(e);
     const void* target = reinterpret_cast<const void*>(GetProcAddress(module, name));
     EXPECT_NE(target, nullptr) << name;
     if (target == nullptr)
@@ -40,47 +42,47 @@ TEST_F(exports_by_name, every_export_pops_exactly_its_arguments) {
   host.application.version = 440487;
   host.strings["plugin_title"] = "Quillmark";
 
-  foreign_result r = call("_has_interface@8", {word(effector_id), word(&host.application)});
+  foreign_result r = call(entry_point::has_interface, {word(effector_id), word(&host.application)});
   EXPECT_EQ(r.eax & 0xFF, 1u);
   EXPECT_EQ(r.stack_imbalance, 0);
 
   host.application.version = 429999;
-  r = call("_has_interface@8", {word(effector_id), word(&host.application)});
+  r = call(entry_point::has_interface, {word(effector_id), word(&host.application)});
   EXPECT_EQ(r.eax & 0xFF, 0u);
   EXPECT_EQ(r.stack_imbalance, 0);
 
-  r = call("_get_name@16", {word(effector_id), 0, word(&host.application), 0});
+  r = call(entry_point::get_name, {word(effector_id), 0, word(&host.application), 0});
   EXPECT_EQ(r.eax, word(host.strings["plugin_title"].c_str()));
   EXPECT_EQ(r.stack_imbalance, 0);
 
-  r = call("_get_interface_version@4", {0});
+  r = call(entry_point::get_interface_version, {0});
   EXPECT_EQ(r.eax, 25u);
   EXPECT_EQ(r.stack_imbalance, 0);
 
   Uuid uuid{{0, 0, 0, 0}};
-  r = call("_get_uuid@16", {word(&uuid), word(effector_id), 0, 0});
+  r = call(entry_point::get_uuid, {word(&uuid), word(effector_id), 0, 0});
   EXPECT_EQ(r.eax, word(&uuid));  // the result location comes back in EAX
   EXPECT_EQ(r.stack_imbalance, 0);
   EXPECT_EQ(uuid.words[0], 0x05A838F5u);
   EXPECT_EQ(uuid.words[3], 0x554E9C40u);
 
-  r = call("_is_resident@12", {0, 0, 0});
+  r = call(entry_point::is_resident, {0, 0, 0});
   EXPECT_EQ(r.eax & 0xFF, 0u);
   EXPECT_EQ(r.stack_imbalance, 0);
 
   std::int32_t info[6] = {-1, -1, -1, -1, -1, -1};
-  r = call("_get_info@12", {word(info), 0, 0});
+  r = call(entry_point::get_info, {word(info), 0, 0});
   EXPECT_EQ(r.eax, word(info));
   EXPECT_EQ(r.stack_imbalance, 0);
   const std::int32_t expected[6] = {440487, 430000, 1, 2, 0, 1};
   EXPECT_EQ(std::memcmp(info, expected, sizeof info), 0);
 
-  r = call("_has_separate_interfaces@4", {0});
+  r = call(entry_point::has_separate_interfaces, {0});
   EXPECT_EQ(r.eax & 0xFF, 0u);
   EXPECT_EQ(r.stack_imbalance, 0);
 
   void* component = nullptr;
-  r = call("_create_interface@20", {0, 0, word(&component), 0, 0});
+  r = call(entry_point::create_interface, {0, 0, word(&component), 0, 0});
   EXPECT_EQ(r.eax, 1u);
   EXPECT_EQ(r.stack_imbalance, 0);
   ASSERT_NE(component, nullptr);

@@ -1,7 +1,7 @@
 #pragma once
-// What the checks share while one plug-in is validated: the options, the
-// file read once, and the observations of the render session, which several
-// render checks judge.
+// What the checks share while one plug-in is validated: the options, where
+// the plug-in comes from, and the observations of the render session, which
+// several render checks judge.
 
 #include <cstdint>
 #include <memory>
@@ -9,19 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "validator/emulated_plugin.hpp"
+#include "validator/plugin_target.hpp"
 #include "validator/validation.hpp"
+
+// Where the plug-in under test comes from: a Windows DLL (whose own checks
+// reach its file and process through windows_dll_source) or a native module.
+class target_source {
+ public:
+  virtual ~target_source() = default;
+  virtual check_target kind() const = 0;
+  // The plug-in loaded afresh, with new host objects beside it.
+  virtual std::unique_ptr<plugin_target> open(const validation_options& options) const = 0;
+};
 
 struct check_context {
   const validation_options& options;
-  plugin_file file;
+  const target_source& source;
 
-  // The machine the behaviour checks run on: the oldest Windows asked for.
-  windows_machine machine() const { return windows_machine::of(options.oldest); }
-  // A fresh process with the plug-in loaded as that machine loads it.
-  std::unique_ptr<plugin_session> session() const {
-    return std::make_unique<plugin_session>(file, machine());
-  }
+  std::unique_ptr<plugin_target> target() const { return source.open(options); }
 
   // One render of the render session.
   struct rendered_frame {

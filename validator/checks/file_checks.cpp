@@ -5,7 +5,7 @@
 
 #include "emulated_windows/process/windows_functions.hpp"
 #include "host/plugin_entry_points.hpp"
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -27,7 +27,7 @@ VALIDATOR_CHECK(check_file_format, {"file.format",
                                     {},
                                     check_level::standard,
                                     check_target::windows_dll}) {
-  const pe_file& image = *context.file.image;
+  const pe_file& image = *file_of(context).image;
   const pe_headers& h = image.headers();
   if (h.machine != 0x014C || h.optional_magic != 0x010B || (h.characteristics & 0x2000) == 0)
     return failed("not a 32-bit x86 DLL (PE32, machine i386, the DLL flag)");
@@ -46,7 +46,7 @@ VALIDATOR_CHECK(check_file_relocations,
                  {"file.format"},
                  check_level::standard,
                  check_target::windows_dll}) {
-  const pe_file& image = *context.file.image;
+  const pe_file& image = *file_of(context).image;
   const std::vector<std::uint32_t> relocations = image.base_relocations();
   if (relocations.empty())
     return failed("has no base relocations: where another module already sits at its base " +
@@ -61,7 +61,7 @@ VALIDATOR_CHECK(check_file_imports,
                  {"file.format"},
                  check_level::standard,
                  check_target::windows_dll}) {
-  const pe_file& image = *context.file.image;
+  const pe_file& image = *file_of(context).image;
   const windows_version oldest = context.options.oldest;
   std::vector<std::string> missing;
   std::size_t count = 0;

@@ -2,7 +2,7 @@
 // and detach must come back, and the module must not lean on what one
 // loader gives and the other does not (static TLS, TLS callbacks).
 
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -17,9 +17,9 @@ std::string hex(std::uint32_t value) {
 std::string load_and_unload(check_context& context, windows_version version, std::uint32_t base,
                             std::uint32_t& loaded_at) {
   try {
-    plugin_session session(context.file, windows_machine::of(version), base);
-    loaded_at = session.module.base();
-    for (const std::string& problem : session.module.unload().problems) {
+    emulated_plugin session(file_of(context), windows_machine::of(version), base);
+    loaded_at = session.module().base();
+    for (const std::string& problem : session.unload()) {
       if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0)
         return problem;
     }

@@ -41,18 +41,14 @@ void judge_borrowed(const host_kit::object_books& object, std::vector<std::strin
 check_context::render_observations observe_renders(check_context& context) {
   check_context::render_observations seen;
   const auto start = std::chrono::steady_clock::now();
-  const auto s = context.session();
-  call_outcome created;
-  const std::uint32_t component = s->create_component(created);
-  seen.problem = return_problem("_create_interface@20", created);
-  if (seen.problem.empty() && component == 0)
-    seen.problem = "_create_interface@20 stored no component";
+  const auto s = context.target();
+  const component_ref component = s->create_component(seen.problem);
   for (const planned_frame& plan : render_plan) {
     if (!seen.problem.empty())
       break;
     contract_frame& frame = s->new_frame(plan.width, plan.height, plan.aborted);
     const int notified_before = s->contract.settings.notifications;
-    const plugin_session::hook_calls calls = s->render(component, frame);
+    const plugin_target::hook_calls calls = s->render(component, frame);
     check_context::rendered_frame r;
     r.width = plan.width;
     r.height = plan.height;
@@ -66,12 +62,12 @@ check_context::render_observations observe_renders(check_context& context) {
     seen.frames.push_back(r);
   }
   if (seen.problem.empty()) {
-    const call_outcome released = s->call_slot(component, table_slot::release, {});
+    const target_call released = s->release(component);
     seen.problem = call_problem("the last Release (slot 2)", released);
     s->contract.retire();
     // The host drops the module too: nothing may reach its objects then.
     if (seen.problem.empty()) {
-      for (const std::string& p : s->module.unload().problems) {
+      for (const std::string& p : s->unload()) {
         if (p.rfind("DllMain", 0) == 0)
           seen.problem = p;
       }
