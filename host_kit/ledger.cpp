@@ -66,6 +66,8 @@ void ledger::record(object_books& books, call c, std::int32_t x, std::int32_t y)
   const call_facts& facts = facts_of(c);
   ++books.calls[static_cast<std::size_t>(c)];
   fold(books, c, x, y);
+  if (trace_calls)
+    trace.push_back(traced_call{books.id, c, x, y});
   if (books.gone)
     late_calls.push_back(books.name + "::" + facts.name);
   // An AddRef is counted in the books only; a Release is listed for the

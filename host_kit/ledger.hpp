@@ -21,6 +21,13 @@ struct injected_fault : std::runtime_error {
   injected_fault() : std::runtime_error("injected host fault") {}
 };
 
+// One call as the trace keeps it: cheap enough for every pixel call.
+struct traced_call {
+  std::uint32_t object;  // object_books::id
+  call what;
+  std::int32_t x, y;
+};
+
 // One object's books.
 struct object_books {
   std::string name;
@@ -50,10 +57,12 @@ class ledger {
   std::int64_t null_at = 0;   // 1-based among the calls that may answer null; 0: never
   bool borrowed_may_be_null = true;  // get_services among them
   bool list_pixel_calls = false;
-  bool list_calls = true;  // false: calls are counted, never listed
+  bool list_calls = true;    // false: calls are counted, never listed
+  bool trace_calls = false;  // every call as a traced_call, pixel calls included
 
   // What was seen.
   std::vector<std::string> calls;  // "image.get_size", "job.Release", in order; no AddRef
+  std::vector<traced_call> trace;  // with trace_calls: every call, AddRef and Release too
   std::int64_t counted_calls = 0;
   std::int64_t object_calls = 0;
   std::string null_answered;                    // "RenderJob::get_output_image"

@@ -1,7 +1,8 @@
-// Every host call of a render made to throw in turn, and every call that
-// returns an object made to answer null in turn: the hooks always return,
-// every owned reference goes back exactly once, and the component serves the
-// next render.
+// Every host call of a render made to throw in turn: the hooks always
+// return, every owned reference goes back exactly once, and the component
+// serves the next render. Each owned result answering null in turn is the
+// validator's faults.null_host_objects, run on the native module in
+// tests/validator; the borrowed services missing is below.
 
 #include <gtest/gtest.h>
 
@@ -95,18 +96,6 @@ TEST(fault_injection, every_host_call_may_throw) {
   ASSERT_GT(counts.calls, 100);
   for (std::int64_t k = 1; k <= counts.calls; k += fault_stride) {
     check_render_with(k, 0);
-    if (::testing::Test::HasFailure())
-      break;
-  }
-}
-
-TEST(fault_injection, every_object_may_be_missing) {
-  const render_counts counts = clean_render_counts();
-  // load_image_resource, get_services twice, five settings and the output
-  // image and application.
-  ASSERT_EQ(counts.object_calls, 10);
-  for (std::int64_t k = 1; k <= counts.object_calls; ++k) {
-    check_render_with(0, k);
     if (::testing::Test::HasFailure())
       break;
   }
