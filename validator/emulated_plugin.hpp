@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "emulated_windows/host/plugin_host.hpp"
+#include "emulated_windows/host/slot_index.hpp"
 #include "emulated_windows/process/pe_file.hpp"
+#include "host/effector_interface.hpp"
 #include "validator/plugin_target.hpp"
 
 // The file, read once: its headers and the resources the host reads.
@@ -23,11 +25,18 @@ struct plugin_file {
   std::map<std::string, std::string> strings;  // the string table, language 1033
 };
 
-// The component's table as the host calls it.
+// The component's table as the host calls it: each entry's slot read from
+// its declaration (host/unknown_interface.hpp, host/effector_interface.hpp).
 namespace table_slot {
-inline constexpr int query_interface = 0, add_ref = 1, release = 2, deleting_destructor = 3,
-                     is_valid = 4, begin_render = 205, end_render = 207;
-}
+inline const int query_interface = static_cast<int>(slot_index(&IUnknown::QueryInterface)),
+                 add_ref = static_cast<int>(slot_index(&IUnknown::AddRef)),
+                 release = static_cast<int>(slot_index(&IUnknown::Release)),
+                 deleting_destructor =
+                     static_cast<int>(slot_index(&unknown_interface::delete_this)),
+                 is_valid = static_cast<int>(slot_index(&unknown_interface::is_valid_interface)),
+                 begin_render = static_cast<int>(slot_index(&effector_interface::begin_render)),
+                 end_render = static_cast<int>(slot_index(&effector_interface::end_render));
+}  // namespace table_slot
 
 // How an emulated call went, as the checks judge it.
 target_call judged(const call_outcome& outcome);
