@@ -59,6 +59,7 @@ struct bench_host {
         job(new host_kit::job<Policy>(*application, false, picture.get())) {
     paint_render_picture(*picture);
     if constexpr (Policy::keeps_books) {
+      ledger.hash_calls = true;
       picture->enlist(ledger, "image");
       services->enlist(ledger, "services");
       settings->enlist(ledger, "settings");

@@ -110,6 +110,7 @@ class host_object_base : public Interface, private detail::bookkeeping<Policy::k
     if (this->into != nullptr)
       this->into->forget(this->own_books);
     this->own_books.name = std::move(name);
+    this->own_books.listed_names = {};
     this->into = &books_ledger;
     books_ledger.enlist(this->own_books);
   }

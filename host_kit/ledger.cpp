@@ -54,6 +54,8 @@ void ledger::forget(object_books& books) {
 }
 
 void ledger::fold(const object_books& books, call c, std::int32_t x, std::int32_t y) {
+  if (!hash_calls)
+    return;
   ++hashed;
   for (std::uint64_t word : {std::uint64_t{books.id} << 8 | static_cast<std::uint64_t>(c),
                              std::uint64_t{static_cast<std::uint32_t>(x)},
@@ -77,9 +79,12 @@ void ledger::record(object_books& books, call c, std::int32_t x, std::int32_t y)
     return;
   if (!list_calls) {
     // counted below, never listed
-  } else if (facts.kind != call_kind::pixel)
-    calls.push_back(books.name + "." + facts.name);
-  else if (list_pixel_calls)
+  } else if (facts.kind != call_kind::pixel) {
+    std::string& name = books.listed_names[static_cast<std::size_t>(c)];
+    if (name.empty())
+      name = books.name + "." + facts.name;
+    calls.push_back(name);
+  } else if (list_pixel_calls)
     calls.push_back(books.name + "." + facts.name + "(" + std::to_string(x) + "," +
                     std::to_string(y) + ")");
   if (c == call::Release)

@@ -44,6 +44,8 @@ struct object_books {
   std::string first_outside;
   std::int64_t reserved_not_zero = 0;
   std::uint32_t id = 0;  // the order in which it joined its ledger
+  // "image.get_size" for each call, made when first listed.
+  std::array<std::string, call_count> listed_names;
 };
 
 class ledger {
@@ -59,6 +61,7 @@ class ledger {
   bool list_pixel_calls = false;
   bool list_calls = true;    // false: calls are counted, never listed
   bool trace_calls = false;  // every call as a traced_call, pixel calls included
+  bool hash_calls = false;   // fold every call and hand-out into `hash`
 
   // What was seen.
   std::vector<std::string> calls;  // "image.get_size", "job.Release", in order; no AddRef
@@ -68,7 +71,7 @@ class ledger {
   std::string null_answered;                    // "RenderJob::get_output_image"
   std::vector<std::string> errors;              // contract breaches the objects saw
   std::vector<std::string> late_calls;          // "RenderJob::is_aborted" on a job already gone
-  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over every call and hand-out
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a, with hash_calls
   std::uint64_t hashed = 0;
 
   // Calls of "object.call" made so far on the objects still enlisted.
