@@ -1,6 +1,7 @@
 #pragma once
 // velloq-validate's checks: the host's side of the contract run on an
-// effector plug-in DLL in an emulated 32-bit Windows process. Each check
+// effector plug-in, a DLL in an emulated 32-bit Windows process or a native
+// module in this one (plugin_target.hpp). Each check
 // has a name, says what it holds the plug-in to, and names the checks it
 // builds on: when one of those failed, it is skipped rather than failed
 // again for the same fault.
