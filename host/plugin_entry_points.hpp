@@ -79,14 +79,6 @@ struct plugin_entry_points {
 
 inline constexpr int entry_point_count = 8;
 
-// The entry points by name, in the list's order, for a host that calls them
-// by position in these tables.
-enum class entry_point {
-#define VELLOQ_ENTRY_POINT_ENUM(name, exported, result, parameters) name,
-  VELLOQ_ENTRY_POINTS(VELLOQ_ENTRY_POINT_ENUM)
-#undef VELLOQ_ENTRY_POINT_ENUM
-};
-
 // The names the host looks them up by: MSVC's decorated names in a Windows
 // module, the plain names in a native one.
 inline constexpr const char* decorated_entry_point_names[entry_point_count] = {
@@ -98,6 +90,14 @@ inline constexpr const char* plain_entry_point_names[entry_point_count] = {
 #define VELLOQ_ENTRY_POINT_NAME(name, exported, result, parameters) #name,
     VELLOQ_ENTRY_POINTS(VELLOQ_ENTRY_POINT_NAME)
 #undef VELLOQ_ENTRY_POINT_NAME
+};
+
+// The entry points by name, in the list's order, for a host that calls them
+// by position in these tables.
+enum class entry_point {
+#define VELLOQ_ENTRY_POINT_ENUM(name, exported, result, parameters) name,
+  VELLOQ_ENTRY_POINTS(VELLOQ_ENTRY_POINT_ENUM)
+#undef VELLOQ_ENTRY_POINT_ENUM
 };
 constexpr const char* decorated_name_of(entry_point e) {
   return decorated_entry_point_names[static_cast<int>(e)];
