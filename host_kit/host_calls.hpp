@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-// X(interface, call, kind). kind says how a call takes part in the books:
+// X(owner, call, kind): owner is the interface that declares the call; kind
+// says how the call takes part in the books:
 //   reference  AddRef and Release, counted as references, never faulted;
 //   plain      any other call with a plain answer;
 //   pixel      one pixel: counted always, listed only when asked for;
@@ -35,7 +36,7 @@
 namespace host_kit {
 
 enum class call : std::uint8_t {
-#define HOST_KIT_CALL_ENUM(interface, name, kind) name,
+#define HOST_KIT_CALL_ENUM(owner, name, kind) name,
   HOST_KIT_CALLS(HOST_KIT_CALL_ENUM)
 #undef HOST_KIT_CALL_ENUM
 };
@@ -43,19 +44,19 @@ enum class call : std::uint8_t {
 enum class call_kind : std::uint8_t { reference, plain, pixel, owned, borrowed };
 
 inline constexpr int call_count = 0
-#define HOST_KIT_CALL_COUNT(interface, name, kind) +1
+#define HOST_KIT_CALL_COUNT(owner, name, kind) +1
     HOST_KIT_CALLS(HOST_KIT_CALL_COUNT)
 #undef HOST_KIT_CALL_COUNT
     ;
 
 struct call_facts {
-  const char* interface;
+  const char* interface_name;
   const char* name;
   call_kind kind;
 };
 
 inline constexpr call_facts call_table[call_count] = {
-#define HOST_KIT_CALL_FACTS(interface, name, kind) {#interface, #name, call_kind::kind},
+#define HOST_KIT_CALL_FACTS(owner, name, kind) {#owner, #name, call_kind::kind},
     HOST_KIT_CALLS(HOST_KIT_CALL_FACTS)
 #undef HOST_KIT_CALL_FACTS
 };

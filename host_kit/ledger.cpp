@@ -101,7 +101,7 @@ bool ledger::answers_null(call c) {
   ++object_calls;
   if (null_at == 0 || object_calls != null_at)
     return false;
-  null_answered = std::string(facts.interface) + "::" + facts.name;
+  null_answered = std::string(facts.interface_name) + "::" + facts.name;
   return true;
 }
 
