@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -97,9 +96,9 @@ class picture final : public host_object_base<HostImage, Policy> {
   // calls are judged against it, and reach pixels only where both hold.
   void claim_size(ImageSize size) {
     static_assert(Policy::keeps_books, "only a picture with books claims another size");
-    claimed_ = size;
+    answered_ = size;
   }
-  ImageSize answered_size() const { return claimed_.value_or(ImageSize{width_, height_}); }
+  ImageSize answered_size() const { return answered_; }
 
  private:
   static std::int32_t checked_extent(std::int32_t width, std::int32_t height) {
@@ -125,7 +124,7 @@ class picture final : public host_object_base<HostImage, Policy> {
   bool recorded_access(call c, std::int32_t x, std::int32_t y, std::int32_t reserved) {
     count_reserved(reserved);
     this->note(c, x, y);
-    const ImageSize size = answered_size();
+    const ImageSize& size = answered_;
     if (x >= 0 && y >= 0 && x < size.width && y < size.height)
       return true;
     object_books& books = this->books();
@@ -139,7 +138,7 @@ class picture final : public host_object_base<HostImage, Policy> {
   std::int32_t width_;
   std::int32_t height_;
   pixel_vector pixels_;
-  std::optional<ImageSize> claimed_;
+  ImageSize answered_{width_, height_};
 };
 
 }  // namespace host_kit
