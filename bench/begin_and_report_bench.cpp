@@ -9,7 +9,7 @@
 namespace {
 
 struct component_fixture {
-  component_fixture() : picture(make_render_picture(64, 48)), host(picture.get()) {
+  component_fixture() {
     component = velloq_component::create();
     static_cast<IUnknown*>(component)->AddRef();
   }
@@ -17,8 +17,7 @@ struct component_fixture {
   component_fixture(const component_fixture&) = delete;
   component_fixture& operator=(const component_fixture&) = delete;
 
-  host_image_ptr picture;
-  bench_host host;
+  bench_host<> host{64, 48};
   velloq_component* component;
 };
 

@@ -23,9 +23,9 @@ namespace {
 constexpr std::int32_t sizes[][2] = {{640, 480}, {1920, 1080}, {3840, 2160}};
 
 // A component that has run its begin hook against a bench host.
+template <class Policy = velloq_host_policy>
 struct render_fixture {
-  render_fixture(std::int32_t width, std::int32_t height, call_log* log = nullptr)
-      : picture(make_render_picture(width, height)), host(picture.get(), log) {
+  render_fixture(std::int32_t width, std::int32_t height) : host(width, height) {
     component = velloq_component::create();
     static_cast<IUnknown*>(component)->AddRef();
     component->begin_render(host.job.get(), host.application.get(), 0);
@@ -36,12 +36,12 @@ struct render_fixture {
 
   floor_plan plan() {
     const RenderReport report = component->assemble_report(host.application.get());
-    return plan_floor(report, picture->width(), picture->height(), component->glyph_cell_width(),
-                      component->glyph_cell_height(), bench_host_version, bench_gi_method);
+    return plan_floor(report, host.picture->width(), host.picture->height(),
+                      component->glyph_cell_width(), component->glyph_cell_height(),
+                      bench_host_version, bench_gi_method);
   }
 
-  host_image_ptr picture;
-  bench_host host;
+  bench_host<Policy> host;
   velloq_component* component;
 };
 
@@ -62,27 +62,37 @@ class still_clock_platform final : public system_platform {
   system_platform& system_;
 };
 
+// The calls one run folded into its ledger: how many, and their hash.
+struct folded_calls {
+  std::uint64_t calls = 0, hash = 0;
+  bool operator==(const folded_calls& other) const {
+    return calls == other.calls && hash == other.hash;
+  }
+};
+
 // Whether the floor makes exactly the end hook's host calls at this size.
 bool floor_matches_end_hook(std::int32_t width, std::int32_t height) {
   still_clock_platform platform;
-  call_log hook;
+  const host_kit::ledger fresh;
+  folded_calls hook, floor;
   {
-    call_log log;
-    render_fixture fixture(width, height, &log);
-    log = call_log{};
+    render_fixture<bench_recorded> fixture(width, height);
+    host_kit::ledger& ledger = fixture.host.ledger;
+    ledger.hash = fresh.hash;
+    ledger.hashed = 0;
     fixture.component->end_render(0);
-    hook = log;
+    hook = {ledger.hashed, ledger.hash};
   }
-  call_log floor;
   {
-    call_log log;
-    render_fixture fixture(width, height, &log);
+    render_fixture<bench_recorded> fixture(width, height);
     const floor_plan plan = fixture.plan();
-    log = call_log{};
+    host_kit::ledger& ledger = fixture.host.ledger;
+    ledger.hash = fresh.hash;
+    ledger.hashed = 0;
     run_host_call_floor(fixture.host.job.get(), fixture.component->current_glyph_atlas(), plan);
-    floor = log;
+    floor = {ledger.hashed, ledger.hash};
   }
-  const bool same = hook.calls == floor.calls && hook.hash == floor.hash;
+  const bool same = hook == floor;
   std::printf("floor check %dx%d: end hook %llu host calls, floor %llu, %s\n", width, height,
               static_cast<unsigned long long>(hook.calls),
               static_cast<unsigned long long>(floor.calls),
@@ -97,8 +107,8 @@ void count_pixel_calls(benchmark::State& state, std::int64_t pixel_calls) {
 }
 
 void end_hook(benchmark::State& state) {
-  render_fixture fixture(static_cast<std::int32_t>(state.range(0)),
-                         static_cast<std::int32_t>(state.range(1)));
+  render_fixture<> fixture(static_cast<std::int32_t>(state.range(0)),
+                           static_cast<std::int32_t>(state.range(1)));
   // The hook's count is the floor's; one floor run, untimed, gives it.
   const std::int64_t pixel_calls = run_host_call_floor(
       fixture.host.job.get(), fixture.component->current_glyph_atlas(), fixture.plan());
@@ -107,8 +117,8 @@ void end_hook(benchmark::State& state) {
 }
 
 void host_call_floor(benchmark::State& state) {
-  render_fixture fixture(static_cast<std::int32_t>(state.range(0)),
-                         static_cast<std::int32_t>(state.range(1)));
+  render_fixture<> fixture(static_cast<std::int32_t>(state.range(0)),
+                           static_cast<std::int32_t>(state.range(1)));
   const floor_plan plan = fixture.plan();
   HostImage* atlas = fixture.component->current_glyph_atlas();
   std::int64_t pixel_calls = 0;

@@ -17,8 +17,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [reports]\n", argv[0]);
     return 2;
   }
-  host_image_ptr picture = make_render_picture(64, 48);
-  bench_host host(picture.get());
+  bench_host<> host(64, 48);
   velloq_component* component = velloq_component::create();
   static_cast<IUnknown*>(component)->AddRef();
   component->begin_render(host.job.get(), host.application.get(), 0);

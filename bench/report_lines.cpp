@@ -20,15 +20,16 @@ int main(int argc, char** argv) {
   }
   const plugin_module module(argv[1]);
   host_problems problems;
-  host_ptr<reference_services> services(
-      new reference_services(module, 1033, "Vorlen reference host", problems));
-  host_ptr<reference_application> application(new reference_application(440460, *services));
+  owned_ref<reference_services> services(
+      new reference_services(resources_of(module, 1033, problems), "Vorlen reference host"));
+  owned_ref<reference_application> application(new reference_application(440460, *services));
   render_facts facts;
   facts.renderer = renderer_from_text("path-tracing");
   facts.gi_method = 5;
   facts.irradiance_caching = true;
-  application->set_render_settings(host_ptr<reference_settings>(new reference_settings(facts)));
-  host_ptr<reference_job> job(new reference_job(*application, false));
+  owned_ref<reference_settings> settings(new reference_settings(facts));
+  application->set_render_settings(settings.get());
+  owned_ref<reference_job> job(new reference_job(*application, false));
 
   velloq_component* component = velloq_component::create();
   static_cast<IUnknown*>(component)->AddRef();

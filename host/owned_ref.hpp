@@ -28,6 +28,16 @@ class owned_ref {
   T* get() const { return object_; }
   T* operator->() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
+  // Gives up the reference without releasing it: the caller now owns it.
+  T* release() { return std::exchange(object_, nullptr); }
+  T& operator*() const { return *object_; }
+  owned_ref(decltype(nullptr)) {}
+  friend bool operator==(const owned_ref& held, decltype(nullptr)) {
+    return held.object_ == nullptr;
+  }
+  friend bool operator!=(const owned_ref& held, decltype(nullptr)) {
+    return held.object_ != nullptr;
+  }
 
  private:
   T* object_ = nullptr;

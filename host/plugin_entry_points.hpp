@@ -91,3 +91,14 @@ inline constexpr const char* plain_entry_point_names[entry_point_count] = {
     VELLOQ_ENTRY_POINTS(VELLOQ_ENTRY_POINT_NAME)
 #undef VELLOQ_ENTRY_POINT_NAME
 };
+
+// The entry points by name, in the list's order, for a host that calls them
+// by position in these tables.
+enum class entry_point {
+#define VELLOQ_ENTRY_POINT_ENUM(name, exported, result, parameters) name,
+  VELLOQ_ENTRY_POINTS(VELLOQ_ENTRY_POINT_ENUM)
+#undef VELLOQ_ENTRY_POINT_ENUM
+};
+constexpr const char* decorated_name_of(entry_point e) {
+  return decorated_entry_point_names[static_cast<int>(e)];
+}

@@ -7,121 +7,42 @@
 
 namespace {
 
-struct check_entry {
-  check_definition definition;
-  check_result (*run)(check_context&);
-};
+// The groups in the order they run: each builds on those before it.
+constexpr const char* group_order[] = {"file",   "load",   "exports", "component",
+                                       "render", "faults", "residue"};
 
-const std::vector<check_entry>& checks() {
-  static const std::vector<check_entry> list = {
-      {{"file.format", "a PE32 i386 DLL exporting the host's entry points", {}}, check_file_format},
-      {{"file.relocations",
-        "base relocations, so that it loads where its base is taken",
-        {"file.format"}},
-       check_file_relocations},
-      {{"file.imports",
-        "every import exists on the oldest Windows asked for (--windows)",
-        {"file.format"}},
-       check_file_imports},
-      {{"load.xp",
-        "loads the XP way (no TLS callbacks, no static TLS); DllMain's attach and detach return",
-        {"file.format"}},
-       check_load_xp},
-      {{"load.vista",
-        "loads the Vista+ way (TLS callbacks, static TLS), moved through its relocations; attach "
-        "and detach return",
-        {"file.relocations"}},
-       check_load_vista},
-      {{"exports.names", "the eight decorated exports", {"file.format"}}, check_export_names},
-      {{"exports.calling_convention",
-        "each export pops exactly its argument bytes and keeps EBX, ESI, EDI, EBP, the x87 "
-        "control word and no pending x87 exception",
-        {"exports.names"}},
-       check_export_calling_convention},
-      {{"exports.version_gate",
-        "has_interface refuses host version 429999 and another interface id, accepts 430000",
-        {"exports.names"}},
-       check_version_gate},
-      {{"exports.identity",
-        "get_name answers a text in the host's buffer; title, UUID, interface version and info "
-        "record",
-        {"exports.names"}},
-       check_identity},
-      {{"component.create",
-        "create_interface stores a component holding one reference",
-        {"exports.names"}},
-       check_component_create},
-      {{"component.table",
-        "the table's first slots as the host calls them: AddRef and Release (COM), the one-slot "
-        "destructor, the validity query at slot 4",
-        {"component.create"}},
-       check_component_table},
-      {{"component.query_interface",
-        "QueryInterface answers or refuses IUnknown and the effector id cleanly, refuses another "
-        "id, leaves no reference",
-        {"component.table"}},
-       check_query_interface},
-      {{"component.reference_counts",
-        "AddRef and Release count up and down; the last Release frees the component",
-        {"component.table"}},
-       check_reference_counts},
-      {{"render.hooks",
-        "begin and end hooks (slots 205, 207) come back clean on pictures of 1x1 to 1920x1080, "
-        "several renders on one component and an aborted job",
-        {"component.table"}},
-       check_render_hooks},
-      {{"render.aborted_job", "an aborted job's picture is left untouched", {"render.hooks"}},
-       check_aborted_job},
-      {{"render.owned_references",
-        "every owned host reference released exactly once",
-        {"render.hooks"}},
-       check_owned_references},
-      {{"render.borrowed_references", "borrowed host references never released", {"render.hooks"}},
-       check_borrowed_references},
-      {{"render.picture_bounds", "no pixel access outside the picture", {"render.hooks"}},
-       check_picture_bounds},
-      {{"render.notify_image_changed",
-        "notify_image_changed once after the picture changed",
-        {"render.hooks"}},
-       check_notify_image_changed},
-      {{"render.after_release",
-        "no call on a host object the host has dropped: a job after its end hook, anything "
-        "after the last Release",
-        {"render.hooks"}},
-       check_after_release},
-      {{"faults.create_interface",
-        "the allocator failing at each allocation of create_interface: it comes back",
-        {"component.table"}},
-       check_faults_create_interface},
-      {{"faults.end_hook",
-        "the allocator failing at each allocation of the end hook: it comes back, references "
-        "balanced, the next render served",
-        {"render.owned_references", "render.borrowed_references"}},
-       check_faults_end_hook},
-      {{"faults.null_host_objects",
-        "load_image_resource, get_output_image, get_application and get_render_settings "
-        "answering null in turn: the hooks come back, references balanced",
-        {"render.owned_references", "render.borrowed_references"}},
-       check_faults_null_objects},
-      {{"residue.cycles",
-        "repeated load, use and FreeLibrary, the XP and the Vista+ way: handles, TLS slots, "
-        "critical sections, modules and heap bytes do not grow",
-        {"render.hooks"}},
-       check_residue_cycles},
-      {{"residue.cycles_with_exception",
-        "the same with the first allocation of each end hook failing (an exception inside)",
-        {"render.hooks"}},
-       check_residue_with_exception},
-      {{"residue.beside_libgcc",
-        "with another module's libgcc_s_dw2-1.dll loaded: exceptions inside still caught, "
-        "nothing left registered there after FreeLibrary",
-        {"render.hooks"}},
-       check_residue_beside_libgcc},
-  };
-  return list;
+std::size_t group_rank(const char* name) {
+  const std::string group = std::string(name).substr(0, std::string(name).find('.'));
+  for (std::size_t i = 0; i < std::size(group_order); ++i) {
+    if (group == group_order[i])
+      return i;
+  }
+  return std::size(group_order);
+}
+
+std::vector<registered_check>& registry() {
+  static std::vector<registered_check> checks;
+  return checks;
 }
 
 }  // namespace
+
+check_registration::check_registration(check_definition definition, check_function run) {
+  std::vector<registered_check>& checks = registry();
+  // After the last check of its group or an earlier one: registrations of
+  // one file come in the file's order.
+  const std::size_t rank = group_rank(definition.name);
+  auto at = checks.begin();
+  for (auto it = checks.begin(); it != checks.end(); ++it) {
+    if (group_rank(it->definition.name) <= rank)
+      at = it + 1;
+  }
+  checks.insert(at, registered_check{std::move(definition), run});
+}
+
+const std::vector<registered_check>& registered_checks() {
+  return registry();
+}
 
 check_result passed(std::string detail) {
   return check_result{"", check_status::passed, std::move(detail)};
@@ -142,29 +63,35 @@ int validation::count(check_status status) const {
 const std::vector<check_definition>& check_definitions() {
   static const std::vector<check_definition> list = [] {
     std::vector<check_definition> definitions;
-    for (const check_entry& entry : checks()) definitions.push_back(entry.definition);
+    for (const registered_check& entry : registered_checks())
+      definitions.push_back(entry.definition);
     return definitions;
   }();
   return list;
 }
 
-validation validate(const validation_options& options) {
+validation validate(const validation_options& options, const target_source& source) {
   const auto start = std::chrono::steady_clock::now();
   validation done;
-  std::optional<check_context> context;
-  try {
-    context.emplace(check_context{options, plugin_file::read(options.plugin_path), std::nullopt});
-  } catch (const std::exception& e) {
-    done.unusable = true;
-    done.results.push_back({"file.format", check_status::failed, e.what()});
-    return done;
-  }
-  for (const check_entry& entry : checks()) {
+  check_context context{options, source, std::nullopt};
+  // Checks of a Windows DLL's own that a native module is not held to.
+  std::vector<std::string> not_applicable;
+  for (const registered_check& entry : registered_checks()) {
     check_result result;
+    if (entry.definition.target == check_target::windows_dll &&
+        source.kind() != check_target::windows_dll) {
+      not_applicable.push_back(entry.definition.name);
+      result = skipped("a Windows DLL's check; this plug-in is a native module");
+      result.name = entry.definition.name;
+      done.results.push_back(result);
+      continue;
+    }
     std::string failed_need;
     for (const char* need : entry.definition.needs) {
       for (const check_result& earlier : done.results) {
-        if (earlier.name == need && earlier.status != check_status::passed && failed_need.empty())
+        if (earlier.name == need && earlier.status != check_status::passed &&
+            std::find(not_applicable.begin(), not_applicable.end(), need) == not_applicable.end() &&
+            failed_need.empty())
           failed_need = need;
       }
     }
@@ -172,7 +99,7 @@ validation validate(const validation_options& options) {
       result = skipped("needs " + failed_need);
     } else {
       try {
-        result = entry.run(*context);
+        result = entry.run(context);
       } catch (const std::exception& e) {
         // Whatever the plug-in did, the validator goes on with the next check.
         result = failed(std::string("the emulated process could not go on: ") + e.what());

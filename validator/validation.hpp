@@ -1,6 +1,7 @@
 #pragma once
 // velloq-validate's checks: the host's side of the contract run on an
-// effector plug-in DLL in an emulated 32-bit Windows process. Each check
+// effector plug-in, a DLL in an emulated 32-bit Windows process or a native
+// module in this one (plugin_target.hpp). Each check
 // has a name, says what it holds the plug-in to, and names the checks it
 // builds on: when one of those failed, it is skipped rather than failed
 // again for the same fault.
@@ -34,13 +35,29 @@ struct validation {
   int count(check_status status) const;
 };
 
+// How demanding a check is: every check today holds a plug-in to what the
+// host relies on.
+enum class check_level { standard };
+
+// What a check can run on: any plug-in module, or only a Windows DLL,
+// whose file, loading and unloading it judges.
+enum class check_target { any_plugin, windows_dll };
+
 struct check_definition {
   const char* name;
   const char* description;
   std::vector<const char*> needs;
+  check_level level = check_level::standard;
+  check_target target = check_target::any_plugin;
 };
 
-// Every check, in the order they run.
+// Every check, in the order they run: by group (file, load, exports,
+// component, render, faults, residue), then as each group's file lists them.
 const std::vector<check_definition>& check_definitions();
 
+class target_source;
+// The checks on the plug-in `source` gives.
+validation validate(const validation_options& options, const target_source& source);
+// The checks on the file options.plugin_path names: a Windows DLL, run in
+// the emulated process, or a native module (an ELF file), run in this one.
 validation validate(const validation_options& options);

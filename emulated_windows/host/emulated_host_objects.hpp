@@ -3,8 +3,8 @@
 // memory, each object is a pointer to its interface's table, laid out
 // exactly as host/*.hpp declares it (the slots are read from the
 // declarations themselves), and every entry is a thiscall stub that pops
-// its arguments and forwards the call to a native object of the test host
-// (tests/support/test_host), whose ledger records it. Arguments and results
+// its arguments and forwards the call to a native host object (the host
+// kit's, host_kit/), whose ledger records it. Arguments and results
 // cross over by kind: numbers as they are, records copied in and back,
 // texts copied into host memory, objects as their emulated addresses, and
 // a result location handed back as the caller's own address.

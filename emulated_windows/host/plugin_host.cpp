@@ -1,14 +1,21 @@
 #include "emulated_windows/host/plugin_host.hpp"
 
+#include <stdexcept>
+#include <string>
+
 plugin_host::plugin_host(const windows_machine& machine) : process(machine) {}
 
-call_outcome plugin_host::call_export(const loaded_module& module,
-                                      const std::string& decorated_name,
+call_outcome plugin_host::call_export(const loaded_module& module, entry_point e,
                                       const std::vector<std::uint32_t>& args) {
-  const std::uint32_t address = module.export_address(decorated_name);
+  const entry_point_facts& facts = facts_of(e);
+  if (args.size() != static_cast<std::size_t>(facts.arguments))
+    throw std::invalid_argument(std::string(facts.decorated_name) + " takes " +
+                                std::to_string(facts.arguments) + " arguments, not " +
+                                std::to_string(args.size()));
+  const std::uint32_t address = module.export_address(facts.decorated_name);
   if (address == 0) {
     call_outcome missing;
-    missing.stop_reason = "the module exports no " + decorated_name;
+    missing.stop_reason = std::string("the module exports no ") + facts.decorated_name;
     return missing;
   }
   return process.cpu.call(address, call_convention::stdcall, 0, args);

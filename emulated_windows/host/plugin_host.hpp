@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emulated_windows/host/emulated_host_objects.hpp"
+#include "emulated_windows/host/entry_point_calls.hpp"
 #include "emulated_windows/process/windows_loader.hpp"
 #include "emulated_windows/process/windows_process.hpp"
 
@@ -16,9 +17,15 @@ class plugin_host {
  public:
   explicit plugin_host(const windows_machine& machine = windows_machine());
 
-  // The export `decorated_name` of `module`; a call that did not return,
-  // naming the export, when the module has none.
-  call_outcome call_export(const loaded_module& module, const std::string& decorated_name,
+  // The export `e` of `module`, found by its decorated name; a call that did
+  // not return, naming the export, when the module has none.
+  template <entry_point E>
+  call_outcome call_export(const loaded_module& module, const entry_point_words<E>& args) {
+    return call_export(module, E, std::vector<std::uint32_t>(args.begin(), args.end()));
+  }
+  // The same for an entry point chosen at run time; `args` must hold its
+  // words (std::invalid_argument otherwise).
+  call_outcome call_export(const loaded_module& module, entry_point e,
                            const std::vector<std::uint32_t>& args);
   // Entry `slot` of the table of the object at `object`.
   call_outcome call_slot(std::uint32_t object, int slot, call_convention convention,

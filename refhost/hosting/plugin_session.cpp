@@ -4,8 +4,8 @@
 
 plugin_session::plugin_session(const std::string& module_path, const session_settings& settings)
     : module_(module_path),
-      services_(
-          new reference_services(module_, settings.language, settings.version_text, problems_)),
+      services_(new reference_services(resources_of(module_, settings.language, problems_),
+                                       settings.version_text)),
       application_(new reference_application(settings.host_version, *services_)) {
   const plugin_entry_points& entry = module_.entry_points();
   HostApplication* application = application_.get();
@@ -47,34 +47,33 @@ render_outcome plugin_session::render(const render_facts& facts, bool aborted,
     reference_services& services;
     render_host own;
     ~host_restorer() {
-      application.set_version(own.version);
-      services.set_version_text(own.version_text);
+      application.version = own.version;
+      services.version_text = own.version_text;
     }
   };
   std::optional<host_restorer> restore;
   if (host != nullptr) {
-    restore.emplace(host_restorer{
-        *application_, *services_, {application_->version(), services_->version_text()}});
-    application_->set_version(host->version);
-    services_->set_version_text(host->version_text);
+    restore.emplace(
+        host_restorer{*application_, *services_, {application_->version, services_->version_text}});
+    application_->version = host->version;
+    services_->version_text = host->version_text;
   }
-  host_ptr<reference_settings> settings(new reference_settings(facts));
-  reference_settings& current = *settings;
-  application_->set_render_settings(std::move(settings));
-  host_ptr<reference_job> job(new reference_job(*application_, aborted));
+  owned_ref<reference_settings> current(new reference_settings(facts));
+  application_->set_render_settings(current.get());
+  owned_ref<reference_job> job(new reference_job(*application_, aborted));
 
   component_->begin_render(job.get(), application_.get(), 0);
   try {
-    job->set_output_image(produce(current.facts()));
+    job->set_output_image(produce(current->facts));
   } catch (...) {
-    job->set_aborted();
+    job->aborted = true;
     component_->end_render(0);
     application_->set_render_settings(nullptr);
     throw;
   }
   component_->end_render(0);
 
-  outcome.notifications = current.notifications;
+  outcome.notifications = current->notifications;
   job->set_output_image(nullptr);
   application_->set_render_settings(nullptr);
   return outcome;

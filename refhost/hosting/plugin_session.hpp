@@ -66,8 +66,8 @@ class plugin_session {
  private:
   plugin_module module_;
   host_problems problems_;
-  host_ptr<reference_services> services_;
-  host_ptr<reference_application> application_;
+  owned_ref<reference_services> services_;
+  owned_ref<reference_application> application_;
   discovery_report discovery_;
   effector_interface* component_ = nullptr;
 };

@@ -1,21 +1,13 @@
 #pragma once
-// Owning handle for a memory_image. The image is reference-counted and
-// deletes itself on its last Release, so the handle gives back the one
-// reference it holds instead of deleting.
+// Owning handle for a memory_image: the one reference its holder has,
+// given back by Release (the last one deletes the picture).
 
 #include <cstdint>
-#include <memory>
 
+#include "host/owned_ref.hpp"
 #include "refhost/pictures/memory_image.hpp"
 
-struct host_image_releaser {
-  void operator()(memory_image* image) const {
-    if (image != nullptr)
-      image->Release();
-  }
-};
-
-using host_image_ptr = std::unique_ptr<memory_image, host_image_releaser>;
+using host_image_ptr = owned_ref<memory_image>;
 
 // A new image holding its creator's reference. Throws as memory_image does.
 inline host_image_ptr make_host_image(std::int32_t width, std::int32_t height,

@@ -18,7 +18,7 @@ class burn_in : public raster_fixture {
         host.image.at(x, y) = Bgra8{v, static_cast<std::uint8_t>(v / 2), 40, 0};
       }
     }
-    original = host.image.pixels;
+    original = host.image.pixels();
   }
 
   static int coverage(char ch, int k, int i) {

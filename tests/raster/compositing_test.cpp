@@ -103,7 +103,7 @@ class pen : public raster_fixture {
     std::vector<Bgra8> atlas = empty_atlas();
     for (int c = 0x21; c <= 0x7E; ++c) set_coverage(atlas, static_cast<char>(c), 0, 0, 255);
     load_atlas(atlas);
-    host.image.pixels.assign(host.image.pixels.size(), Bgra8{100, 100, 100, 0});
+    host.image.pixels().assign(host.image.pixels().size(), Bgra8{100, 100, 100, 0});
   }
   std::vector<std::pair<int, int>> white_pixels() {
     std::vector<std::pair<int, int>> found;
@@ -133,7 +133,7 @@ TEST_F(pen, undrawable_bytes_advance_without_drawing) {
                                  false, 2, 10),
             10);
   EXPECT_EQ(white_pixels(), (std::vector<std::pair<int, int>>{}));  // A at 50 is outside
-  host.ledger.counts.clear();
+  host.ledger.clear_counts();
   EXPECT_EQ(component->draw_text(&host.image,
                                  "\x7f"
                                  "A\n",
@@ -165,7 +165,7 @@ TEST(clipping, glyphs_across_every_edge_touch_only_pixels_inside) {
     static_cast<IUnknown*>(component)->AddRef();
     component->begin_render(&host.job, &host.application, 0);
     component->draw_text(&host.image, "W@\n#M", false, x, y);
-    EXPECT_EQ(host.image.outside_accesses, 0) << x << "," << y;
+    EXPECT_EQ(host.image.books().outside_accesses, 0) << x << "," << y;
     static_cast<IUnknown*>(component)->Release();
   }
 }

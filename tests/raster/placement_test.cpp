@@ -42,7 +42,7 @@ TEST_F(placement, an_unclosed_last_line_is_drawn_at_the_bottom_margin) {
   const TextBlock block = block_for({32, 32}, "AB\nCD");
   EXPECT_EQ(block.top, 18);
   EXPECT_EQ(component->draw_text(&image, "AB\nCD", false, block.left, block.top), 30);
-  EXPECT_EQ(image.outside_accesses, 0);
+  EXPECT_EQ(image.books().outside_accesses, 0);
 }
 
 TEST_F(placement, a_block_above_the_image_averages_only_rows_from_zero) {
@@ -50,17 +50,17 @@ TEST_F(placement, a_block_above_the_image_averages_only_rows_from_zero) {
   for (int line = 0; line < 5; ++line) report += "abcd\n";  // 60 rows in a 32-row image
   const TextBlock block = block_for({32, 32}, report);
   EXPECT_EQ(block.top, -30);
-  host.image.pixels.assign(host.image.pixels.size(), Bgra8{255, 255, 255, 255});
+  host.image.pixels().assign(host.image.pixels().size(), Bgra8{255, 255, 255, 255});
   const float mean = component->mean_luminance(&host.image, {32, 32}, block);
   EXPECT_FLOAT_EQ(mean, 1.0f);
   EXPECT_EQ(host.ledger.count("image.get_pixel"), 30 * 30);  // rows 0..29, columns 2..31
-  EXPECT_EQ(host.image.outside_accesses, 0);
+  EXPECT_EQ(host.image.books().outside_accesses, 0);
 }
 
 TEST_F(placement, images_under_three_pixels_average_nothing_and_pick_dark_colours) {
   for (ImageSize size : {ImageSize{2, 40}, ImageSize{40, 2}, ImageSize{0, 0}, ImageSize{1, 1}}) {
     const TextBlock block = block_for(size, "A\n");
-    host.ledger.counts.clear();
+    host.ledger.clear_counts();
     const float mean = component->mean_luminance(&host.image, size, block);
     EXPECT_TRUE(std::isnan(mean)) << size.width << "x" << size.height;
     EXPECT_FALSE(mean > 0.5f);
@@ -76,15 +76,15 @@ TEST_F(placement, the_mean_weights_each_channel_and_reads_each_pixel_once) {
   };
   for (grey_case c : {grey_case{127, 0.498039216f}, grey_case{128, 0.501960814f},
                       grey_case{255, 1.0f}, grey_case{0, 0.0f}}) {
-    host.image.pixels.assign(host.image.pixels.size(), Bgra8{c.value, c.value, c.value, 0});
-    host.ledger.counts.clear();
+    host.image.pixels().assign(host.image.pixels().size(), Bgra8{c.value, c.value, c.value, 0});
+    host.ledger.clear_counts();
     EXPECT_FLOAT_EQ(component->mean_luminance(&host.image, {32, 32}, block), c.mean);
     EXPECT_EQ(host.ledger.count("image.get_pixel"), 8 * 12);
   }
   // Pure channels: the weights are 0.299, 0.587 and 0.114.
-  host.image.pixels.assign(host.image.pixels.size(), Bgra8{0, 0, 255, 0});
+  host.image.pixels().assign(host.image.pixels().size(), Bgra8{0, 0, 255, 0});
   EXPECT_FLOAT_EQ(component->mean_luminance(&host.image, {32, 32}, block), 0.299f);
-  host.image.pixels.assign(host.image.pixels.size(), Bgra8{255, 0, 0, 0});
+  host.image.pixels().assign(host.image.pixels().size(), Bgra8{255, 0, 0, 0});
   EXPECT_FLOAT_EQ(component->mean_luminance(&host.image, {32, 32}, block), 0.114f);
 }
 

@@ -66,11 +66,11 @@ TEST_F(render_lines, renderers_are_named_by_their_uuid) {
       {{{3, 0, 0, 0}}, "Unknown"},
   };
   for (const auto& [uuid, name] : renderers) {
-    host.settings.renderer = uuid;
+    host.settings.facts.renderer = uuid;
     EXPECT_EQ(component->describe_render_method(&host.application),
               std::string("Method: ") + name + "\n");
   }
-  EXPECT_EQ(host.settings.held_by_plugin(), 0u);
+  EXPECT_EQ(host.settings.books().held(), 0u);
 }
 
 TEST_F(render_lines, gi_methods_and_when_irradiance_caching_is_asked) {
@@ -82,8 +82,8 @@ TEST_F(render_lines, gi_methods_and_when_irradiance_caching_is_asked) {
   };
   for (const auto& [code, name] : methods) {
     for (bool caching : {true, false}) {
-      host.settings.gi_method = code;
-      host.settings.irradiance_caching = caching;
+      host.settings.facts.gi_method = code;
+      host.settings.facts.irradiance_caching = caching;
       host.ledger.calls.clear();
       const bool asks = code == 1 || code == 5;
       std::string expected = std::string("G.I.  : ") + name;
@@ -110,7 +110,7 @@ TEST_F(render_lines, setup_time_is_in_seconds_before_440468) {
                        setup_case{440467, 2147484, "-2147483.25"},  // wraps as 32-bit
                        setup_case{INT_MAX, INT_MIN, "-2147483.75"}}) {
     host.application.version = c.version;
-    host.settings.setup_time = c.time;
+    host.settings.facts.setup_time = c.time;
     host.ledger.calls.clear();
     EXPECT_EQ(component->describe_setup_time(&host.application),
               std::string("Setup Time    : ") + c.shown + " sec\n")
@@ -125,7 +125,7 @@ TEST_F(render_lines, rendering_time_shows_the_single_precision_seconds) {
   for (const auto& [time, shown] :
        {std::pair{0, "0.00"}, std::pair{5, "0.00"}, std::pair{45, "0.05"}, std::pair{1234, "1.23"},
         std::pair{-1500, "-1.50"}, std::pair{INT_MAX, "2147483.75"}}) {
-    host.settings.rendering_time = time;
+    host.settings.facts.rendering_time = time;
     EXPECT_EQ(component->describe_rendering_time(&host.application),
               std::string("Rendering Time: ") + shown + " sec\n")
         << time;
@@ -166,7 +166,7 @@ TEST_F(render_lines, missing_render_settings_read_as_unknown) {
     }
     EXPECT_NE(line.find(": Unknown\n"), std::string::npos) << line;
   }
-  EXPECT_EQ(host.settings.releases, 0);
+  EXPECT_EQ(host.settings.books().releases, 0);
 }
 
 }  // namespace

@@ -12,9 +12,9 @@ class report_layout : public component_fixture {};
 
 TEST_F(report_layout, thirteen_lines_without_irradiance_caching) {
   host.application.version = 430352;
-  host.settings.gi_method = 2;
-  host.settings.setup_time = 3;
-  host.settings.rendering_time = 1234;
+  host.settings.facts.gi_method = 2;
+  host.settings.facts.setup_time = 3;
+  host.settings.facts.rendering_time = 1234;
   platform.os_text = "Windows 7 Professional Edition 64-bit";
   platform.brand = "Intel(R)   Core(TM)2  CPU";
   platform.processors = 2;
@@ -42,8 +42,8 @@ TEST_F(report_layout, thirteen_lines_without_irradiance_caching) {
 
 TEST_F(report_layout, fourteen_lines_with_irradiance_caching_and_separators_only_between) {
   for (bool caching : {true, false}) {
-    host.settings.gi_method = 5;
-    host.settings.irradiance_caching = caching;
+    host.settings.facts.gi_method = 5;
+    host.settings.facts.irradiance_caching = caching;
     const std::vector<std::string> lines =
         report_lines(component->assemble_report(&host.application));
     ASSERT_EQ(lines.size(), 14u);
@@ -74,7 +74,7 @@ TEST_F(report_layout, a_version_text_with_line_breaks_lengthens_the_first_sectio
 }
 
 TEST_F(report_layout, the_builders_run_in_order_and_the_total_time_comes_last) {
-  host.settings.gi_method = 1;
+  host.settings.facts.gi_method = 1;
   component->begin_render(&host.job, &host.application, 0);
   host.ledger.calls.clear();
   platform.calls.clear();
@@ -88,8 +88,8 @@ TEST_F(report_layout, the_builders_run_in_order_and_the_total_time_comes_last) {
   EXPECT_EQ(host.ledger.calls.back(), "settings.Release");
   // Every builder released the settings it obtained.
   EXPECT_EQ(host.ledger.count("application.get_render_settings"), 4);
-  EXPECT_EQ(host.settings.releases, 4);
-  EXPECT_EQ(host.settings.held_by_plugin(), 0u);
+  EXPECT_EQ(host.settings.books().releases, 4);
+  EXPECT_EQ(host.settings.books().held(), 0u);
 }
 
 }  // namespace

@@ -20,10 +20,10 @@ class raster_fixture : public ::testing::Test {
 
   // Loads `atlas` (128 x 72 upright pixels) through the begin hook.
   void load_atlas(const std::vector<Bgra8>& atlas) {
-    host.services.atlas_pixels = atlas;
+    host.atlas_pixels = atlas;
     component->begin_render(&host.job, &host.application, 0);
     host.ledger.calls.clear();
-    host.ledger.counts.clear();
+    host.ledger.clear_counts();
   }
   void load_shipped_atlas() { load_atlas(shipped_atlas_pixels()); }
 

@@ -1,7 +1,7 @@
 #pragma once
-// What the checks share while one plug-in is validated: the options, the
-// file read once, and the observations of the render session, which several
-// render checks judge.
+// What the checks share while one plug-in is validated: the options, where
+// the plug-in comes from, and the observations of the render session, which
+// several render checks judge.
 
 #include <cstdint>
 #include <memory>
@@ -9,19 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "validator/plugin_session.hpp"
+#include "validator/plugin_target.hpp"
 #include "validator/validation.hpp"
+
+// Where the plug-in under test comes from: a Windows DLL (whose own checks
+// reach its file and process through windows_dll_source) or a native module.
+class target_source {
+ public:
+  virtual ~target_source() = default;
+  virtual check_target kind() const = 0;
+  // The plug-in loaded afresh, with new host objects beside it.
+  virtual std::unique_ptr<plugin_target> open(const validation_options& options) const = 0;
+};
 
 struct check_context {
   const validation_options& options;
-  plugin_file file;
+  const target_source& source;
 
-  // The machine the behaviour checks run on: the oldest Windows asked for.
-  windows_machine machine() const { return windows_machine::of(options.oldest); }
-  // A fresh process with the plug-in loaded as that machine loads it.
-  std::unique_ptr<plugin_session> session() const {
-    return std::make_unique<plugin_session>(file, machine());
-  }
+  std::unique_ptr<plugin_target> target() const { return source.open(options); }
 
   // One render of the render session.
   struct rendered_frame {
@@ -47,30 +52,28 @@ check_result passed(std::string detail);
 check_result failed(std::string detail);
 check_result skipped(std::string detail);
 
-// The checks, by group.
-check_result check_file_format(check_context& context);
-check_result check_file_relocations(check_context& context);
-check_result check_file_imports(check_context& context);
-check_result check_load_xp(check_context& context);
-check_result check_load_vista(check_context& context);
-check_result check_export_names(check_context& context);
-check_result check_export_calling_convention(check_context& context);
-check_result check_version_gate(check_context& context);
-check_result check_identity(check_context& context);
-check_result check_component_create(check_context& context);
-check_result check_component_table(check_context& context);
-check_result check_query_interface(check_context& context);
-check_result check_reference_counts(check_context& context);
-check_result check_render_hooks(check_context& context);
-check_result check_aborted_job(check_context& context);
-check_result check_owned_references(check_context& context);
-check_result check_borrowed_references(check_context& context);
-check_result check_picture_bounds(check_context& context);
-check_result check_notify_image_changed(check_context& context);
-check_result check_after_release(check_context& context);
-check_result check_faults_create_interface(check_context& context);
-check_result check_faults_end_hook(check_context& context);
-check_result check_faults_null_objects(check_context& context);
-check_result check_residue_cycles(check_context& context);
-check_result check_residue_with_exception(check_context& context);
-check_result check_residue_beside_libgcc(check_context& context);
+// A check, registered beside its body as one block:
+//
+//   VALIDATOR_CHECK(check_render_hooks,
+//                   {"render.hooks", "what it holds the plug-in to", {"component.table"},
+//                    check_level::standard, check_target::any_plugin}) {
+//     ... return passed("what was seen"); ...
+//   }
+//
+// The name's group (before the dot) places it among the groups; within a
+// group, checks run in the order their file lists them.
+using check_function = check_result (*)(check_context&);
+struct check_registration {
+  check_registration(check_definition definition, check_function run);
+};
+struct registered_check {
+  check_definition definition;
+  check_function run;
+};
+// Every registered check, in the order they run.
+const std::vector<registered_check>& registered_checks();
+
+#define VALIDATOR_CHECK(function, ...)                                                             \
+  static check_result function(check_context& context);                                            \
+  static const check_registration function##_registration{check_definition __VA_ARGS__, function}; \
+  static check_result function(check_context& context)

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "host/plugin_entry_points.hpp"
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -27,52 +27,62 @@ std::string uuid_text(const std::vector<std::uint8_t>& bytes) {
 }
 
 // Every export once, with arguments a host passes.
-std::vector<std::string> call_every_export(plugin_session& s) {
+std::vector<std::string> call_every_export(emulated_plugin& s) {
   std::vector<std::string> problems;
   const std::uint32_t out = s.guarded_location(24);
-  const std::vector<std::pair<const char*, std::vector<std::uint32_t>>> calls = {
-      {"_has_interface@8", {s.interface_id(true), s.application()}},
-      {"_get_name@16", {s.interface_id(true), 0, s.application(), 0}},
-      {"_get_uuid@16", {out, s.interface_id(true), 0, 0}},
-      {"_get_interface_version@4", {0}},
-      {"_get_info@12", {out, 0, 0}},
-      {"_is_resident@12", {0, 0, 0}},
-      {"_has_separate_interfaces@4", {0}},
-      {"_create_interface@20", {0, 0, out, 0, 0}},
+  const std::uint32_t effector = s.interface_id(interface_query::effector);
+  const std::pair<entry_point, std::vector<std::uint32_t>> calls[] = {
+      {entry_point::has_interface, {effector, s.application()}},
+      {entry_point::get_name, {effector, 0, s.application(), 0}},
+      {entry_point::get_uuid, {out, effector, 0, 0}},
+      {entry_point::get_interface_version, {0}},
+      {entry_point::get_info, {out, 0, 0}},
+      {entry_point::is_resident, {0, 0, 0}},
+      {entry_point::has_separate_interfaces, {0}},
+      {entry_point::create_interface, {0, 0, out, 0, 0}},
   };
-  for (const auto& [name, args] : calls) {
-    const call_outcome r = s.call_export(name, args);
-    if (const std::string problem = call_problem(name, r); !problem.empty()) {
+  for (const auto& [e, args] : calls) {
+    const call_outcome r = s.call_export(e, args);
+    if (const std::string problem = call_problem(s.name_of(e), judged(r)); !problem.empty()) {
       problems.push_back(problem);
       continue;
     }
-    if (std::string(name) == "_create_interface@20" && r.eax != 0) {
-      const std::uint32_t component = s.host.process.cpu.read32(out);
-      s.call_slot(component, table_slot::release, {});
-    }
+    if (e == entry_point::create_interface && r.eax != 0)
+      s.call_slot(s.read32(out), table_slot::release, {});
   }
   return problems;
 }
 
 }  // namespace
 
-check_result check_export_names(check_context& context) {
-  const auto session = context.session();
+VALIDATOR_CHECK(check_export_names, {"exports.names",
+                                     "the eight decorated exports",
+                                     {"file.format"},
+                                     check_level::standard,
+                                     check_target::windows_dll}) {
+  const auto session = session_of(context);
   std::string missing;
-  for (const char* name : decorated_entry_point_names) {
-    if (session->module.export_address(name) == 0)
-      missing += std::string(missing.empty() ? "" : ", ") + name;
+  for (const entry_point_facts& e : entry_point_table) {
+    if (session->module().export_address(e.decorated_name) == 0)
+      missing += std::string(missing.empty() ? "" : ", ") + e.decorated_name;
   }
   if (!missing.empty())
     return failed("exports no " + missing);
-  return passed("the eight entry points, in " + session->module.export_module_name());
+  return passed("the eight entry points, in " + session->module().export_module_name());
 }
 
-check_result check_export_calling_convention(check_context& context) {
+VALIDATOR_CHECK(
+    check_export_calling_convention,
+    {"exports.calling_convention",
+     "each export pops exactly its argument bytes and keeps EBX, ESI, EDI, EBP, the x87 "
+     "control word and no pending x87 exception",
+     {"exports.names"},
+     check_level::standard,
+     check_target::windows_dll}) {
   std::vector<std::string> problems;
   for (std::uint16_t control : host_control_words) {
-    const auto session = context.session();
-    session->host.process.cpu.x87_control = control;
+    const auto session = session_of(context);
+    session->set_x87_control(control);
     for (const std::string& p : call_every_export(*session)) {
       if (std::find(problems.begin(), problems.end(), p) == problems.end())
         problems.push_back(p);
@@ -88,25 +98,33 @@ check_result check_export_calling_convention(check_context& context) {
       "pending x87 exception, under control words 0x027F and 0x0272");
 }
 
-check_result check_version_gate(check_context& context) {
-  const auto s = context.session();
+VALIDATOR_CHECK(
+    check_version_gate,
+    {"exports.version_gate",
+     "has_interface refuses host version 429999 and another interface id, accepts 430000",
+     {"exports.names"},
+     check_level::standard,
+     check_target::windows_dll}) {
+  const auto s = session_of(context);
   struct gate_case {
     std::int32_t version;
     bool effector;
     std::uint32_t answer;
   };
   std::vector<std::string> problems;
+  const std::string has_interface = s->name_of(entry_point::has_interface);
   for (const gate_case& c : {gate_case{429999, true, 0}, gate_case{430000, true, 1},
                              gate_case{440487, true, 1}, gate_case{440487, false, 0}}) {
     s->contract.application.version = c.version;
-    const call_outcome r =
-        s->call_export("_has_interface@8", {s->interface_id(c.effector), s->application()});
+    const call_outcome r = s->call_export<entry_point::has_interface>(
+        {s->interface_id(c.effector ? interface_query::effector : interface_query::another),
+         s->application()});
     const std::string what = std::string(c.effector ? "the effector id" : "another id") +
                              " and host version " + std::to_string(c.version);
-    if (const std::string problem = return_problem("_has_interface@8", r); !problem.empty())
+    if (const std::string problem = return_problem(has_interface, judged(r)); !problem.empty())
       problems.push_back(problem + " for " + what);
     else if ((r.eax != 0 ? 1u : 0u) != c.answer)
-      problems.push_back("_has_interface@8 answered " + std::to_string(r.eax) + " for " + what +
+      problems.push_back(has_interface + " answered " + std::to_string(r.eax) + " for " + what +
                          " (expected " + (c.answer != 0 ? "true" : "false") + ")");
   }
   if (!problems.empty()) {
@@ -117,81 +135,91 @@ check_result check_version_gate(check_context& context) {
   return passed("429999 refused, 430000 and 440487 accepted, another interface id refused");
 }
 
-check_result check_identity(check_context& context) {
-  const auto s = context.session();
-  x86_emulator& cpu = s->host.process.cpu;
+VALIDATOR_CHECK(
+    check_identity,
+    {"exports.identity",
+     "get_name answers a text in the host's buffer; title, UUID, interface version and info "
+     "record",
+     {"exports.names"},
+     check_level::standard,
+     check_target::windows_dll}) {
+  const auto s = session_of(context);
+  const std::string get_name = s->name_of(entry_point::get_name),
+                    get_uuid = s->name_of(entry_point::get_uuid),
+                    get_interface_version = s->name_of(entry_point::get_interface_version),
+                    get_info = s->name_of(entry_point::get_info);
+  const std::uint32_t effector = s->interface_id(interface_query::effector);
   std::vector<std::string> problems;
   auto note = [&problems](const std::string& p) { problems.push_back(p); };
 
   // The title: a text the host handed out (or a constant of the module).
   std::string title;
-  call_outcome r = s->call_export("_get_name@16", {s->interface_id(true), 0, s->application(), 0});
-  const bool in_host_memory =
-      r.eax - emulated_layout::host_arena < emulated_layout::host_arena_size;
-  const bool in_module = r.eax - s->module.base() < s->module.size();
-  if (const std::string p = return_problem("_get_name@16", r); !p.empty())
+  call_outcome r = s->call_export<entry_point::get_name>({effector, 0, s->application(), 0});
+  const bool in_host_memory = s->in_host_memory(r.eax);
+  const bool in_module = r.eax - s->module().base() < s->module().size();
+  if (const std::string p = return_problem(get_name, judged(r)); !p.empty())
     note(p);
   else if (r.eax == 0)
-    note("_get_name@16 answered null for the effector id");
+    note(get_name + " answered null for the effector id");
   else if (!in_host_memory && !in_module)
-    note("_get_name@16 answered a text outside the host's buffers and the module's image");
+    note(get_name + " answered a text outside the host's buffers and the module's image");
   else
-    title = cpu.read_string(r.eax, 4096);
+    title = s->read_string(r.eax, 4096);
   if (r.clean() && r.eax != 0 && title.empty())
-    note("_get_name@16 answered an empty title");
+    note(get_name + " answered an empty title");
 
   // The UUID, written through the result location, the same each time.
   std::vector<std::uint8_t> uuid;
   for (int i = 0; i < 2; ++i) {
     const std::uint32_t at = s->guarded_location(16);
-    r = s->call_export("_get_uuid@16", {at, s->interface_id(true), 0, 0});
-    if (const std::string p = return_problem("_get_uuid@16", r); !p.empty()) {
+    r = s->call_export<entry_point::get_uuid>({at, effector, 0, 0});
+    if (const std::string p = return_problem(get_uuid, judged(r)); !p.empty()) {
       note(p);
       break;
     }
     if (r.eax != at || !s->guards_kept(at, 16)) {
-      note("_get_uuid@16 did not write 16 bytes at the result location and answer it");
+      note(get_uuid + " did not write 16 bytes at the result location and answer it");
       break;
     }
-    const std::vector<std::uint8_t> bytes = cpu.read_bytes(at, 16);
+    const std::vector<std::uint8_t> bytes = s->read_bytes(at, 16);
     if (bytes == std::vector<std::uint8_t>(16, 0))
-      note("_get_uuid@16 answered the nil UUID for the effector id");
+      note(get_uuid + " answered the nil UUID for the effector id");
     else if (!uuid.empty() && bytes != uuid)
-      note("_get_uuid@16 answered another UUID the second time");
+      note(get_uuid + " answered another UUID the second time");
     uuid = bytes;
   }
 
-  r = s->call_export("_get_interface_version@4", {0});
-  if (const std::string p = return_problem("_get_interface_version@4", r); !p.empty())
+  r = s->call_export<entry_point::get_interface_version>({0});
+  if (const std::string p = return_problem(get_interface_version, judged(r)); !p.empty())
     note(p);
   else if (r.eax != 25)
-    note("_get_interface_version@4 answered " + std::to_string(r.eax) +
+    note(get_interface_version + " answered " + std::to_string(r.eax) +
          ", not the host's interface version 25");
 
   std::string info;
   const std::uint32_t at = s->guarded_location(24);
-  r = s->call_export("_get_info@12", {at, 0, 0});
-  if (const std::string p = return_problem("_get_info@12", r); !p.empty()) {
+  r = s->call_export<entry_point::get_info>({at, 0, 0});
+  if (const std::string p = return_problem(get_info, judged(r)); !p.empty()) {
     note(p);
   } else if (r.eax != at || !s->guards_kept(at, 24)) {
-    note("_get_info@12 did not write 24 bytes at the result location and answer it");
+    note(get_info + " did not write 24 bytes at the result location and answer it");
   } else {
     std::int32_t words[6];
-    cpu.read(at, words, sizeof words);
+    for (int i = 0; i < 6; ++i)
+      words[i] = static_cast<std::int32_t>(s->read32(at + 4 * static_cast<std::uint32_t>(i)));
     for (std::int32_t w : words) info += (info.empty() ? "" : ", ") + std::to_string(w);
     if (words[1] != 430000)
-      note("_get_info@12's second word, the lowest host version, is " + std::to_string(words[1]) +
+      note(get_info + "'s second word, the lowest host version, is " + std::to_string(words[1]) +
            ", not 430000 as the version gate has it");
   }
 
-  for (const char* name : {"_is_resident@12", "_has_separate_interfaces@4"}) {
-    r = s->call_export(name, std::string(name) == "_is_resident@12"
-                                 ? std::vector<std::uint32_t>{0, 0, 0}
-                                 : std::vector<std::uint32_t>{0});
-    if (const std::string p = return_problem(name, r); !p.empty())
+  for (const entry_point e : {entry_point::is_resident, entry_point::has_separate_interfaces}) {
+    r = s->call_export(
+        e, std::vector<std::uint32_t>(static_cast<std::size_t>(facts_of(e).arguments), 0));
+    if (const std::string p = return_problem(s->name_of(e), judged(r)); !p.empty())
       note(p);
     else if (r.eax > 1)
-      note(std::string(name) + " answered " + std::to_string(r.eax) + ", not a boolean");
+      note(s->name_of(e) + " answered " + std::to_string(r.eax) + ", not a boolean");
   }
 
   if (!problems.empty()) {

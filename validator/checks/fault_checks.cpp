@@ -13,22 +13,24 @@ constexpr std::int32_t small_side = 8;
 // (a loaded image resource may stay with the component).
 std::string unbalanced(const contract_host& host) {
   for (const auto& frame : host.frames) {
-    if (frame->image.held() != 0)
-      return "the output image is held " + std::to_string(frame->image.held()) + " time(s)";
-    if (frame->job.held() < 0)
+    if (frame->image.books().held() != 0)
+      return "the output image is held " + std::to_string(frame->image.books().held()) + " time(s)";
+    if (frame->job.books().held() < 0)
       return "the RenderJob was released";
   }
-  if (host.settings.held() != 0)
-    return "the RenderSettings is held " + std::to_string(host.settings.held()) + " time(s)";
-  if (host.application.held() != 0)
-    return "the HostApplication is held " + std::to_string(host.application.held()) + " time(s)";
+  if (host.settings.books().held() != 0)
+    return "the RenderSettings is held " + std::to_string(host.settings.books().held()) +
+           " time(s)";
+  if (host.application.books().held() != 0)
+    return "the HostApplication is held " + std::to_string(host.application.books().held()) +
+           " time(s)";
   return std::string();
 }
 
 std::string after_release(const contract_host& host) {
   for (const auto& image : host.services.loaded) {
-    if (image->held() != 0)
-      return image->name() + " is held " + std::to_string(image->held()) +
+    if (image->books().held() != 0)
+      return image->books().name + " is held " + std::to_string(image->books().held()) +
              " time(s) after the last Release";
   }
   return std::string();
@@ -36,61 +38,76 @@ std::string after_release(const contract_host& host) {
 
 }  // namespace
 
-check_result check_faults_create_interface(check_context& context) {
-  const auto s = context.session();
-  emulated_heap& heap = s->host.process.heap;
+VALIDATOR_CHECK(check_faults_create_interface,
+                {"faults.create_interface",
+                 "the allocator failing at each allocation of create_interface: it comes back",
+                 {"component.table"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
+  const auto s = context.target();
   // How often a normal create_interface allocates.
-  call_outcome created;
-  std::uint64_t before = heap.allocations();
-  std::uint32_t component = s->create_component(created);
-  const std::uint64_t points = heap.allocations() - before;
-  if (std::string p = return_problem("_create_interface@20", created); !p.empty())
+  const std::optional<std::uint64_t> before = s->allocations();
+  if (!before)
+    return skipped("the plug-in's allocations cannot be counted here");
+  const std::string create = s->name_of(entry_point::create_interface);
+  component_ref component = 0;
+  bool kept = true;
+  target_call created = s->create_interface(component, kept);
+  const std::uint64_t points = *s->allocations() - *before;
+  if (std::string p = return_problem(create, created); !p.empty())
     return failed(p);
-  s->call_slot(component, table_slot::release, {});
+  if (component != 0)
+    s->release(component);
   for (std::uint64_t failing = 1; failing <= points; ++failing) {
-    heap.fail_allocation(failing);
-    component = s->create_component(created);
+    s->fail_allocation(failing);
+    component = 0;
+    created = s->create_interface(component, kept);
     const std::string when = " with allocation " + std::to_string(failing) + " of " +
                              std::to_string(points) + " failing";
-    if (std::string p = return_problem("_create_interface@20", created); !p.empty())
+    if (std::string p = return_problem(create, created); !p.empty())
       return failed(p + when);
     if (component != 0) {
-      const call_outcome released = s->call_slot(component, table_slot::release, {});
+      const target_call released = s->release(component);
       if (std::string p = call_problem("Release (slot 2)", released); !p.empty())
         return failed(p + " of the component created" + when);
     }
   }
-  heap.fail_allocation(0);
+  s->fail_allocation(0);
   return passed(std::to_string(points) +
                 " allocation(s), each failing in turn: create_interface came back each time");
 }
 
-check_result check_faults_end_hook(check_context& context) {
-  const auto s = context.session();
-  emulated_heap& heap = s->host.process.heap;
-  call_outcome created;
-  const std::uint32_t component = s->create_component(created);
-  if (std::string p = return_problem("_create_interface@20", created); !p.empty())
-    return failed(p);
+VALIDATOR_CHECK(
+    check_faults_end_hook,
+    {"faults.end_hook",
+     "the allocator failing at each allocation of the end hook: it comes back, references "
+     "balanced, the next render served",
+     {"render.owned_references", "render.borrowed_references"},
+     check_level::standard,
+     check_target::any_plugin}) {
+  const auto s = context.target();
+  if (!s->allocations())
+    return skipped("the plug-in's allocations cannot be counted here");
+  std::string problem;
+  const component_ref component = s->create_component(problem);
+  if (!problem.empty())
+    return failed(problem);
   // A first render lets the runtime set itself up; the second is counted.
   s->render(component, s->new_frame(small_side, small_side));
   contract_frame& counted = s->new_frame(small_side, small_side);
-  const std::uint32_t job = s->host.hosts.address_of<RenderJob>(&counted.job);
-  s->call_slot(component, table_slot::begin_render, {job, s->application(), 0});
-  const std::uint64_t before = heap.allocations();
-  s->call_slot(component, table_slot::end_render, {0});
-  counted.job.gone = true;
-  const std::uint64_t points = heap.allocations() - before;
+  s->begin_render(component, counted);
+  const std::uint64_t before = *s->allocations();
+  s->end_render(component);
+  counted.job.books().gone = true;
+  const std::uint64_t points = *s->allocations() - before;
   int left_unchanged = 0;
   for (std::uint64_t failing = 1; failing <= points; ++failing) {
     contract_frame& frame = s->new_frame(small_side, small_side);
-    const std::uint32_t frame_job = s->host.hosts.address_of<RenderJob>(&frame.job);
-    const call_outcome begin =
-        s->call_slot(component, table_slot::begin_render, {frame_job, s->application(), 0});
-    heap.fail_allocation(failing);
-    const call_outcome end = s->call_slot(component, table_slot::end_render, {0});
-    heap.fail_allocation(0);
-    frame.job.gone = true;
+    const target_call begin = s->begin_render(component, frame);
+    s->fail_allocation(failing);
+    const target_call end = s->end_render(component);
+    s->fail_allocation(0);
+    frame.job.books().gone = true;
     const std::string when = " with allocation " + std::to_string(failing) + " of " +
                              std::to_string(points) + " in the end hook failing";
     std::string p = call_problem("begin_render (slot 205)", begin);
@@ -102,11 +119,10 @@ check_result check_faults_end_hook(check_context& context) {
       return failed(p + when);
     left_unchanged += frame.picture_changed() ? 0 : 1;
   }
-  const plugin_session::hook_calls next =
-      s->render(component, s->new_frame(small_side, small_side));
+  const plugin_target::hook_calls next = s->render(component, s->new_frame(small_side, small_side));
   if (!next.problem().empty())
     return failed(next.problem() + " in the render after the failures");
-  const call_outcome released = s->call_slot(component, table_slot::release, {});
+  const target_call released = s->release(component);
   if (std::string p = call_problem("the last Release (slot 2)", released); !p.empty())
     return failed(p);
   if (std::string p = after_release(s->contract); !p.empty())
@@ -117,19 +133,25 @@ check_result check_faults_end_hook(check_context& context) {
                 std::to_string(left_unchanged) + " left the picture as it was)");
 }
 
-check_result check_faults_null_objects(check_context& context) {
-  const auto s = context.session();
-  call_outcome created;
-  const std::uint32_t component = s->create_component(created);
-  if (std::string p = return_problem("_create_interface@20", created); !p.empty())
-    return failed(p);
-  contract_ledger& ledger = s->contract.ledger;
+VALIDATOR_CHECK(check_faults_null_objects,
+                {"faults.null_host_objects",
+                 "load_image_resource, get_output_image, get_application and get_render_settings "
+                 "answering null in turn: the hooks come back, references balanced",
+                 {"render.owned_references", "render.borrowed_references"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
+  const auto s = context.target();
+  std::string problem;
+  const component_ref component = s->create_component(problem);
+  if (!problem.empty())
+    return failed(problem);
+  host_kit::ledger& ledger = s->contract.ledger;
   std::string answered;
   int renders = 0;
   for (int k = 1;; ++k) {
     ledger.null_at = ledger.object_calls + k;
     ledger.null_answered.clear();
-    const plugin_session::hook_calls calls =
+    const plugin_target::hook_calls calls =
         s->render(component, s->new_frame(small_side, small_side));
     ledger.null_at = 0;
     if (ledger.null_answered.empty() && calls.problem().empty())
@@ -143,7 +165,7 @@ check_result check_faults_null_objects(check_context& context) {
       answered += (answered.empty() ? "" : ", ") + ledger.null_answered;
     ++renders;
   }
-  const call_outcome released = s->call_slot(component, table_slot::release, {});
+  const target_call released = s->release(component);
   if (std::string p = call_problem("the last Release (slot 2)", released); !p.empty())
     return failed(p);
   if (std::string p = after_release(s->contract); !p.empty())

@@ -5,7 +5,7 @@
 
 #include "emulated_windows/process/windows_functions.hpp"
 #include "host/plugin_entry_points.hpp"
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -22,8 +22,12 @@ std::string without_service_pack(windows_version version) {
 
 }  // namespace
 
-check_result check_file_format(check_context& context) {
-  const pe_file& image = *context.file.image;
+VALIDATOR_CHECK(check_file_format, {"file.format",
+                                    "a PE32 i386 DLL exporting the host's entry points",
+                                    {},
+                                    check_level::standard,
+                                    check_target::windows_dll}) {
+  const pe_file& image = *file_of(context).image;
   const pe_headers& h = image.headers();
   if (h.machine != 0x014C || h.optional_magic != 0x010B || (h.characteristics & 0x2000) == 0)
     return failed("not a 32-bit x86 DLL (PE32, machine i386, the DLL flag)");
@@ -36,8 +40,13 @@ check_result check_file_format(check_context& context) {
   return passed("PE32 i386 DLL, " + std::to_string(entry_points) + " of the eight entry points");
 }
 
-check_result check_file_relocations(check_context& context) {
-  const pe_file& image = *context.file.image;
+VALIDATOR_CHECK(check_file_relocations,
+                {"file.relocations",
+                 "base relocations, so that it loads where its base is taken",
+                 {"file.format"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
+  const pe_file& image = *file_of(context).image;
   const std::vector<std::uint32_t> relocations = image.base_relocations();
   if (relocations.empty())
     return failed("has no base relocations: where another module already sits at its base " +
@@ -46,8 +55,13 @@ check_result check_file_relocations(check_context& context) {
                 hex(image.headers().image_base));
 }
 
-check_result check_file_imports(check_context& context) {
-  const pe_file& image = *context.file.image;
+VALIDATOR_CHECK(check_file_imports,
+                {"file.imports",
+                 "every import exists on the oldest Windows asked for (--windows)",
+                 {"file.format"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
+  const pe_file& image = *file_of(context).image;
   const windows_version oldest = context.options.oldest;
   std::vector<std::string> missing;
   std::size_t count = 0;

@@ -2,7 +2,7 @@
 // and detach must come back, and the module must not lean on what one
 // loader gives and the other does not (static TLS, TLS callbacks).
 
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -17,9 +17,9 @@ std::string hex(std::uint32_t value) {
 std::string load_and_unload(check_context& context, windows_version version, std::uint32_t base,
                             std::uint32_t& loaded_at) {
   try {
-    plugin_session session(context.file, windows_machine::of(version), base);
-    loaded_at = session.module.base();
-    for (const std::string& problem : session.module.unload().problems) {
+    emulated_plugin session(file_of(context), windows_machine::of(version), base);
+    loaded_at = session.module().base();
+    for (const std::string& problem : session.unload()) {
       if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0)
         return problem;
     }
@@ -31,7 +31,13 @@ std::string load_and_unload(check_context& context, windows_version version, std
 
 }  // namespace
 
-check_result check_load_xp(check_context& context) {
+VALIDATOR_CHECK(
+    check_load_xp,
+    {"load.xp",
+     "loads the XP way (no TLS callbacks, no static TLS); DllMain's attach and detach return",
+     {"file.format"},
+     check_level::standard,
+     check_target::windows_dll}) {
   if (context.options.oldest != windows_version::xp_sp3)
     return skipped("Windows XP is not among the systems asked for (--windows)");
   std::uint32_t base = 0;
@@ -42,7 +48,14 @@ check_result check_load_xp(check_context& context) {
                 " with no TLS callback run and no static TLS");
 }
 
-check_result check_load_vista(check_context& context) {
+VALIDATOR_CHECK(
+    check_load_vista,
+    {"load.vista",
+     "loads the Vista+ way (TLS callbacks, static TLS), moved through its relocations; attach "
+     "and detach return",
+     {"file.relocations"},
+     check_level::standard,
+     check_target::windows_dll}) {
   std::uint32_t base = 0;
   const std::uint32_t elsewhere = emulated_layout::relocated_base;
   const std::string problem = load_and_unload(context, windows_version::vista, elsewhere, base);

@@ -23,38 +23,32 @@ std::string size_text(std::int32_t width, std::int32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
-template <class Object>
-void judge_owned(const Object& object, std::vector<std::string>& owned) {
+void judge_owned(const host_kit::object_books& object, std::vector<std::string>& owned) {
   if (object.held() > 0)
-    owned.push_back(object.name() + " still held " + std::to_string(object.held()) +
+    owned.push_back(object.name + " still held " + std::to_string(object.held()) +
                     " time(s) after the last Release");
   else if (object.held() < 0)
-    owned.push_back(object.name() + " released " + std::to_string(-object.held()) +
+    owned.push_back(object.name + " released " + std::to_string(-object.held()) +
                     " time(s) more than the plug-in got it");
 }
 
-template <class Object>
-void judge_borrowed(const Object& object, std::vector<std::string>& borrowed) {
+void judge_borrowed(const host_kit::object_books& object, std::vector<std::string>& borrowed) {
   if (object.held() < 0)
-    borrowed.push_back(object.name() + " released " + std::to_string(-object.held()) +
+    borrowed.push_back(object.name + " released " + std::to_string(-object.held()) +
                        " time(s), though the plug-in only borrows it");
 }
 
 check_context::render_observations observe_renders(check_context& context) {
   check_context::render_observations seen;
   const auto start = std::chrono::steady_clock::now();
-  const auto s = context.session();
-  call_outcome created;
-  const std::uint32_t component = s->create_component(created);
-  seen.problem = return_problem("_create_interface@20", created);
-  if (seen.problem.empty() && component == 0)
-    seen.problem = "_create_interface@20 stored no component";
+  const auto s = context.target();
+  const component_ref component = s->create_component(seen.problem);
   for (const planned_frame& plan : render_plan) {
     if (!seen.problem.empty())
       break;
     contract_frame& frame = s->new_frame(plan.width, plan.height, plan.aborted);
     const int notified_before = s->contract.settings.notifications;
-    const plugin_session::hook_calls calls = s->render(component, frame);
+    const plugin_target::hook_calls calls = s->render(component, frame);
     check_context::rendered_frame r;
     r.width = plan.width;
     r.height = plan.height;
@@ -68,12 +62,12 @@ check_context::render_observations observe_renders(check_context& context) {
     seen.frames.push_back(r);
   }
   if (seen.problem.empty()) {
-    const call_outcome released = s->call_slot(component, table_slot::release, {});
+    const target_call released = s->release(component);
     seen.problem = call_problem("the last Release (slot 2)", released);
     s->contract.retire();
     // The host drops the module too: nothing may reach its objects then.
     if (seen.problem.empty()) {
-      for (const std::string& p : s->module.unload().problems) {
+      for (const std::string& p : s->unload()) {
         if (p.rfind("DllMain", 0) == 0)
           seen.problem = p;
       }
@@ -81,22 +75,22 @@ check_context::render_observations observe_renders(check_context& context) {
   }
   contract_host& host = s->contract;
   for (const auto& frame : host.frames) {
-    judge_owned(frame->image, seen.owned_faults);
-    judge_borrowed(frame->job, seen.borrowed_faults);
+    judge_owned(frame->image.books(), seen.owned_faults);
+    judge_borrowed(frame->job.books(), seen.borrowed_faults);
   }
-  for (const auto& image : host.services.loaded) judge_owned(*image, seen.owned_faults);
-  judge_owned(host.settings, seen.owned_faults);
-  if (host.application.held() > 0)
-    judge_owned(host.application, seen.owned_faults);
-  judge_borrowed(host.application, seen.borrowed_faults);
-  judge_borrowed(host.services, seen.borrowed_faults);
+  for (const auto& image : host.services.loaded) judge_owned(image->books(), seen.owned_faults);
+  judge_owned(host.settings.books(), seen.owned_faults);
+  if (host.application.books().held() > 0)
+    judge_owned(host.application.books(), seen.owned_faults);
+  judge_borrowed(host.application.books(), seen.borrowed_faults);
+  judge_borrowed(host.services.books(), seen.borrowed_faults);
   for (const auto& frame : host.frames) {
-    if (frame->image.outside_accesses != 0)
-      seen.outside.push_back(frame->image.first_outside);
+    if (frame->image.books().outside_accesses != 0)
+      seen.outside.push_back(frame->image.books().first_outside);
   }
   for (const auto& image : host.services.loaded) {
-    if (image->outside_accesses != 0)
-      seen.outside.push_back(image->first_outside);
+    if (image->books().outside_accesses != 0)
+      seen.outside.push_back(image->books().first_outside);
   }
   seen.late_calls = host.ledger.late_calls;
   seen.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -129,7 +123,14 @@ std::string joined(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-check_result check_render_hooks(check_context& context) {
+VALIDATOR_CHECK(
+    check_render_hooks,
+    {"render.hooks",
+     "begin and end hooks (slots 205, 207) come back clean on pictures of 1x1 to 1920x1080, "
+     "several renders on one component and an aborted job",
+     {"component.table"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.problem.empty())
     return failed(seen.problem);
@@ -143,7 +144,11 @@ check_result check_render_hooks(check_context& context) {
                 "), every hook came back clean; " + seconds + " s");
 }
 
-check_result check_aborted_job(check_context& context) {
+VALIDATOR_CHECK(check_aborted_job, {"render.aborted_job",
+                                    "an aborted job's picture is left untouched",
+                                    {"render.hooks"},
+                                    check_level::standard,
+                                    check_target::any_plugin}) {
   for (const auto& f : renders(context).frames) {
     if (!f.aborted)
       continue;
@@ -155,14 +160,22 @@ check_result check_aborted_job(check_context& context) {
   return passed("the aborted job's picture untouched, nothing notified");
 }
 
-check_result check_owned_references(check_context& context) {
+VALIDATOR_CHECK(check_owned_references, {"render.owned_references",
+                                         "every owned host reference released exactly once",
+                                         {"render.hooks"},
+                                         check_level::standard,
+                                         check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.owned_faults.empty())
     return failed(joined(seen.owned_faults));
   return passed("every owned result released exactly once by the last Release");
 }
 
-check_result check_borrowed_references(check_context& context) {
+VALIDATOR_CHECK(check_borrowed_references, {"render.borrowed_references",
+                                            "borrowed host references never released",
+                                            {"render.hooks"},
+                                            check_level::standard,
+                                            check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.borrowed_faults.empty())
     return failed(joined(seen.borrowed_faults));
@@ -171,14 +184,22 @@ check_result check_borrowed_references(check_context& context) {
       "never released");
 }
 
-check_result check_picture_bounds(check_context& context) {
+VALIDATOR_CHECK(check_picture_bounds, {"render.picture_bounds",
+                                       "no pixel access outside the picture",
+                                       {"render.hooks"},
+                                       check_level::standard,
+                                       check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.outside.empty())
     return failed("accessed a pixel outside the picture: " + joined(seen.outside));
   return passed("every get_pixel and set_pixel inside its picture");
 }
 
-check_result check_notify_image_changed(check_context& context) {
+VALIDATOR_CHECK(check_notify_image_changed, {"render.notify_image_changed",
+                                             "notify_image_changed once after the picture changed",
+                                             {"render.hooks"},
+                                             check_level::standard,
+                                             check_target::any_plugin}) {
   int changed = 0;
   for (const auto& f : renders(context).frames) {
     if (f.aborted || !f.changed)
@@ -192,7 +213,14 @@ check_result check_notify_image_changed(check_context& context) {
   return passed(std::to_string(changed) + " pictures changed, each notified once");
 }
 
-check_result check_after_release(check_context& context) {
+VALIDATOR_CHECK(
+    check_after_release,
+    {"render.after_release",
+     "no call on a host object the host has dropped: a job after its end hook, anything "
+     "after the last Release",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.late_calls.empty())
     return failed("called " + seen.late_calls.front() +

@@ -10,7 +10,7 @@
 
 #include "emulated_windows/system_dlls/shared_gcc_runtime.hpp"
 #include "host/plugin_entry_points.hpp"
-#include "validator/checks/check_context.hpp"
+#include "validator/windows_dll_source.hpp"
 
 namespace {
 
@@ -27,21 +27,23 @@ struct cycle_run {
 std::string one_cycle(plugin_host& host, const check_context& context, bool throw_inside) {
   loaded_module* module = nullptr;
   try {
-    module = &host.process.load_library(context.file.path);
+    module = &host.process.load_library(file_of(context).path);
   } catch (const load_error& e) {
     return e.what();
   }
-  contract_host contract(context.file.resources());
+  contract_host contract(file_of(context).resources());
   const std::uint32_t application = host.hosts.address_of<HostApplication>(&contract.application);
   std::uint8_t id[16];
   std::memcpy(id, effector_interface_id, 16);
   const std::uint32_t out = host.process.host_allocate(4, 4);
   host.process.cpu.write32(out, 0);
-  const std::vector<std::pair<const char*, std::vector<std::uint32_t>>> calls = {
-      {"_has_interface@8", {host.host_bytes(id, 16), application}},
-      {"_create_interface@20", {0, 0, out, 0, 0}}};
-  for (const auto& [name, args] : calls) {
-    if (std::string p = return_problem(name, host.call_export(*module, name, args)); !p.empty())
+  const std::pair<entry_point, std::vector<std::uint32_t>> calls[] = {
+      {entry_point::has_interface, {host.host_bytes(id, 16), application}},
+      {entry_point::create_interface, {0, 0, out, 0, 0}}};
+  for (const auto& [e, args] : calls) {
+    if (std::string p =
+            return_problem(facts_of(e).decorated_name, judged(host.call_export(*module, e, args)));
+        !p.empty())
       return p;
   }
   const std::uint32_t component = host.process.cpu.read32(out);
@@ -50,7 +52,7 @@ std::string one_cycle(plugin_host& host, const check_context& context, bool thro
   const std::uint32_t job = host.hosts.address_of<RenderJob>(&contract.frames.back()->job);
   const call_outcome begin = host.call_slot(component, table_slot::begin_render,
                                             call_convention::thiscall, {job, application, 0});
-  if (std::string p = call_problem("begin_render (slot 205)", begin); !p.empty())
+  if (std::string p = call_problem("begin_render (slot 205)", judged(begin)); !p.empty())
     return p;
   // The first allocation of the end hook fails: C++ plug-ins throw and
   // catch inside.
@@ -59,11 +61,11 @@ std::string one_cycle(plugin_host& host, const check_context& context, bool thro
   const call_outcome end =
       host.call_slot(component, table_slot::end_render, call_convention::thiscall, {0});
   host.process.heap.fail_allocation(0);
-  if (std::string p = call_problem("end_render (slot 207)", end); !p.empty())
+  if (std::string p = call_problem("end_render (slot 207)", judged(end)); !p.empty())
     return p;
   const call_outcome released =
       host.call_slot(component, table_slot::release, call_convention::com_stdcall, {});
-  if (std::string p = call_problem("Release (slot 2)", released); !p.empty())
+  if (std::string p = call_problem("Release (slot 2)", judged(released)); !p.empty())
     return p;
   contract.retire();
   host.process.free_library(module->base());
@@ -152,15 +154,34 @@ check_result judge_cycles(const check_context& context, bool throw_inside) {
 
 }  // namespace
 
-check_result check_residue_cycles(check_context& context) {
+VALIDATOR_CHECK(
+    check_residue_cycles,
+    {"residue.cycles",
+     "repeated load, use and FreeLibrary, the XP and the Vista+ way: handles, TLS slots, "
+     "critical sections, modules and heap bytes do not grow",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::windows_dll}) {
   return judge_cycles(context, false);
 }
 
-check_result check_residue_with_exception(check_context& context) {
+VALIDATOR_CHECK(
+    check_residue_with_exception,
+    {"residue.cycles_with_exception",
+     "the same with the first allocation of each end hook failing (an exception inside)",
+     {"render.hooks"},
+     check_level::standard,
+     check_target::windows_dll}) {
   return judge_cycles(context, true);
 }
 
-check_result check_residue_beside_libgcc(check_context& context) {
+VALIDATOR_CHECK(check_residue_beside_libgcc,
+                {"residue.beside_libgcc",
+                 "with another module's libgcc_s_dw2-1.dll loaded: exceptions inside still caught, "
+                 "nothing left registered there after FreeLibrary",
+                 {"render.hooks"},
+                 check_level::standard,
+                 check_target::windows_dll}) {
   std::shared_ptr<shared_gcc_runtime> runtime;
   const windows_version version = std::max(context.options.oldest, windows_version::vista);
   windows_process* process = nullptr;

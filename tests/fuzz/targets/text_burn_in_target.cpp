@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host_kit/host_objects.hpp"
 #include "plugin/velloq_component.hpp"
 #include "refhost/files/file_io.hpp"
 #include "refhost/pictures/png_codec.hpp"
@@ -29,98 +30,15 @@ void require(bool holds, const char* property) {
   fuzz_require(holds, burn_in_target, property);
 }
 
-// A picture that counts every call made on it and every access outside it.
-// The fuzz body owns it; references are counted, never acted on.
-class probe_image final : public HostImage {
- public:
-  probe_image(std::int32_t picture_width, std::int32_t picture_height, Bgra8 fill)
-      : width(picture_width),
-        height(picture_height),
-        pixels(static_cast<std::size_t>(picture_width) * static_cast<std::size_t>(picture_height),
-               fill) {}
+// The host: the kit's objects with books, kept by the fuzz body, which
+// judges the calls and references they count. The begin hook needs no
+// more than the atlas, an application that offers it, and a job.
+using probe_policy = host_kit::recorded;
+using probe_image = host_kit::picture<probe_policy>;
 
-  std::uint32_t VELLOQ_THISCALL AddRef() override { return ++references; }
-  std::uint32_t VELLOQ_THISCALL Release() override { return --references; }
-  void VELLOQ_THISCALL get_size(ImageSize* size, std::int32_t) override {
-    ++size_calls;
-    *size = ImageSize{width, height};
-  }
-  void VELLOQ_THISCALL get_pixel(std::int32_t x, std::int32_t y, Bgra8* pixel,
-                                 std::int32_t) override {
-    ++reads;
-    if (!inside(x, y)) {
-      ++outside;
-      return;
-    }
-    *pixel = at(x, y);
-  }
-  void VELLOQ_THISCALL set_pixel(std::int32_t x, std::int32_t y, const Bgra8* pixel,
-                                 std::int32_t) override {
-    ++writes;
-    if (!inside(x, y)) {
-      ++outside;
-      return;
-    }
-    at(x, y) = *pixel;
-  }
-
-  bool inside(std::int64_t x, std::int64_t y) const {
-    return x >= 0 && y >= 0 && x < width && y < height;
-  }
-  Bgra8& at(std::int64_t x, std::int64_t y) {
-    return pixels[static_cast<std::size_t>(y * width + x)];
-  }
-  void clear_counts() { size_calls = reads = writes = outside = 0; }
-
-  std::int32_t width;
-  std::int32_t height;
-  std::vector<Bgra8> pixels;
-  std::uint32_t references = 1;
-  std::int64_t size_calls = 0;
-  std::int64_t reads = 0;
-  std::int64_t writes = 0;
-  std::int64_t outside = 0;
-};
-
-// Host objects the begin hook needs: services that hand out the atlas, an
-// application that offers them, and a job. Nothing else is asked of them.
-class atlas_services final : public HostServices {
- public:
-  explicit atlas_services(probe_image& atlas) : atlas_(atlas) {}
-  std::uint32_t VELLOQ_THISCALL AddRef() override { return 1; }
-  std::uint32_t VELLOQ_THISCALL Release() override { return 1; }
-  const char* VELLOQ_THISCALL get_localized_string(const char*) override { return ""; }
-  HostImage* VELLOQ_THISCALL load_image_resource(const char*) override {
-    atlas_.AddRef();
-    return &atlas_;
-  }
-  const char* VELLOQ_THISCALL get_version_text() override { return ""; }
-
- private:
-  probe_image& atlas_;
-};
-
-class bare_application final : public HostApplication {
- public:
-  explicit bare_application(HostServices& services) : services_(services) {}
-  std::uint32_t VELLOQ_THISCALL AddRef() override { return 1; }
-  std::uint32_t VELLOQ_THISCALL Release() override { return 1; }
-  std::int32_t VELLOQ_THISCALL get_version(std::int32_t) override { return 440500; }
-  HostServices* VELLOQ_THISCALL get_services(std::int32_t) override { return &services_; }
-  RenderSettings* VELLOQ_THISCALL get_render_settings(std::int32_t) override { return nullptr; }
-
- private:
-  HostServices& services_;
-};
-
-class bare_job final : public RenderJob {
- public:
-  std::uint32_t VELLOQ_THISCALL AddRef() override { return 1; }
-  std::uint32_t VELLOQ_THISCALL Release() override { return 1; }
-  bool VELLOQ_THISCALL is_aborted(std::int32_t) override { return false; }
-  HostImage* VELLOQ_THISCALL get_output_image(std::int32_t) override { return nullptr; }
-  HostApplication* VELLOQ_THISCALL get_application(std::int32_t) override { return nullptr; }
-};
+std::int64_t calls_of(const probe_image& image, host_kit::call c) {
+  return image.books().count(c);
+}
 
 const memory_image& shipped_atlas() {
   static const host_image_ptr atlas = [] {
@@ -203,12 +121,19 @@ int fuzz_text_burn_in(const std::uint8_t* data, std::size_t size) {
   const char* text = report.c_str();
 
   const memory_image& shipped = shipped_atlas();
-  probe_image atlas(shipped.width(), shipped.height(), Bgra8{0, 0, 0, 0});
-  atlas.pixels.assign(shipped.pixels().begin(), shipped.pixels().end());
+  host_kit::ledger ledger;
+  host_kit::module_resources<probe_policy> resources;
+  resources.image = [&shipped](const char*) {
+    auto atlas = std::make_unique<probe_image>(shipped.width(), shipped.height());
+    std::copy(shipped.pixels().begin(), shipped.pixels().end(), atlas->pixels().begin());
+    return atlas;
+  };
+  host_kit::services<probe_policy> services(resources, "");
+  services.enlist(ledger, "services");
+  host_kit::application<probe_policy> application(440500, services);
+  host_kit::job<probe_policy> job(application, false);
   probe_image image(width, height, fill);
-  atlas_services services(atlas);
-  bare_application application(services);
-  bare_job job;
+  image.enlist(ledger, "image");
 
   velloq_component* component = velloq_component::create();
   IUnknown* unknown = component;
@@ -217,7 +142,9 @@ int fuzz_text_burn_in(const std::uint8_t* data, std::size_t size) {
   require(
       component->glyph_cell_width() == cell_width && component->glyph_cell_height() == cell_height,
       "the begin hook did not take the atlas's cell size");
-  atlas.clear_counts();
+  require(services.loaded.size() == 1, "the begin hook did not load the atlas once");
+  probe_image& atlas = *services.loaded.front();
+  ledger.clear_counts();
 
   const ImageSize picture{width, height};
   const TextBlock block = component->compute_text_block(picture, report);
@@ -227,10 +154,10 @@ int fuzz_text_burn_in(const std::uint8_t* data, std::size_t size) {
   component->fill_alpha(&image, 1.0f);
   unknown->Release();
 
-  require(image.outside == 0, "a host call reached outside the picture");
-  require(atlas.outside == 0, "a host call reached outside the atlas");
-  require(atlas.references == 1, "the component did not give back the atlas exactly once");
-  require(image.references == 1, "the picture's references changed");
+  require(image.books().outside_accesses == 0, "a host call reached outside the picture");
+  require(atlas.books().outside_accesses == 0, "a host call reached outside the atlas");
+  require(atlas.books().held() == 0, "the component did not give back the atlas exactly once");
+  require(image.books().held() == 0, "the picture's references changed");
 
   // Placement: closed lines only, 2 pixels from the left and bottom edges.
   std::int64_t breaks = 0;
@@ -269,12 +196,16 @@ int fuzz_text_burn_in(const std::uint8_t* data, std::size_t size) {
   const expected_drawing expected =
       model_drawing(shipped, text, width, height, block.left, block.top);
   const std::int64_t area = std::int64_t{width} * height;
-  require(image.size_calls == expected.size_calls + 1, "wrong number of get_size calls");
-  require(atlas.reads == expected.atlas_reads, "wrong number of atlas reads");
-  require(atlas.writes == 0 && atlas.size_calls == 0, "the atlas was written or measured");
-  require(image.reads == block_pixels + expected.covered_pixels + area,
+  using host_kit::call;
+  require(calls_of(image, call::get_size) == expected.size_calls + 1,
+          "wrong number of get_size calls");
+  require(calls_of(atlas, call::get_pixel) == expected.atlas_reads, "wrong number of atlas reads");
+  require(calls_of(atlas, call::set_pixel) == 0 && calls_of(atlas, call::get_size) == 0,
+          "the atlas was written or measured");
+  require(calls_of(image, call::get_pixel) == block_pixels + expected.covered_pixels + area,
           "wrong number of picture reads");
-  require(image.writes == expected.covered_pixels + area, "wrong number of picture writes");
+  require(calls_of(image, call::set_pixel) == expected.covered_pixels + area,
+          "wrong number of picture writes");
 
   for (std::int32_t y = 0; y < height; ++y) {
     for (std::int32_t x = 0; x < width; ++x) {
