@@ -26,25 +26,13 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include "bench/median_time.hpp"
 #include "refhost/hosting/scene.hpp"
 #include "refhost/pictures/jpeg_codec.hpp"
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-double median_ms(int runs, const std::function<void()>& work) {
-  std::vector<double> times;
-  for (int run = 0; run < runs; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 struct library {
   const char* name;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/median_time.hpp"
 #include "refhost/files/file_io.hpp"
 #include "refhost/hosting/scene.hpp"
 #include "refhost/pictures/png_codec.hpp"
@@ -47,19 +48,6 @@
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-double median_ms(int runs, const std::function<void()>& work) {
-  std::vector<double> times;
-  for (int run = 0; run < runs; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 void decode_with_stb(const bytes& file) {
   int width = 0, height = 0, channels = 0;
