@@ -94,15 +94,15 @@ int main(int argc, char** argv) {
                ? 0
                : 1;
   }
-  struct picture {
+  struct named_file {
     std::string name;
     bytes file;
   };
-  std::vector<picture> pictures = {{"scene", encode_png(*scene)}};
+  std::vector<named_file> pictures = {{"scene", encode_png(*scene)}};
   for (int i = 2; i < argc; ++i) pictures.push_back({argv[i], read_file_bytes(argv[i], 1u << 30)});
 
   std::printf("%-28s %-34s %9s %10s\n", "picture", "what", "ms", "bytes");
-  for (const picture& p : pictures) {
+  for (const named_file& p : pictures) {
     // The end of a long path: the folder tells the pictures apart.
     const char* name = p.name.c_str() + (p.name.size() > 28 ? p.name.size() - 28 : 0);
     std::printf("%-28.28s %-34s %9.1f\n", name, "read: velloq-host",
