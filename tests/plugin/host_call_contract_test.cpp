@@ -15,9 +15,9 @@ namespace {
 using host_kit::call;
 
 TEST(host_call_contract, a_render_makes_exactly_the_calls_the_contract_names) {
-  constexpr int width = 640, height = 480;
+  constexpr int picture_width = 640, picture_height = 480;
   fake_platform platform;
-  test_host host(width, height, Bgra8{40, 40, 40, 255});
+  test_host host(picture_width, picture_height, Bgra8{40, 40, 40, 255});
   host.use_shipped_atlas();
   host.settings.facts.gi_method = 1;
   velloq_component* component = velloq_component::create();
@@ -67,10 +67,11 @@ TEST(host_call_contract, a_render_makes_exactly_the_calls_the_contract_names) {
 
   // Last, the opacity pass: the size, then each pixel read and written back,
   // row by row, once.
-  const std::size_t opacity = on_image.size() - 2 * static_cast<std::size_t>(width * height);
+  const std::size_t opacity =
+      on_image.size() - 2 * static_cast<std::size_t>(picture_width * picture_height);
   ASSERT_EQ(on_image[opacity - 1].what, call::get_size);
-  for (int y = 0, i = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x, i += 2) {
+  for (int y = 0, i = 0; y < picture_height; ++y) {
+    for (int x = 0; x < picture_width; ++x, i += 2) {
       const host_kit::traced_call& read = on_image[opacity + static_cast<std::size_t>(i)];
       const host_kit::traced_call& write = on_image[opacity + static_cast<std::size_t>(i) + 1];
       ASSERT_TRUE(read.what == call::get_pixel && read.x == x && read.y == y) << x << "," << y;

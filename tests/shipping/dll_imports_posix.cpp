@@ -86,8 +86,8 @@ TEST_F(dll_imports, the_header_is_acceptable_to_the_windows_xp_loader) {
   EXPECT_NE(header.characteristics & 0x2000, 0);  // a DLL
   EXPECT_NE(header.characteristics & 0x0100, 0);  // 32-bit words
   // XP is 5.1: an image asking for a newer system is refused.
-  const auto at_most_xp = [](const std::uint16_t(&version)[2]) {
-    return version[0] < 5 || (version[0] == 5 && version[1] <= 1);
+  const auto at_most_xp = [](const std::uint16_t(&wanted)[2]) {
+    return wanted[0] < 5 || (wanted[0] == 5 && wanted[1] <= 1);
   };
   EXPECT_TRUE(at_most_xp(header.os_version)) << header.os_version[0] << "." << header.os_version[1];
   EXPECT_TRUE(at_most_xp(header.subsystem_version))

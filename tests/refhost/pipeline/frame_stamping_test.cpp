@@ -8,8 +8,8 @@
 #include "refhost/files/file_io.hpp"
 #include "refhost/pictures/png_codec.hpp"
 #include "refhost/pipeline/frame_stamping.hpp"
-#include "tests/support/module_path.hpp"
 #include "tests/support/codec_test_support.hpp"
+#include "tests/support/module_path.hpp"
 
 namespace {
 
@@ -37,7 +37,9 @@ TEST(frame_stamping, AFrameIsWrittenWholeOrNotAtAll) {
   plugin_session session(module_path(), session_settings{});
   stamping_settings settings;
   settings.formats = {&png_format, &tga_format};
-  const frame_task task{folder.file("in.png"), 0, {folder.file("x.png"), folder.file("x.tga")}};
+  const frame_task task{
+      folder.file("in.png"), 0, {folder.file("x.png"), folder.file("x.tga")}, false, 1,
+      std::nullopt};
 
   // The TGA's name is taken when its turn comes: the PNG given its name
   // a moment before goes again, and the file already there stays.

@@ -113,8 +113,8 @@ class cli : public ::testing::Test {
   }
 
   // A file in the test's folder (not in --out), as the host sees its path.
-  std::string input(const std::string& name, const std::vector<unsigned char>& bytes) const {
-    write_file_atomically((dir / name).string(), bytes, replace_policy::replace_existing);
+  std::string input(const std::string& name, const std::vector<unsigned char>& contents) const {
+    write_file_atomically((dir / name).string(), contents, replace_policy::replace_existing);
     return "\"" + native_path((dir / name).string()) + "\"";
   }
 
