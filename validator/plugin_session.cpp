@@ -105,8 +105,25 @@ std::string call_problem(const std::string& what, const call_outcome& outcome) {
   if (outcome.clean())
     return std::string();
   if (!outcome.missing_function.empty())
-    return what + " calls " + outcome.missing_function + ", which the validator does not provide";
+    throw validator_gap(what + " " + outcome.stop_reason);
   return what + " " + outcome.describe();
+}
+
+std::string load_problem(const load_error& error) {
+  if (!error.missing_function.empty())
+    throw validator_gap(std::string(error.what()));
+  return error.what();
+}
+
+std::string unload_problem(const loaded_module::unload_report& report) {
+  for (const std::string& problem : report.problems) {
+    if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0) {
+      if (!report.missing_function.empty())
+        throw validator_gap(problem);
+      return problem;
+    }
+  }
+  return std::string();
 }
 
 std::string return_problem(const std::string& what, const call_outcome& outcome) {

@@ -12,6 +12,7 @@
 #include "emulated_windows/host/plugin_host.hpp"
 #include "emulated_windows/process/pe_file.hpp"
 #include "validator/contract_host.hpp"
+#include "validator/validation.hpp"
 
 // The file, read once: its headers and the resources the host reads.
 struct plugin_file {
@@ -31,8 +32,14 @@ inline constexpr int query_interface = 0, add_ref = 1, release = 2, deleting_des
 }
 
 // Empty when `outcome` came back clean, else what went wrong, naming `what`
-// ("end_render (slot 207) did not return: abort() called").
+// ("end_render (slot 207) did not return: abort() called"). Throws
+// validator_gap when the call reached a function the emulated Windows does
+// not provide.
 std::string call_problem(const std::string& what, const call_outcome& outcome);
+// What a failed load or unload says (the first problem of DllMain or a TLS
+// callback, empty when none), or validator_gap as call_problem throws it.
+std::string load_problem(const load_error& error);
+std::string unload_problem(const loaded_module::unload_report& report);
 // Empty when `outcome` came back at all: for checks that judge what a call
 // answers and leave how it kept the convention to the convention's check.
 std::string return_problem(const std::string& what, const call_outcome& outcome);

@@ -120,8 +120,9 @@ class x86_emulator {
                     const std::vector<std::uint32_t>& args);
   // From a stub: the call in progress will not come back, for `reason`.
   void stop_call(const std::string& reason);
-  // From a stub: the call reached DLL!function, which nothing provides.
-  void stop_call_missing(const std::string& function);
+  // From a stub: the call reached DLL!function, which the emulated Windows
+  // cannot serve (`why`: "which the emulated Windows does not provide").
+  void stop_call_missing(const std::string& function, const std::string& why = std::string());
 
   // Answers the CPUID instruction; leaf in EAX, sub-leaf in ECX.
   std::function<cpuid_answer(std::uint32_t leaf, std::uint32_t subleaf)> cpuid;

@@ -53,7 +53,9 @@ void loaded_module::attach() {
   if (!attached.clean() || attached.eax == 0 || !notify_problems_.empty()) {
     std::string why = "DllMain(DLL_PROCESS_ATTACH) " + attached.describe();
     for (const std::string& problem : notify_problems_) why += "; " + problem;
-    throw load_error("cannot load " + path_ + ": " + why);
+    throw load_error("cannot load " + path_ + ": " + why, !attached.missing_function.empty()
+                                                              ? attached.missing_function
+                                                              : notify_missing_);
   }
   attached_ = true;
   handles_after_attach_ = process_.open_handles();
@@ -135,11 +137,14 @@ void loaded_module::set_up_tls(const pe_file& image) {
 
 call_outcome loaded_module::notify(std::uint32_t reason) {
   notify_problems_.clear();
+  notify_missing_.clear();
   const std::vector<std::uint32_t> args{base_, reason, 0};
   for (std::uint32_t callback : tls_callbacks_) {
     const call_outcome outcome = process_.cpu.call(callback, call_convention::stdcall, 0, args);
     if (!outcome.clean())
       notify_problems_.push_back("TLS callback " + hex(callback) + " " + outcome.describe());
+    if (notify_missing_.empty())
+      notify_missing_ = outcome.missing_function;
   }
   if (entry_ == 0) {
     call_outcome none;
@@ -165,6 +170,8 @@ loaded_module::unload_report loaded_module::unload() {
   const call_outcome detach = notify(dll_process_detach);
   if (!detach.clean())
     report.problems.push_back("DllMain(DLL_PROCESS_DETACH) " + detach.describe());
+  report.missing_function =
+      !detach.missing_function.empty() ? detach.missing_function : notify_missing_;
   for (const std::string& problem : notify_problems_) report.problems.push_back(problem);
   for (const auto& [handle, kind] : process_.open_handles()) {
     const std::string what = kind + " handle " + hex(handle);

@@ -19,13 +19,9 @@ std::string load_and_unload(check_context& context, windows_version version, std
   try {
     plugin_session session(context.file, windows_machine::of(version), base);
     loaded_at = session.module.base();
-    for (const std::string& problem : session.module.unload().problems) {
-      if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0)
-        return problem;
-    }
-    return std::string();
+    return unload_problem(session.module.unload());
   } catch (const load_error& e) {
-    return e.what();
+    return load_problem(e);
   }
 }
 

@@ -29,7 +29,7 @@ std::string one_cycle(plugin_host& host, const check_context& context, bool thro
   try {
     module = &host.process.load_library(context.file.path);
   } catch (const load_error& e) {
-    return e.what();
+    return load_problem(e);
   }
   contract_host contract(context.file.resources());
   const std::uint32_t application = host.hosts.address_of<HostApplication>(&contract.application);
