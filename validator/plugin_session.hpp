@@ -32,9 +32,9 @@ inline constexpr int query_interface = 0, add_ref = 1, release = 2, deleting_des
 }
 
 // Empty when `outcome` came back clean, else what went wrong, naming `what`
-// ("end_render (slot 207) did not return: abort() called"). Throws
-// validator_gap when the call reached a function the emulated Windows does
-// not provide.
+// ("end_render (slot 207) did not return: calls abort(), which ends the
+// host's process"). Throws validator_gap when the call reached a function
+// the emulated Windows does not provide.
 std::string call_problem(const std::string& what, const call_outcome& outcome);
 // What a failed load or unload says (the first problem of DllMain or a TLS
 // callback, empty when none), or validator_gap as call_problem throws it.

@@ -299,6 +299,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   stop_reason_.clear();
   missing_function_.clear();
   memory_fault_.clear();
+  blocks_before_ += blocks_;
   blocks_ = 0;
   in_call_ = true;
   const uc_err error = uc_emu_start(uc_, target, return_sentinel, 0, 0);

@@ -132,6 +132,8 @@ class x86_emulator {
   std::uint16_t x87_control = 0x027F;
   // Translation blocks one call may run before it counts as hung.
   std::uint64_t block_limit = 200'000'000;
+  // Translation blocks run since the emulator was made: the work done.
+  std::uint64_t blocks_run() const { return blocks_before_ + blocks_; }
 
  private:
   struct stub {
@@ -148,5 +150,6 @@ class x86_emulator {
   std::string stop_reason_;
   std::string missing_function_;
   std::string memory_fault_;
-  std::uint64_t blocks_ = 0;
+  std::uint64_t blocks_ = 0;         // in the call in progress or the last one
+  std::uint64_t blocks_before_ = 0;  // in the calls before it
 };
