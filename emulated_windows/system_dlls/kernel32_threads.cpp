@@ -293,7 +293,10 @@ void provide_kernel32_threads(windows_process& process) {
       p.cpu.add_stub("RaiseException's dispatch", 4, [&p, handling](stub_call& c) {
         const std::uint32_t arguments = c.arg(0);
         const std::uint32_t block = handling->scratch[handling->next_scratch++ % 4];
-        const std::uint32_t exception_record = block + 8 + 4 * (max_handlers + 2);
+        // The block: the address of the EXCEPTION_POINTERS, the handlers
+        // (null after the last), then the pointers, record and context.
+        const std::uint32_t pointers = block + 4 * (max_handlers + 2);
+        const std::uint32_t exception_record = pointers + 8;
         const std::uint32_t context = exception_record + record_size;
         record r(record_size);
         r.put32(0, p.cpu.read32(arguments));          // ExceptionCode
@@ -310,9 +313,9 @@ void provide_kernel32_threads(windows_process& process) {
         ctx.put32(196, arguments + 16);
         ctx.put32(180, p.cpu.reg(UC_X86_REG_EBP));
         ctx.write(p.cpu, context);
-        p.cpu.write32(block + 8, exception_record);  // EXCEPTION_POINTERS
-        p.cpu.write32(block + 12, context);
-        p.cpu.write32(block, block + 8);
+        p.cpu.write32(pointers, exception_record);
+        p.cpu.write32(pointers + 4, context);
+        p.cpu.write32(block, pointers);
         std::uint32_t at = block + 4;
         for (const auto& h : handling->vectored) {
           p.cpu.write32(at, h.function);
