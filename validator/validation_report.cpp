@@ -5,36 +5,25 @@
 
 namespace {
 
-// A check not judged for the validator's gap prints as a skip: the plug-in
-// is neither passed nor failed by it. The JSON document tells them apart.
-const char* status_word(check_status status) {
-  switch (status) {
-    case check_status::passed:
-      return "PASS";
-    case check_status::warned:
-      return "WARN";
-    case check_status::failed:
-      return "FAIL";
-    case check_status::skipped:
-    case check_status::not_judged:
-      return "SKIP";
-  }
-  return "";
-}
+// The words for each outcome, in the text and in the JSON document. A
+// check not judged for the validator's gap prints as a skip: the plug-in is
+// neither passed nor failed by it; the JSON document tells them apart.
+struct outcome_words {
+  check_status status;
+  const char* text;
+  const char* json;
+};
+constexpr outcome_words words[] = {
+    {check_status::passed, "PASS", "pass"},     {check_status::warned, "WARN", "warn"},
+    {check_status::failed, "FAIL", "fail"},     {check_status::skipped, "SKIP", "skip"},
+    {check_status::not_judged, "SKIP", "skip"},
+};
 
-const char* json_word(check_status status) {
-  switch (status) {
-    case check_status::passed:
-      return "pass";
-    case check_status::warned:
-      return "warn";
-    case check_status::failed:
-      return "fail";
-    case check_status::skipped:
-    case check_status::not_judged:
-      return "skip";
-  }
-  return "";
+const outcome_words& words_of(check_status status) {
+  for (const outcome_words& w : words)
+    if (w.status == status)
+      return w;
+  return words[0];
 }
 
 std::size_t name_width() {
@@ -56,7 +45,7 @@ void print_text(std::ostream& out, const validation_options& options, const vali
       << ")\n";
   const std::size_t width = name_width();
   for (const check_result& r : done.results)
-    out << status_word(r.status) << "  " << padded(r.name, width) << "  " << r.detail << "\n";
+    out << words_of(r.status).text << "  " << padded(r.name, width) << "  " << r.detail << "\n";
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", done.seconds);
   if (done.unusable) {
@@ -81,7 +70,7 @@ void print_json(std::ostream& out, const validation_options& options, const vali
   document["checks"] = nlohmann::ordered_json::array();
   for (const check_result& r : done.results) {
     nlohmann::ordered_json check = {
-        {"name", r.name}, {"result", json_word(r.status)}, {"detail", r.detail}};
+        {"name", r.name}, {"result", words_of(r.status).json}, {"detail", r.detail}};
     if (r.status == check_status::not_judged)
       check["validator_gap"] = true;
     document["checks"].push_back(check);

@@ -19,12 +19,6 @@ constexpr std::uint32_t error_success = 0, error_file_not_found = 2, error_inval
                         error_access_denied = 5, error_more_data = 234;
 constexpr std::uint32_t reg_sz = 1, reg_expand_sz = 2, reg_multi_sz = 7;
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 struct registry_value {
   std::uint32_t type = 0;
   // The bytes as written; texts (REG_SZ and the like) as characters, so
@@ -58,9 +52,7 @@ const char* root_name(std::uint32_t key) {
 
 void provide_advapi32(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const std::string& name, std::uint16_t popped, stub_handler handler) {
-    p.provide(advapi32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, advapi32};
   auto reg = std::make_shared<registry>();
   for (const char* root :
        {"hkey_classes_root", "hkey_current_user", "hkey_local_machine", "hkey_users"})

@@ -1,5 +1,38 @@
 #include "emulated_windows/system_dlls/emulated_data.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "emulated_windows/process/windows_process.hpp"
+
+void dll_functions::operator()(const std::string& function, std::uint16_t popped,
+                               stub_handler handler) const {
+  process.provide(dll, function, popped, std::move(handler));
+}
+
+std::uint64_t read64(const x86_emulator& cpu, std::uint32_t at) {
+  std::uint64_t value = 0;
+  cpu.read(at, &value, 8);
+  return value;
+}
+
+void write64(x86_emulator& cpu, std::uint32_t at, std::uint64_t value) {
+  cpu.write(at, &value, 8);
+}
+
+std::string hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
 std::string read_wide_string(const x86_emulator& cpu, std::uint32_t at) {
   std::string text;
   for (;; at += 2) {

@@ -13,6 +13,8 @@
 
 #include "emulated_windows/cpu/x86_emulator.hpp"
 
+class windows_process;
+
 namespace windows_error {
 inline constexpr std::uint32_t file_not_found = 2, access_denied = 5, invalid_handle = 6,
                                not_enough_memory = 8, not_supported = 50, invalid_parameter = 87,
@@ -38,6 +40,20 @@ struct record {
   }
   std::vector<std::uint8_t> bytes;
 };
+
+// Provides the functions of one DLL: provide("Name", bytes popped, handler).
+struct dll_functions {
+  windows_process& process;
+  const char* dll;
+  void operator()(const std::string& function, std::uint16_t popped, stub_handler handler) const;
+};
+
+std::uint64_t read64(const x86_emulator& cpu, std::uint32_t at);
+void write64(x86_emulator& cpu, std::uint32_t at, std::uint64_t value);
+// "0x0000ABCD"
+std::string hex(std::uint32_t value);
+// In the "C" locale: ASCII letters only.
+std::string lowered(std::string text);
 
 // A NUL-terminated UTF-16 text, each character above 0xFF read as '?'.
 std::string read_wide_string(const x86_emulator& cpu, std::uint32_t at);

@@ -57,9 +57,7 @@ std::uint32_t reallocate(windows_process& p, std::uint32_t old_block, std::uint3
 
 void provide_kernel32_memory(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
   auto heaps = std::make_shared<private_heaps>();
 
   // The owner of a heap handle's blocks; 0 (and a breach) for no heap.

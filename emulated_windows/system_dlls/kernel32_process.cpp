@@ -42,9 +42,7 @@ const std::map<std::string, std::string>& host_environment() {
 
 void provide_kernel32_process(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const std::string& name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
 
   // Ending the process ends the host.
   provide("ExitProcess", 4, [](stub_call& c) {

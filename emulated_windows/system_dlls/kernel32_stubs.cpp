@@ -29,44 +29,55 @@ void write_system_info(windows_process& p, std::uint32_t at, std::uint16_t archi
   r.write(p.cpu, at);
 }
 
+// GetVersionEx(OSVERSIONINFO[EX]{A,W}): the version, the service pack's
+// text (128 characters, ANSI or UTF-16) and, in the EX record, its number,
+// the suite and the product type.
+void version_info(windows_process& p, stub_call& c, bool wide) {
+  const std::uint32_t unit = wide ? 2 : 1;
+  const std::uint32_t plain = 20 + 128 * unit, extended = plain + 8;
+  const std::uint32_t size = p.cpu.read32(c.arg(0));
+  if (size != extended)
+    p.breach(c.name + " with a record size of " + std::to_string(size) + ", not " +
+             std::to_string(extended));
+  if (size != extended && size != plain) {
+    p.set_last_error(insufficient_buffer);
+    c.result(0);
+    return;
+  }
+  const windows_machine& m = p.machine;
+  record r(size);
+  r.put32(0, size);
+  r.put32(4, m.major_version);
+  r.put32(8, m.minor_version);
+  r.put32(12, m.build_number);
+  r.put32(16, m.platform_id);
+  for (std::size_t i = 0; i < std::min<std::size_t>(m.service_pack.size(), 127); ++i) {
+    if (wide)
+      r.put16(20 + 2 * i, static_cast<unsigned char>(m.service_pack[i]));
+    else
+      r.bytes[20 + i] = static_cast<std::uint8_t>(m.service_pack[i]);
+  }
+  if (size == extended) {
+    r.put16(plain, m.service_pack_major);
+    r.put16(plain + 4, m.suite_mask);
+    r.bytes[plain + 6] = m.product_type;
+  }
+  r.write(p.cpu, c.arg(0));
+  c.result(1);
+}
+
 }  // namespace
 
 void provide_kernel32(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
 
   provide("GetLastError", 0,
           [&p](stub_call& c) { c.result(p.cpu.read32(emulated_layout::thread_block + 0x34)); });
   provide("SetLastError", 4, [&p](stub_call& c) { p.set_last_error(c.arg(0)); });
   // The machine's description.
-  provide("GetVersionExA", 4, [&p](stub_call& c) {
-    const std::uint32_t size = p.cpu.read32(c.arg(0));
-    if (size != 156)
-      p.breach("GetVersionExA with a record size of " + std::to_string(size) + ", not 156");
-    if (size != 156 && size != 148) {
-      p.set_last_error(insufficient_buffer);
-      c.result(0);
-      return;
-    }
-    const windows_machine& m = p.machine;
-    record r(size);
-    r.put32(0, size);
-    r.put32(4, m.major_version);
-    r.put32(8, m.minor_version);
-    r.put32(12, m.build_number);
-    r.put32(16, m.platform_id);
-    std::copy_n(m.service_pack.begin(), std::min<std::size_t>(m.service_pack.size(), 127),
-                r.bytes.begin() + 20);  // szCSDVersion
-    if (size == 156) {
-      r.put16(148, m.service_pack_major);
-      r.put16(152, m.suite_mask);
-      r.bytes[154] = m.product_type;
-    }
-    r.write(p.cpu, c.arg(0));
-    c.result(1);
-  });
+  provide("GetVersionExA", 4, [&p](stub_call& c) { version_info(p, c, false); });
+  provide("GetVersionExW", 4, [&p](stub_call& c) { version_info(p, c, true); });
   provide("GetSystemInfo", 4,
           [&p](stub_call& c) { write_system_info(p, c.arg(0), p.machine.process_architecture); });
   provide("GetNativeSystemInfo", 4,
@@ -102,31 +113,6 @@ void provide_kernel32(windows_process& process) {
     r.put64(32, total);
     r.put64(40, std::uint64_t{2} << 30);  // the 32-bit process's user space
     r.put64(48, std::uint64_t{1} << 30);
-    r.write(p.cpu, c.arg(0));
-    c.result(1);
-  });
-  provide("GetVersionExW", 4, [&p](stub_call& c) {
-    // OSVERSIONINFOEXW: the same fields, the service pack text in UTF-16.
-    const std::uint32_t size = p.cpu.read32(c.arg(0));
-    if (size != 284 && size != 276) {
-      p.set_last_error(insufficient_buffer);
-      c.result(0);
-      return;
-    }
-    const windows_machine& m = p.machine;
-    record r(size);
-    r.put32(0, size);
-    r.put32(4, m.major_version);
-    r.put32(8, m.minor_version);
-    r.put32(12, m.build_number);
-    r.put32(16, m.platform_id);
-    for (std::size_t i = 0; i < std::min<std::size_t>(m.service_pack.size(), 127); ++i)
-      r.put16(20 + 2 * i, static_cast<unsigned char>(m.service_pack[i]));
-    if (size == 284) {
-      r.put16(276, m.service_pack_major);
-      r.put16(280, m.suite_mask);
-      r.bytes[282] = m.product_type;
-    }
     r.write(p.cpu, c.arg(0));
     c.result(1);
   });

@@ -88,9 +88,7 @@ void fail(windows_process& p, stub_call& c, std::uint32_t error, std::uint32_t r
 
 void provide_kernel32_synchronization(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
   auto names = std::make_shared<named_objects>();
 
   // Critical sections: one thread, so entering never waits; the books

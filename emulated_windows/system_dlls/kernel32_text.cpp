@@ -32,12 +32,6 @@ std::string text_of(const x86_emulator& cpu, std::uint32_t at, std::uint32_t len
   return text;
 }
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 int order(const std::string& a, const std::string& b) {
   const int o = a.compare(b);
   return o < 0 ? -1 : o > 0 ? 1 : 0;
@@ -85,9 +79,7 @@ const char* locale_fact(std::uint32_t type) {
 
 void provide_kernel32_text(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const std::string& name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
   auto fail = [&p](stub_call& c, std::uint32_t error) {
     p.set_last_error(error);
     c.result(0);

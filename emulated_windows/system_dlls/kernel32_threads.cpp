@@ -25,12 +25,6 @@ constexpr std::uint32_t still_active = 259;
 constexpr std::uint32_t exception_continue_search = 0;
 constexpr std::uint32_t seh_chain_end = 0xFFFFFFFF;
 
-std::string hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
 // RaiseException(code, flags, count, arguments), stdcall: asks `prepare`
 // for the exception's records and the vectored handlers, calls each handler
 // until one answers EXCEPTION_CONTINUE_EXECUTION (-1), and returns then;
@@ -73,9 +67,7 @@ constexpr std::uint32_t record_size = 80, context_size = 716, max_handlers = 64;
 
 void provide_kernel32_threads(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
   auto is_this_thread = [&p](std::uint32_t handle) {
     return p.object_of(handle) != nullptr &&
            p.object_of(handle) == p.object_of(windows_process::current_thread_handle);

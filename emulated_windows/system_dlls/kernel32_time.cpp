@@ -31,44 +31,32 @@ struct tick_source {
   }
 };
 
-void write64(windows_process& p, std::uint32_t at, std::uint64_t value) {
-  p.cpu.write(at, &value, 8);
-}
-
-std::uint64_t read64(windows_process& p, std::uint32_t at) {
-  std::uint64_t value = 0;
-  p.cpu.read(at, &value, 8);
-  return value;
-}
-
 }  // namespace
 
 void provide_kernel32_time(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const char* name, std::uint16_t popped, stub_handler handler) {
-    p.provide(kernel32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, kernel32};
   auto ticks = std::make_shared<tick_source>();
   provide("GetTickCount", 0, [&p, ticks](stub_call& c) {
     c.result(static_cast<std::uint32_t>(ticks->milliseconds(p)));
   });
   provide("GetTickCount64", 0, [&p, ticks](stub_call& c) { c.result64(ticks->milliseconds(p)); });
   provide("QueryPerformanceCounter", 4, [&p](stub_call& c) {
-    write64(p, c.arg(0), p.clock.read() / (1'000'000'000 / virtual_clock::counts_per_second));
+    write64(p.cpu, c.arg(0), p.clock.read() / (1'000'000'000 / virtual_clock::counts_per_second));
     c.result(1);
   });
   provide("QueryPerformanceFrequency", 4, [&p](stub_call& c) {
-    write64(p, c.arg(0), virtual_clock::counts_per_second);
+    write64(p.cpu, c.arg(0), virtual_clock::counts_per_second);
     c.result(1);
   });
   provide("GetSystemTimeAsFileTime", 4,
-          [&p](stub_call& c) { write64(p, c.arg(0), file_time_now(p)); });
+          [&p](stub_call& c) { write64(p.cpu, c.arg(0), file_time_now(p)); });
   for (const char* name : {"GetSystemTime", "GetLocalTime"}) {
     provide(name, 4,
             [&p](stub_call& c) { system_time_of(file_time_now(p)).write(p.cpu, c.arg(0)); });
   }
   provide("FileTimeToSystemTime", 8, [&p](stub_call& c) {
-    const std::uint64_t file_time = read64(p, c.arg(0));
+    const std::uint64_t file_time = read64(p.cpu, c.arg(0));
     if (file_time >= 0x8000000000000000ull) {
       p.set_last_error(windows_error::invalid_parameter);
       c.result(0);
@@ -84,12 +72,12 @@ void provide_kernel32_time(windows_process& process) {
       c.result(0);
       return;
     }
-    write64(p, c.arg(1), *file_time);
+    write64(p.cpu, c.arg(1), *file_time);
     c.result(1);
   });
   for (const char* name : {"FileTimeToLocalFileTime", "LocalFileTimeToFileTime"}) {
     provide(name, 8, [&p](stub_call& c) {
-      write64(p, c.arg(1), read64(p, c.arg(0)));
+      write64(p.cpu, c.arg(1), read64(p.cpu, c.arg(0)));
       c.result(1);
     });
   }
@@ -113,10 +101,10 @@ void provide_kernel32_time(windows_process& process) {
   for (const char* name : {"GetProcessTimes", "GetThreadTimes"}) {
     provide(name, 20, [&p](stub_call& c) {
       const std::uint64_t elapsed = p.clock.read() / 100;
-      write64(p, c.arg(1), virtual_clock::start_file_time);
-      write64(p, c.arg(2), 0);
-      write64(p, c.arg(3), 0);
-      write64(p, c.arg(4), elapsed);
+      write64(p.cpu, c.arg(1), virtual_clock::start_file_time);
+      write64(p.cpu, c.arg(2), 0);
+      write64(p.cpu, c.arg(3), 0);
+      write64(p.cpu, c.arg(4), elapsed);
       c.result(1);
     });
   }

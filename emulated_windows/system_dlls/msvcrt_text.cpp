@@ -29,12 +29,6 @@ int sign_of(int order) {
   return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // msvcrt's character classes (_UPPER 1, _LOWER 2, _DIGIT 4, _SPACE 8,
 // _PUNCT 0x10, _CONTROL 0x20, _BLANK 0x40, _HEX 0x80, alphabetic 0x100).
 std::uint32_t class_of(std::uint32_t c) {
@@ -233,22 +227,21 @@ void provide_msvcrt_text(windows_process& process) {
     c.result(static_cast<std::uint32_t>(
         sign_of(lowered(wide(c.arg(0))).compare(lowered(wide(c.arg(1)))))));
   });
-  provide("wcschr", [wide](stub_call& c) {
-    const std::string s = wide(c.arg(0));
-    const std::uint32_t wanted = c.arg(1) & 0xFFFF;
-    const std::size_t at = wanted == 0     ? s.size()
-                           : wanted > 0xFF ? std::string::npos
-                                           : s.find(static_cast<char>(wanted));
-    c.result(at == std::string::npos ? 0 : c.arg(0) + 2 * static_cast<std::uint32_t>(at));
-  });
-  provide("wcsrchr", [wide](stub_call& c) {
-    const std::string s = wide(c.arg(0));
-    const std::uint32_t wanted = c.arg(1) & 0xFFFF;
-    const std::size_t at = wanted == 0     ? s.size()
-                           : wanted > 0xFF ? std::string::npos
-                                           : s.rfind(static_cast<char>(wanted));
-    c.result(at == std::string::npos ? 0 : c.arg(0) + 2 * static_cast<std::uint32_t>(at));
-  });
+  // wcschr and wcsrchr: the first or last of a character; its NUL counts.
+  for (const auto& [name, last] :
+       {std::pair<const char*, bool>{"wcschr", false}, {"wcsrchr", true}}) {
+    const bool from_the_end = last;
+    provide(name, [wide, from_the_end](stub_call& c) {
+      const std::string s = wide(c.arg(0));
+      const std::uint32_t wanted = c.arg(1) & 0xFFFF;
+      const char ch = static_cast<char>(wanted);
+      const std::size_t at = wanted == 0     ? s.size()
+                             : wanted > 0xFF ? std::string::npos
+                             : from_the_end  ? s.rfind(ch)
+                                             : s.find(ch);
+      c.result(at == std::string::npos ? 0 : c.arg(0) + 2 * static_cast<std::uint32_t>(at));
+    });
+  }
   provide("wcsxfrm", [put_wide, wide](stub_call& c) {
     const std::string s = wide(c.arg(1));
     if (s.size() < c.arg(2))
@@ -309,16 +302,18 @@ void provide_msvcrt_text(windows_process& process) {
   provide("iswctype",
           [](stub_call& c) { c.result(class_of(c.arg(0) & 0xFFFF) & c.arg(1) & 0xFFFF); });
   provide("isleadbyte", [](stub_call& c) { c.result(0); });
-  for (const char* name : {"tolower", "towlower", "_tolower"}) {
-    provide(name, [](stub_call& c) {
-      const std::uint32_t ch = c.arg(0);
-      c.result(ch < 0x80 ? static_cast<std::uint32_t>(std::tolower(static_cast<int>(ch))) : ch);
-    });
-  }
-  for (const char* name : {"toupper", "towupper", "_toupper"}) {
-    provide(name, [](stub_call& c) {
-      const std::uint32_t ch = c.arg(0);
-      c.result(ch < 0x80 ? static_cast<std::uint32_t>(std::toupper(static_cast<int>(ch))) : ch);
+  for (const auto& [name, upper] : {std::pair<const char*, bool>{"tolower", false},
+                                    {"towlower", false},
+                                    {"_tolower", false},
+                                    {"toupper", true},
+                                    {"towupper", true},
+                                    {"_toupper", true}}) {
+    const bool to_upper = upper;
+    provide(name, [to_upper](stub_call& c) {
+      const int ch = static_cast<int>(c.arg(0));
+      c.result(ch < 0 || ch >= 0x80 ? c.arg(0)
+               : to_upper           ? static_cast<std::uint32_t>(std::toupper(ch))
+                                    : static_cast<std::uint32_t>(std::tolower(ch)));
     });
   }
 

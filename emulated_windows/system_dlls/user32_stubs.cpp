@@ -55,9 +55,7 @@ std::optional<std::string> resource_string(const pe_file& image, std::uint32_t i
 
 void provide_user32(windows_process& process) {
   windows_process& p = process;
-  auto provide = [&p](const std::string& name, std::uint16_t popped, stub_handler handler) {
-    p.provide(user32, name, popped, std::move(handler));
-  };
+  const dll_functions provide{p, user32};
 
   // Message boxes: (window, text, caption, type), and their variants.
   for (const bool wide : {false, true}) {
