@@ -86,3 +86,20 @@ bool windows_exports(windows_version version, const std::string& dll, const std:
 bool windows_lists_dll(const std::string& dll) {
   return table().dlls.count(lower(dll)) != 0;
 }
+
+const char* gcc_runtime_dll(const std::string& dll) {
+  static const std::pair<const char*, const char*> runtimes[] = {
+      {"libgcc_s_", "mingw's shared GCC runtime"},
+      {"libstdc++", "mingw's shared C++ runtime"},
+      {"libwinpthread", "mingw's POSIX threads library"},
+      {"libgomp", "GCC's OpenMP runtime"},
+      {"libssp", "GCC's stack protector runtime"},
+      {"libatomic", "GCC's atomics runtime"},
+      {"libquadmath", "GCC's quadruple precision library"},
+  };
+  const std::string name = lower(dll);
+  for (const auto& [prefix, what] : runtimes)
+    if (name.rfind(prefix, 0) == 0)
+      return what;
+  return nullptr;
+}

@@ -30,3 +30,9 @@ bool windows_exports(windows_version version, const std::string& dll, const std:
 
 // Whether the table lists the exports of `dll` (a DLL that Windows ships).
 bool windows_lists_dll(const std::string& dll);
+
+// GCC's runtime DLLs as mingw builds them (libgcc_s_dw2-1.dll,
+// libstdc++-6.dll, libwinpthread-1.dll, ...), which Windows does not ship: a
+// module importing one loads only where that DLL is already there. What the
+// DLL is ("mingw's shared C++ runtime"), or null for any other DLL.
+const char* gcc_runtime_dll(const std::string& dll);

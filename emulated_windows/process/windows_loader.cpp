@@ -1,5 +1,7 @@
 #include "emulated_windows/process/windows_loader.hpp"
 
+#include "emulated_windows/process/windows_functions.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -96,6 +98,11 @@ void loaded_module::relocate(const pe_file& image) {
 
 void loaded_module::bind_imports(const pe_file& image) {
   for (const pe_import_module& module : image.imports()) {
+    // A DLL that Windows does not ship must be in the process already.
+    if (const char* runtime = gcc_runtime_dll(module.dll);
+        runtime != nullptr && process_.module_handle(module.dll) == 0)
+      throw load_error("it needs " + module.dll + " (" + runtime +
+                       "), which Windows does not ship and no module of the process has loaded");
     for (std::size_t i = 0; i < module.functions.size(); ++i) {
       process_.cpu.write32(base_ + module.address_slots[i],
                            process_.bind(module.dll, module.functions[i]));

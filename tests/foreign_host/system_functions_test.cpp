@@ -44,6 +44,38 @@ struct emulated_windows {
     process.cpu.read(at, &value, 8);
     return value;
   }
+  // msvcrt!function(args) from emulated code of our own that stores the
+  // double it answers on the x87 stack: push the arguments, call, pop
+  // them, fstp qword [result], ret.
+  double msvcrt_double(const std::string& function, const std::vector<std::uint32_t>& args) {
+    const std::uint32_t result = zeros(8), target = process.bind("msvcrt.dll", function);
+    std::vector<std::uint8_t> code;
+    auto word = [&code](std::uint32_t value) {
+      for (int i = 0; i < 4; ++i) code.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    for (auto it = args.rbegin(); it != args.rend(); ++it) {
+      code.push_back(0x68);
+      word(*it);
+    }
+    code.push_back(0xB8);
+    word(target);
+    code.insert(code.end(),
+                {0xFF, 0xD0, 0x83, 0xC4, static_cast<std::uint8_t>(4 * args.size()), 0xDD, 0x1D});
+    word(result);
+    code.push_back(0xC3);
+    const call_outcome r =
+        process.cpu.call(process.cpu.add_routine(code), call_convention::cdecl_call, 0, {});
+    EXPECT_TRUE(r.clean()) << r.describe();
+    double value = 0;
+    process.cpu.read(result, &value, 8);
+    return value;
+  }
+  std::uint32_t msvcrt(const std::string& function, const std::vector<std::uint32_t>& args) {
+    const call_outcome r = call("msvcrt.dll", function, args);
+    EXPECT_TRUE(r.clean()) << function << ": " << r.describe();
+    return r.eax;
+  }
+  std::string string_at(std::uint32_t at) { return process.cpu.read_string(at); }
 
   windows_process process;
 };
@@ -337,6 +369,141 @@ TEST(system_functions, the_registry_keeps_what_the_plugin_writes) {
   w.process.cpu.write32(size, 64);
   EXPECT_EQ(w.call("ADVAPI32.dll", "RegQueryValueExW", {reopened, name, 0, 0, out, size}).eax, 0u);
   EXPECT_EQ(w.process.cpu.read_bytes(out, 4), (std::vector<std::uint8_t>{'C', 0, ':', 0}));
+}
+
+TEST(system_functions, the_c_runtimes_texts_numbers_and_times) {
+  emulated_windows w;
+  const std::uint32_t out = w.zeros(64), end = w.zeros(4);
+  const std::uint32_t number = w.text("  -123xyz");
+  EXPECT_EQ(w.msvcrt("strtol", {number, end, 10}), static_cast<std::uint32_t>(-123));
+  EXPECT_EQ(w.process.cpu.read32(end), number + 6);
+  EXPECT_EQ(w.msvcrt("strtol", {w.text("99999999999"), end, 10}), 0x7FFFFFFFu);
+  EXPECT_EQ(w.process.cpu.read32(w.process.crt_errno), 34u);  // ERANGE
+  EXPECT_EQ(w.msvcrt_double("atof", {w.text("2.5e3")}), 2500.0);
+  EXPECT_EQ(w.msvcrt_double("strtod", {w.text("-0.125 rest"), end}), -0.125);
+  w.msvcrt("_itoa", {static_cast<std::uint32_t>(-42), out, 10});
+  EXPECT_EQ(w.string_at(out), "-42");
+  w.msvcrt("_ultoa", {255, out, 16});
+  EXPECT_EQ(w.string_at(out), "ff");
+  w.msvcrt("_i64toa", {0xFFFFFFFF, 0x7FFFFFFF, out, 10});
+  EXPECT_EQ(w.string_at(out), "9223372036854775807");
+  // msvcrt's own sequence: the same numbers for the same seed.
+  w.msvcrt("srand", {1});
+  EXPECT_EQ(w.msvcrt("rand", {}), 41u);
+  EXPECT_EQ(w.msvcrt("rand", {}), 18467u);
+  const std::uint32_t text = w.text("render.0001.png");
+  EXPECT_EQ(w.msvcrt("strrchr", {text, '.'}), text + 11);
+  EXPECT_EQ(w.msvcrt("strstr", {text, w.text("0001")}), text + 7);
+  EXPECT_EQ(w.msvcrt("_stricmp", {w.text("ABC"), w.text("abd")}), static_cast<std::uint32_t>(-1));
+  EXPECT_EQ(w.msvcrt("isalpha", {'q'}), 1u);
+  EXPECT_EQ(w.msvcrt("isdigit", {'q'}), 0u);
+  EXPECT_EQ(w.msvcrt("toupper", {'q'}), static_cast<std::uint32_t>('Q'));
+  EXPECT_EQ(w.string_at(w.msvcrt("strerror", {2})), "No such file or directory");
+  EXPECT_NE(w.msvcrt("getenv", {w.text("temp")}), 0u);
+  EXPECT_EQ(w.msvcrt("getenv", {w.text("NO_SUCH_VARIABLE")}), 0u);
+
+  // Time: the clock's date, local time being UTC.
+  const std::uint32_t now = w.zeros(8);
+  EXPECT_EQ(w.msvcrt("time", {now}), 1298376000u);  // 2011-02-22 12:00:00
+  std::int32_t tm[9];
+  w.process.cpu.read(w.msvcrt("localtime", {now}), tm, sizeof tm);
+  EXPECT_EQ(std::vector<std::int32_t>(tm, tm + 8),
+            (std::vector<std::int32_t>{0, 0, 12, 22, 1, 111, 2, 52}));
+  w.msvcrt("strftime", {out, 64, w.text("%Y-%m-%d %H:%M"), w.msvcrt("gmtime", {now})});
+  EXPECT_EQ(w.string_at(out), "2011-02-22 12:00");
+  // mktime carries 32 January into 1 February.
+  const std::int32_t january_32[9] = {0, 0, 0, 32, 0, 100, 0, 0, 0};
+  const std::uint32_t fields = w.zeros(36);
+  w.process.cpu.write(fields, january_32, sizeof january_32);
+  EXPECT_EQ(w.msvcrt("mktime", {fields}), 949363200u);
+  w.process.cpu.read(fields, tm, sizeof tm);
+  EXPECT_EQ(tm[3], 1);
+  EXPECT_EQ(tm[4], 1);
+}
+
+TEST(system_functions, setjmp_and_longjmp_return_twice) {
+  emulated_windows w;
+  const std::uint32_t buffer = w.zeros(64);
+  const std::uint32_t setjmp = w.process.bind("msvcrt.dll", "_setjmp3");
+  const std::uint32_t longjmp = w.process.bind("msvcrt.dll", "longjmp");
+  // push 0; push buffer; call _setjmp3; add esp,8; test eax,eax; jnz done;
+  // push 7; push buffer; call longjmp; done: ret
+  std::vector<std::uint8_t> code = {0x6A, 0x00, 0x68, 0,    0,    0,    0,    0xB8, 0,
+                                    0,    0,    0,    0xFF, 0xD0, 0x83, 0xC4, 0x08, 0x85,
+                                    0xC0, 0x75, 0x0E, 0x6A, 0x07, 0x68, 0,    0,    0,
+                                    0,    0xB8, 0,    0,    0,    0,    0xFF, 0xD0, 0xC3};
+  std::memcpy(code.data() + 3, &buffer, 4);
+  std::memcpy(code.data() + 8, &setjmp, 4);
+  std::memcpy(code.data() + 24, &buffer, 4);
+  std::memcpy(code.data() + 29, &longjmp, 4);
+  const call_outcome r =
+      w.process.cpu.call(w.process.cpu.add_routine(code), call_convention::cdecl_call, 0, {});
+  EXPECT_TRUE(r.clean()) << r.describe();
+  EXPECT_EQ(r.eax, 7u);
+}
+
+TEST(system_functions, kernel32s_texts_and_the_host_machine) {
+  emulated_windows w;
+  const std::uint32_t out = w.zeros(128), wide = w.zeros(64), flag = w.zeros(4);
+  // ISO 8859-1 both ways; a character beyond it becomes '?', and says so.
+  EXPECT_EQ(w.kernel32("MultiByteToWideChar", {1252, 0, w.text("h\xE9!"), 0xFFFFFFFF, wide, 32}),
+            4u);
+  const std::uint16_t smile = 0x263A;
+  w.process.cpu.write(wide + 2, &smile, 2);
+  EXPECT_EQ(w.kernel32("WideCharToMultiByte", {1252, 0, wide, 0xFFFFFFFF, out, 32, 0, flag}), 4u);
+  EXPECT_EQ(w.string_at(out), "h?!");
+  EXPECT_EQ(w.process.cpu.read32(flag), 1u);
+  EXPECT_EQ(w.kernel32("lstrlenA", {0}), 0u);
+  w.kernel32("lstrcpynA", {out, w.text("abcdef"), 4});
+  EXPECT_EQ(w.string_at(out), "abc");
+  EXPECT_EQ(w.kernel32("lstrcmpiA", {w.text("Foo"), w.text("fOO")}), 0u);
+  EXPECT_EQ(w.kernel32("CompareStringA",
+                       {0x409, 1, w.text("Abc"), 0xFFFFFFFF, w.text("aBC"), 0xFFFFFFFF}),
+            2u);                                                       // CSTR_EQUAL
+  EXPECT_EQ(w.kernel32("GetLocaleInfoA", {0x409, 0x0E, out, 8}), 2u);  // LOCALE_SDECIMAL
+  EXPECT_EQ(w.string_at(out), ".");
+  // The environment: the length without the NUL, or the size needed with it.
+  EXPECT_EQ(w.kernel32("GetEnvironmentVariableA", {w.text("USERNAME"), out, 64}), 6u);
+  EXPECT_EQ(w.string_at(out), "artist");
+  EXPECT_EQ(w.kernel32("GetEnvironmentVariableA", {w.text("USERNAME"), out, 3}), 7u);
+  w.kernel32("SetEnvironmentVariableA", {w.text("PLUGIN_MODE"), w.text("fast")});
+  EXPECT_EQ(w.kernel32("GetEnvironmentVariableA", {w.text("PLUGIN_MODE"), out, 64}), 4u);
+  EXPECT_EQ(w.kernel32("GetEnvironmentVariableA", {w.text("NO_SUCH_VARIABLE"), out, 64}), 0u);
+  EXPECT_EQ(w.kernel32("GetLastError"), 203u);  // ERROR_ENVVAR_NOT_FOUND
+  // Module paths: the host's, a system DLL's, and one cut to the buffer.
+  EXPECT_EQ(w.kernel32("GetModuleFileNameA", {0, out, 128}), 30u);
+  EXPECT_EQ(w.string_at(out), "C:\\Program Files\\Host\\host.exe");
+  w.kernel32("GetModuleFileNameA", {w.process.module_handle("kernel32"), out, 128});
+  EXPECT_EQ(w.string_at(out), "C:\\WINDOWS\\system32\\KERNEL32.dll");
+  EXPECT_EQ(w.kernel32("GetModuleFileNameA", {0, out, 5}), 5u);
+  EXPECT_EQ(w.string_at(out), "C:\\P");
+  EXPECT_EQ(w.call("SHELL32.dll", "SHGetFolderPathA", {0, 0x801A, 0, 0, out}).eax, 0u);
+  EXPECT_EQ(w.string_at(out), "C:\\Documents and Settings\\artist\\Application Data");
+}
+
+TEST(system_functions, local_global_and_virtual_memory) {
+  emulated_windows w;
+  const std::uint32_t local = w.kernel32("LocalAlloc", {0x40, 10});  // LMEM_ZEROINIT
+  EXPECT_EQ(w.process.cpu.read_bytes(local, 10), std::vector<std::uint8_t>(10, 0));
+  EXPECT_EQ(w.kernel32("LocalFree", {local}), 0u);
+  // VirtualAlloc: whole 64 KB regions, in the books until released.
+  const std::uint32_t region = w.kernel32("VirtualAlloc", {0, 100000, 0x3000, 4});
+  ASSERT_NE(region, 0u);
+  EXPECT_EQ(region % 0x10000, 0u);
+  EXPECT_EQ(w.process.books().virtual_bytes, 131072u);
+  const std::uint32_t info = w.zeros(28);
+  EXPECT_EQ(w.kernel32("VirtualQuery", {region + 0x1234, info, 28}), 28u);
+  std::uint32_t fields[7];
+  w.process.cpu.read(info, fields, sizeof fields);
+  EXPECT_EQ((std::vector<std::uint32_t>{fields[0], fields[1], fields[3], fields[4], fields[6]}),
+            (std::vector<std::uint32_t>{region + 0x1000, region, 131072 - 0x1000, 0x1000,
+                                        0x20000}));  // MEM_COMMIT, MEM_PRIVATE
+  EXPECT_EQ(w.kernel32("IsBadReadPtr", {region, 16}), 0u);
+  EXPECT_EQ(w.kernel32("VirtualFree", {region, 0, 0x8000}), 1u);  // MEM_RELEASE
+  EXPECT_EQ(w.process.books().virtual_bytes, 0u);
+  EXPECT_EQ(w.kernel32("IsBadReadPtr", {region, 16}), 1u);
+  w.kernel32("VirtualQuery", {region, info, 28});
+  EXPECT_EQ(w.process.cpu.read32(info + 16), 0x10000u);  // MEM_FREE
 }
 
 }  // namespace

@@ -187,6 +187,18 @@ TEST(validator, the_plugins_faults_and_the_validators_gaps_are_told_apart) {
       EXPECT_EQ(r.detail.find("validator"), std::string::npos) << r.name << ": " << r.detail;
   }
 
+  // Built without -static: it needs DLLs that neither Windows nor the host
+  // ships, and loads nowhere else.
+  const validation shared = validated(correct_plugin("win32_shared_runtime"));
+  EXPECT_EQ(with_status(shared, check_status::failed),
+            (std::vector<std::string>{"file.imports", "load.xp", "load.vista", "exports.names"}));
+  EXPECT_NE(detail_of(shared, "file.imports")
+                .find("libstdc++-6.dll (mingw's shared C++ runtime, which neither Windows nor "
+                      "the host ships: link it statically, -static)"),
+            std::string::npos)
+      << detail_of(shared, "file.imports");
+  EXPECT_EQ(shared.count(check_status::not_judged), 0);
+
   // Writing a log file: the emulated Windows has no files.
   const validation logs = validated(correct_plugin("win32_plain_logging"));
   EXPECT_TRUE(failing(logs).empty()) << ::testing::PrintToString(failing(logs));

@@ -1,7 +1,6 @@
 // The file as the loader reads it, before anything of it runs.
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "emulated_windows/process/windows_functions.hpp"
@@ -14,27 +13,6 @@ std::string hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
   return text;
-}
-
-// mingw's shared runtime DLLs, which a plug-in built without -static needs
-// beside the host; null for any other DLL.
-const char* mingw_runtime(const std::string& dll) {
-  static const std::pair<const char*, const char*> runtimes[] = {
-      {"libgcc_s_", "mingw's shared GCC runtime"},
-      {"libstdc++", "mingw's shared C++ runtime"},
-      {"libwinpthread", "mingw's POSIX threads library"},
-      {"libgomp", "GCC's OpenMP runtime"},
-      {"libssp", "GCC's stack protector runtime"},
-      {"libatomic", "GCC's atomics runtime"},
-      {"libquadmath", "GCC's quadruple precision library"},
-  };
-  std::string name = dll;
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const auto& [prefix, what] : runtimes)
-    if (name.rfind(prefix, 0) == 0)
-      return what;
-  return nullptr;
 }
 
 std::string without_service_pack(windows_version version) {
@@ -76,7 +54,7 @@ check_result check_file_imports(check_context& context) {
   std::size_t count = 0;
   for (const pe_import_module& module : image.imports()) {
     count += module.functions.size();
-    if (const char* runtime = mingw_runtime(module.dll)) {
+    if (const char* runtime = gcc_runtime_dll(module.dll)) {
       missing.push_back(module.dll + " (" + runtime +
                         ", which neither Windows nor the host ships: link it statically, -static)");
       continue;
