@@ -214,6 +214,32 @@ TEST(system_functions, events_semaphores_and_waits_in_one_thread) {
             "set, and no other thread of the plug-in runs to change that: the host hangs");
 }
 
+TEST(system_functions, the_one_thread_its_storage_and_the_interlocked_operations) {
+  emulated_windows w;
+  const std::uint32_t slot = w.kernel32("TlsAlloc");
+  EXPECT_EQ(w.kernel32("TlsSetValue", {slot, 0xCAFE}), 1u);
+  EXPECT_EQ(w.kernel32("TlsGetValue", {slot}), 0xCAFEu);
+  EXPECT_EQ(w.kernel32("TlsFree", {slot}), 1u);
+  EXPECT_EQ(w.kernel32("TlsGetValue", {slot}), 0u);  // freed: refused, a breach
+  EXPECT_EQ(w.process.breaches.size(), 1u);
+  // A handle to the one thread, and to the process, by id.
+  const std::uint32_t thread =
+      w.kernel32("OpenThread", {0x1F03FF, 0, w.kernel32("GetCurrentThreadId")});
+  const std::uint32_t code = w.zeros(4);
+  EXPECT_EQ(w.kernel32("GetExitCodeThread", {thread, code}), 1u);
+  EXPECT_EQ(w.process.cpu.read32(code), 259u);  // STILL_ACTIVE
+  EXPECT_EQ(w.kernel32("ResumeThread", {thread}), 0u);
+  EXPECT_NE(w.kernel32("OpenProcess", {0x400, 0, w.kernel32("GetCurrentProcessId")}), 0u);
+  EXPECT_EQ(w.process.books().handles, 2u);
+  const std::uint32_t value = w.zeros(4);
+  w.process.cpu.write32(value, 41);
+  EXPECT_EQ(w.kernel32("InterlockedIncrement", {value}), 42u);
+  EXPECT_EQ(w.kernel32("InterlockedExchangeAdd", {value, 8}), 42u);
+  EXPECT_EQ(w.kernel32("InterlockedCompareExchange", {value, 7, 49}), 50u);  // no match
+  EXPECT_EQ(w.kernel32("InterlockedCompareExchange", {value, 7, 50}), 50u);
+  EXPECT_EQ(w.process.cpu.read32(value), 7u);
+}
+
 TEST(system_functions, the_process_heap_and_blocks_freed_by_the_wrong_allocator) {
   emulated_windows w;
   const std::uint32_t heap = w.kernel32("GetProcessHeap");
@@ -338,6 +364,11 @@ TEST(system_functions, printf_formats_as_msvcrt_does) {
   EXPECT_EQ(w.process.cpu.read_bytes(out, 4), (std::vector<std::uint8_t>{'a', 'b', 'c', ' '}));
   EXPECT_EQ(w.call("USER32.dll", "wsprintfA", {out, w.text("%lu-%x"), 42, 255}).eax, 5u);
   EXPECT_EQ(w.process.cpu.read_string(out), "42-ff");
+  // To the standard streams: msvcrt's _iob records.
+  w.call("msvcrt.dll", "fprintf", {w.process.iob + 64, w.text("%s %d\n"), w.text("frame"), 3});
+  w.call("msvcrt.dll", "puts", {w.text("done")});
+  EXPECT_EQ(w.process.console[2], "frame 3\n");
+  EXPECT_EQ(w.process.console[1], "done\n");
 }
 
 TEST(system_functions, the_registry_keeps_what_the_plugin_writes) {
@@ -369,6 +400,15 @@ TEST(system_functions, the_registry_keeps_what_the_plugin_writes) {
   w.process.cpu.write32(size, 64);
   EXPECT_EQ(w.call("ADVAPI32.dll", "RegQueryValueExW", {reopened, name, 0, 0, out, size}).eax, 0u);
   EXPECT_EQ(w.process.cpu.read_bytes(out, 4), (std::vector<std::uint8_t>{'C', 0, ':', 0}));
+  // A key with a subkey is not deleted; a leaf is.
+  EXPECT_EQ(w.call("ADVAPI32.dll", "RegDeleteKeyA", {hkcu, w.text("Software\\Vendor")}).eax, 5u);
+  EXPECT_EQ(w.call("ADVAPI32.dll", "RegDeleteKeyA", {hkcu, path}).eax, 0u);
+  EXPECT_EQ(w.call("ADVAPI32.dll", "RegOpenKeyExA", {hkcu, path, 0, 0, out}).eax, 2u);
+  // The user's name, with the size of it and its NUL.
+  w.process.cpu.write32(size, 64);
+  EXPECT_EQ(w.call("ADVAPI32.dll", "GetUserNameA", {out, size}).eax, 1u);
+  EXPECT_EQ(w.process.cpu.read_string(out), "artist");
+  EXPECT_EQ(w.process.cpu.read32(size), 7u);
 }
 
 TEST(system_functions, the_c_runtimes_texts_numbers_and_times) {
