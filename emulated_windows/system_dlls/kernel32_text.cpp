@@ -217,7 +217,10 @@ void provide_kernel32_text(windows_process& process) {
     // LCMapString(locale, flags, from, length, to, size): LCMAP_LOWERCASE
     // (0x100) and LCMAP_UPPERCASE (0x200); other mappings copy.
     provide("LCMapString" + suffix, 24, [&p, fail, wide, unit](stub_call& c) {
+      // A length of -1 maps the text up to its NUL, and the NUL too.
       std::string s = text_of(p.cpu, c.arg(2), c.arg(3), wide);
+      if (c.arg(3) == 0xFFFFFFFF)
+        s += '\0';
       for (char& ch : s) {
         if ((c.arg(1) & 0x100) != 0)
           ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));

@@ -364,6 +364,16 @@ TEST(system_functions, printf_formats_as_msvcrt_does) {
   EXPECT_EQ(w.process.cpu.read_bytes(out, 4), (std::vector<std::uint8_t>{'a', 'b', 'c', ' '}));
   EXPECT_EQ(w.call("USER32.dll", "wsprintfA", {out, w.text("%lu-%x"), 42, 255}).eax, 5u);
   EXPECT_EQ(w.process.cpu.read_string(out), "42-ff");
+  // Widths and precisions as arguments, %g, a wide text, a short.
+  const std::uint32_t wide_text = w.zeros(8);
+  const std::uint16_t units[] = {'w', 'i', 0};
+  w.process.cpu.write(wide_text, units, sizeof units);
+  value = 0.0001;
+  std::memcpy(words, &value, 8);
+  w.call("msvcrt.dll", "sprintf",
+         {out, w.text("[%*d|%.*s|%g|%S|%hd]"), 4, 7, 2, w.text("abc"), words[0], words[1],
+          wide_text, 0x12345});
+  EXPECT_EQ(w.process.cpu.read_string(out), "[   7|ab|0.0001|wi|9029]");
   // To the standard streams: msvcrt's _iob records.
   w.call("msvcrt.dll", "fprintf", {w.process.iob + 64, w.text("%s %d\n"), w.text("frame"), 3});
   w.call("msvcrt.dll", "puts", {w.text("done")});
@@ -435,6 +445,18 @@ TEST(system_functions, the_c_runtimes_texts_numbers_and_times) {
   EXPECT_EQ(w.msvcrt("strrchr", {text, '.'}), text + 11);
   EXPECT_EQ(w.msvcrt("strstr", {text, w.text("0001")}), text + 7);
   EXPECT_EQ(w.msvcrt("_stricmp", {w.text("ABC"), w.text("abd")}), static_cast<std::uint32_t>(-1));
+  // strncpy pads with NULs and adds none to a longer text.
+  const std::uint32_t padded = w.zeros(8);
+  w.process.cpu.write32(padded + 4, 0x55555555);
+  w.msvcrt("strncpy", {padded, w.text("ab"), 5});
+  EXPECT_EQ(w.process.cpu.read_bytes(padded, 6),
+            (std::vector<std::uint8_t>{'a', 'b', 0, 0, 0, 0x55}));
+  w.msvcrt("strncpy", {padded, w.text("abcdefg"), 3});
+  EXPECT_EQ(w.process.cpu.read_bytes(padded, 4), (std::vector<std::uint8_t>{'a', 'b', 'c', 0}));
+  const std::uint32_t wide_copy = w.zeros(16);
+  w.msvcrt("mbstowcs", {wide_copy, w.text("pq"), 8});
+  EXPECT_EQ(w.msvcrt("wcslen", {wide_copy}), 2u);
+  EXPECT_EQ(w.msvcrt("wcsrchr", {wide_copy, 'q'}), wide_copy + 2);
   EXPECT_EQ(w.msvcrt("isalpha", {'q'}), 1u);
   EXPECT_EQ(w.msvcrt("isdigit", {'q'}), 0u);
   EXPECT_EQ(w.msvcrt("toupper", {'q'}), static_cast<std::uint32_t>('Q'));
@@ -499,7 +521,9 @@ TEST(system_functions, kernel32s_texts_and_the_host_machine) {
   EXPECT_EQ(w.kernel32("lstrcmpiA", {w.text("Foo"), w.text("fOO")}), 0u);
   EXPECT_EQ(w.kernel32("CompareStringA",
                        {0x409, 1, w.text("Abc"), 0xFFFFFFFF, w.text("aBC"), 0xFFFFFFFF}),
-            2u);                                                       // CSTR_EQUAL
+            2u);  // CSTR_EQUAL
+  EXPECT_EQ(w.kernel32("LCMapStringA", {0x409, 0x200, w.text("abc1"), 0xFFFFFFFF, out, 16}), 5u);
+  EXPECT_EQ(w.string_at(out), "ABC1");
   EXPECT_EQ(w.kernel32("GetLocaleInfoA", {0x409, 0x0E, out, 8}), 2u);  // LOCALE_SDECIMAL
   EXPECT_EQ(w.string_at(out), ".");
   // The environment: the length without the NUL, or the size needed with it.
@@ -517,6 +541,14 @@ TEST(system_functions, kernel32s_texts_and_the_host_machine) {
   EXPECT_EQ(w.string_at(out), "C:\\WINDOWS\\system32\\KERNEL32.dll");
   EXPECT_EQ(w.kernel32("GetModuleFileNameA", {0, out, 5}), 5u);
   EXPECT_EQ(w.string_at(out), "C:\\P");
+  // Folders: the length without the NUL, or the size needed with it.
+  EXPECT_EQ(w.kernel32("GetSystemDirectoryA", {out, 128}), 19u);
+  EXPECT_EQ(w.string_at(out), "C:\\WINDOWS\\system32");
+  EXPECT_EQ(w.kernel32("GetSystemDirectoryA", {out, 4}), 20u);
+  const std::uint32_t size = w.zeros(4);
+  w.process.cpu.write32(size, 4);
+  EXPECT_EQ(w.kernel32("GetComputerNameA", {out, size}), 0u);
+  EXPECT_EQ(w.process.cpu.read32(size), 11u);
   EXPECT_EQ(w.call("SHELL32.dll", "SHGetFolderPathA", {0, 0x801A, 0, 0, out}).eax, 0u);
   EXPECT_EQ(w.string_at(out), "C:\\Documents and Settings\\artist\\Application Data");
 }
