@@ -122,15 +122,19 @@ void provide_kernel32_process(windows_process& process) {
         c.result(write_text(p.cpu, c.arg(0), c.arg(1), path, wide) ? length : length + 1);
       });
     }
-    // GetTempPath(size, buffer): the size first.
+    // GetTempPath(size, buffer): the size first; TEMP's folder, which the
+    // plug-in may have changed or removed.
     provide("GetTempPath" + suffix, 8, [&p, environment, wide](stub_call& c) {
-      const std::string path = environment->at("TEMP") + "\\";
+      const auto temp = environment->find("TEMP");
+      const std::string path =
+          (temp != environment->end() ? temp->second : std::string("C:\\WINDOWS\\TEMP")) + "\\";
       const std::uint32_t length = static_cast<std::uint32_t>(path.size());
       c.result(write_text(p.cpu, c.arg(1), c.arg(0), path, wide) ? length : length + 1);
     });
     // GetComputerName(buffer, size in and out)
-    provide("GetComputerName" + suffix, 8, [&p, environment, wide](stub_call& c) {
-      const std::string name = environment->at("COMPUTERNAME");
+    provide("GetComputerName" + suffix, 8, [&p, wide](stub_call& c) {
+      // The computer's name, whatever the plug-in did to the environment.
+      const std::string name = host_environment().at("COMPUTERNAME");
       const std::uint32_t size = p.cpu.read32(c.arg(1));
       const bool fits = write_text(p.cpu, c.arg(0), size, name, wide);
       p.cpu.write32(c.arg(1), static_cast<std::uint32_t>(name.size() + (fits ? 0 : 1)));
