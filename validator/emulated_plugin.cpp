@@ -105,11 +105,27 @@ target_call judged(const call_outcome& outcome) {
   target_call call;
   call.answer = outcome.eax;
   call.returned = outcome.returned;
+  call.validator_gap = !outcome.missing_function.empty();
   if (!outcome.clean())
-    call.fault = outcome.missing_function.empty() ? outcome.describe()
-                                                  : "calls " + outcome.missing_function +
-                                                        ", which the validator does not provide";
+    call.fault = call.validator_gap ? outcome.stop_reason : outcome.describe();
   return call;
+}
+
+std::string load_problem(const load_error& error) {
+  if (!error.missing_function.empty())
+    throw validator_gap(std::string(error.what()));
+  return error.what();
+}
+
+std::string unload_problem(const loaded_module::unload_report& report) {
+  for (const std::string& problem : report.problems) {
+    if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0) {
+      if (!report.missing_function.empty())
+        throw validator_gap(problem);
+      return problem;
+    }
+  }
+  return std::string();
 }
 
 emulated_plugin::emulated_plugin(const plugin_file& plugin, const windows_machine& machine,
@@ -222,6 +238,6 @@ void emulated_plugin::fail_allocation(std::uint64_t nth) {
   host_.process.heap.fail_allocation(nth);
 }
 
-std::vector<std::string> emulated_plugin::unload() {
-  return module_.unload().problems;
+std::string emulated_plugin::unload() {
+  return unload_problem(module_.unload());
 }

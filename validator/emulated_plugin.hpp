@@ -40,6 +40,10 @@ inline const int query_interface = static_cast<int>(slot_index(&IUnknown::QueryI
 
 // How an emulated call went, as the checks judge it.
 target_call judged(const call_outcome& outcome);
+// What a failed load or unload says (the first problem of DllMain or a TLS
+// callback, empty when none), or validator_gap as call_problem throws it.
+std::string load_problem(const load_error& error);
+std::string unload_problem(const loaded_module::unload_report& report);
 
 // One emulated host process with the plug-in loaded and the validator's host
 // objects beside it: the calls the host makes, each judged as the host's
@@ -63,7 +67,7 @@ class emulated_plugin final : public plugin_target {
   std::optional<bool> component_alive(component_ref component) const override;
   std::optional<std::uint64_t> allocations() const override;
   void fail_allocation(std::uint64_t nth) override;
-  std::vector<std::string> unload() override;
+  std::string unload() override;
 
   // The Windows DLL's own: exports and table entries by their words.
   template <entry_point E>

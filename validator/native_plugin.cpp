@@ -143,7 +143,7 @@ void native_plugin::fail_allocation(std::uint64_t nth) {
   native_allocations::fail(nth);
 }
 
-std::vector<std::string> native_plugin::unload() {
+std::string native_plugin::unload() {
   module_.reset();
-  return {};
+  return std::string();
 }

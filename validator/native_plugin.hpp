@@ -28,7 +28,7 @@ class native_plugin final : public plugin_target {
   std::optional<bool> component_alive(component_ref) const override { return std::nullopt; }
   std::optional<std::uint64_t> allocations() const override;
   void fail_allocation(std::uint64_t nth) override;
-  std::vector<std::string> unload() override;
+  std::string unload() override;
 
  private:
   native_plugin(std::unique_ptr<plugin_module> module);

@@ -1,7 +1,11 @@
 #include "validator/plugin_target.hpp"
 
 std::string call_problem(const std::string& what, const target_call& call) {
-  return call.clean() ? std::string() : what + " " + call.fault;
+  if (call.clean())
+    return std::string();
+  if (call.validator_gap)
+    throw validator_gap(what + " " + call.fault);
+  return what + " " + call.fault;
 }
 
 std::string return_problem(const std::string& what, const target_call& call) {

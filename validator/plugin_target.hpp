@@ -14,6 +14,7 @@
 
 #include "emulated_windows/host/entry_point_calls.hpp"
 #include "validator/contract_host.hpp"
+#include "validator/validation.hpp"
 
 // A component: its emulated address, or its address in this process; 0: none.
 using component_ref = std::uintptr_t;
@@ -23,11 +24,17 @@ struct target_call {
   std::uint32_t answer = 0;  // the 32-bit result (EAX)
   bool returned = true;
   std::string fault;  // empty: came back as the host's calling contract wants
+  // The call reached what the validator cannot emulate (a system function
+  // the emulated Windows does not provide): `fault` says what, and no fault
+  // of the plug-in is known.
+  bool validator_gap = false;
   bool clean() const { return returned && fault.empty(); }
 };
 
 // Empty when `call` came back clean, else what went wrong, naming `what`
-// ("end_render (slot 207) did not return: abort() called").
+// ("end_render (slot 207) did not return: calls abort(), which ends the
+// host's process"). Throws validator_gap when the call reached what the
+// validator cannot emulate.
 std::string call_problem(const std::string& what, const target_call& call);
 // Empty when `call` came back at all: for checks that judge what a call
 // answers and leave how it kept the convention to the convention's check.
@@ -63,8 +70,10 @@ class plugin_target {
   virtual std::optional<std::uint64_t> allocations() const = 0;
   // The `nth` allocation from now on fails (0: none does).
   virtual void fail_allocation(std::uint64_t nth) = 0;
-  // The host drops the module; what its unloading did wrong.
-  virtual std::vector<std::string> unload() = 0;
+  // The host drops the module; what its unloading did wrong (the first
+  // problem of DllMain or a TLS callback; empty: none). Throws
+  // validator_gap as call_problem does.
+  virtual std::string unload() = 0;
 
   // The component, or a problem naming the export.
   component_ref create_component(std::string& problem);

@@ -53,6 +53,20 @@ check_result failed(std::string detail) {
 check_result skipped(std::string detail) {
   return check_result{"", check_status::skipped, std::move(detail)};
 }
+check_result warned(std::string detail) {
+  return check_result{"", check_status::warned, std::move(detail)};
+}
+check_result not_judged(std::string detail) {
+  return check_result{"", check_status::not_judged, "the validator cannot judge this: " + detail};
+}
+
+int exit_status(const validation& done) {
+  if (done.unusable)
+    return exit_unusable;
+  if (done.count(check_status::failed) != 0)
+    return exit_failed;
+  return done.count(check_status::not_judged) != 0 ? exit_validator_gap : exit_passed;
+}
 
 int validation::count(check_status status) const {
   return static_cast<int>(
@@ -86,25 +100,34 @@ validation validate(const validation_options& options, const target_source& sour
       done.results.push_back(result);
       continue;
     }
-    std::string failed_need;
+    // A check builds on the earlier ones passing (a warning is a pass; a
+    // check that does not apply to this plug-in is no obstacle).
+    const check_result* unmet = nullptr;
     for (const char* need : entry.definition.needs) {
       for (const check_result& earlier : done.results) {
-        if (earlier.name == need && earlier.status != check_status::passed &&
-            std::find(not_applicable.begin(), not_applicable.end(), need) == not_applicable.end() &&
-            failed_need.empty())
-          failed_need = need;
+        if (earlier.name == need && unmet == nullptr && earlier.status != check_status::passed &&
+            earlier.status != check_status::warned &&
+            std::find(not_applicable.begin(), not_applicable.end(), need) == not_applicable.end())
+          unmet = &earlier;
       }
     }
-    if (!failed_need.empty()) {
-      result = skipped("needs " + failed_need);
+    if (unmet != nullptr && unmet->status == check_status::not_judged) {
+      result = check_result{"", check_status::not_judged,
+                            "needs " + unmet->name + ", which the validator could not judge"};
+    } else if (unmet != nullptr) {
+      result = skipped("needs " + unmet->name);
     } else {
       try {
         result = entry.run(context);
+      } catch (const validator_gap& e) {
+        result = not_judged(e.what());
       } catch (const std::exception& e) {
         // Whatever the plug-in did, the validator goes on with the next check.
         result = failed(std::string("the emulated process could not go on: ") + e.what());
       }
     }
+    if (result.status == check_status::warned && options.strict)
+      result.status = check_status::failed;
     result.name = entry.definition.name;
     done.results.push_back(result);
     if (result.name == "file.format" && result.status == check_status::failed) {

@@ -6,6 +6,7 @@
 // builds on: when one of those failed, it is skipped rather than failed
 // again for the same fault.
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,25 @@ struct validation_options {
   windows_version oldest = windows_version::xp_sp3;
   // Load/use/free cycles of each residue check.
   int cycles = 200;
+  // Whether bounded costs (what a host can live with, such as a fixed
+  // amount of memory per load) fail rather than warn.
+  bool strict = false;
 };
 
-enum class check_status { passed, failed, skipped };
+enum class check_status {
+  passed,
+  warned,  // kept what a host needs, at a cost it can live with; fails with --strict
+  failed,
+  skipped,     // a check it builds on failed
+  not_judged,  // the validator's gap: the plug-in used what the emulated Windows lacks
+};
+
+// Thrown by a check that reaches what the validator cannot emulate or date
+// (a system function it does not provide): the check is not judged, which
+// is no fault of the plug-in.
+struct validator_gap : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 struct check_result {
   std::string name;
@@ -42,6 +59,12 @@ enum class check_level { standard };
 // What a check can run on: any plug-in module, or only a Windows DLL,
 // whose file, loading and unloading it judges.
 enum class check_target { any_plugin, windows_dll };
+
+// The exit status: 0 every check passed or warned, 1 some failed, 2 not a
+// plug-in or unusable, 3 none failed but some could not be judged (the
+// validator's gap).
+int exit_status(const validation& done);
+inline constexpr int exit_passed = 0, exit_failed = 1, exit_unusable = 2, exit_validator_gap = 3;
 
 struct check_definition {
   const char* name;

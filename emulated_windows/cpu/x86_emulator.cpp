@@ -259,10 +259,11 @@ void x86_emulator::set_thread_block(std::uint32_t base, std::uint32_t size) {
   set_reg(UC_X86_REG_FS, (3u << 3) | 3u);
 }
 
-void x86_emulator::stop_call_missing(const std::string& function) {
+void x86_emulator::stop_call_missing(const std::string& function, const std::string& why) {
   if (stop_reason_.empty())
     missing_function_ = function;
-  stop_call("calls " + function + ", which the emulated Windows does not provide");
+  stop_call("calls " + function + ", " +
+            (why.empty() ? "which the emulated Windows does not provide" : why));
 }
 
 void x86_emulator::stop_call(const std::string& reason) {
@@ -298,6 +299,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   stop_reason_.clear();
   missing_function_.clear();
   memory_fault_.clear();
+  blocks_before_ += blocks_;
   blocks_ = 0;
   in_call_ = true;
   const uc_err error = uc_emu_start(uc_, target, return_sentinel, 0, 0);

@@ -120,8 +120,9 @@ class x86_emulator {
                     const std::vector<std::uint32_t>& args);
   // From a stub: the call in progress will not come back, for `reason`.
   void stop_call(const std::string& reason);
-  // From a stub: the call reached DLL!function, which nothing provides.
-  void stop_call_missing(const std::string& function);
+  // From a stub: the call reached DLL!function, which the emulated Windows
+  // cannot serve (`why`: "which the emulated Windows does not provide").
+  void stop_call_missing(const std::string& function, const std::string& why = std::string());
 
   // Answers the CPUID instruction; leaf in EAX, sub-leaf in ECX.
   std::function<cpuid_answer(std::uint32_t leaf, std::uint32_t subleaf)> cpuid;
@@ -131,6 +132,8 @@ class x86_emulator {
   std::uint16_t x87_control = 0x027F;
   // Translation blocks one call may run before it counts as hung.
   std::uint64_t block_limit = 200'000'000;
+  // Translation blocks run since the emulator was made: the work done.
+  std::uint64_t blocks_run() const { return blocks_before_ + blocks_; }
 
  private:
   struct stub {
@@ -147,5 +150,6 @@ class x86_emulator {
   std::string stop_reason_;
   std::string missing_function_;
   std::string memory_fault_;
-  std::uint64_t blocks_ = 0;
+  std::uint64_t blocks_ = 0;         // in the call in progress or the last one
+  std::uint64_t blocks_before_ = 0;  // in the calls before it
 };

@@ -51,6 +51,10 @@ struct check_context {
 check_result passed(std::string detail);
 check_result failed(std::string detail);
 check_result skipped(std::string detail);
+// Kept what a host needs at a cost it can live with; a failure with --strict.
+check_result warned(std::string detail);
+// The validator's gap, not the plug-in's fault (see validator_gap).
+check_result not_judged(std::string detail);
 
 // A check, registered beside its body as one block:
 //

@@ -66,12 +66,8 @@ check_context::render_observations observe_renders(check_context& context) {
     seen.problem = call_problem("the last Release (slot 2)", released);
     s->contract.retire();
     // The host drops the module too: nothing may reach its objects then.
-    if (seen.problem.empty()) {
-      for (const std::string& p : s->unload()) {
-        if (p.rfind("DllMain", 0) == 0)
-          seen.problem = p;
-      }
-    }
+    if (seen.problem.empty())
+      seen.problem = s->unload();
   }
   contract_host& host = s->contract;
   for (const auto& frame : host.frames) {

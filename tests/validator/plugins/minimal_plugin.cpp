@@ -18,16 +18,19 @@
 #include "host/render_job.hpp"
 #include "host/render_settings.hpp"
 
-#define POPS_FOUR_BYTES_TOO_MANY 1    // exports.calling_convention
-#define TWO_SLOT_DESTRUCTOR 2         // component.table
-#define LEAKS_THE_OUTPUT_IMAGE 3      // render.owned_references
-#define RELEASES_THE_RENDER_JOB 4     // render.borrowed_references
-#define THROWS_OUT_OF_THE_END_HOOK 5  // render.hooks
-#define CLOBBERS_EBX 6                // exports.calling_convention
-#define LEAVES_64_BIT_PRECISION 7     // render.hooks
-#define IMPORTS_GET_TICK_COUNT_64 8   // file.imports
-#define WRITES_PAST_THE_RIGHT_EDGE 9  // render.picture_bounds
-#define NEVER_NOTIFIES 10             // render.notify_image_changed
+#define POPS_FOUR_BYTES_TOO_MANY 1     // exports.calling_convention
+#define TWO_SLOT_DESTRUCTOR 2          // component.table
+#define LEAKS_THE_OUTPUT_IMAGE 3       // render.owned_references
+#define RELEASES_THE_RENDER_JOB 4      // render.borrowed_references
+#define THROWS_OUT_OF_THE_END_HOOK 5   // render.hooks
+#define CLOBBERS_EBX 6                 // exports.calling_convention
+#define LEAVES_64_BIT_PRECISION 7      // render.hooks
+#define IMPORTS_GET_TICK_COUNT_64 8    // file.imports
+#define WRITES_PAST_THE_RIGHT_EDGE 9   // render.picture_bounds
+#define NEVER_NOTIFIES 10              // render.notify_image_changed
+#define SHOWS_A_MESSAGE_BOX 11         // render.hooks
+#define EXITS_WHEN_MEMORY_RUNS_OUT 12  // faults.create_interface
+#define WAITS_FOREVER_ON_AN_EVENT 13   // render.hooks
 #ifndef FAULT
 #define FAULT 0
 #endif
@@ -120,6 +123,15 @@ class component {
 #if FAULT == LEAVES_64_BIT_PRECISION
     const unsigned short extended = 0x037F;
     __asm__ volatile("fldcw %0" : : "m"(extended));
+#endif
+#if FAULT == SHOWS_A_MESSAGE_BOX
+    MessageBoxA(nullptr, "Rendered", "Minimal", MB_OK);
+#endif
+#if FAULT == WAITS_FOREVER_ON_AN_EVENT
+    // Nothing sets it: the work it waits for was never handed out.
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WaitForSingleObject(done, INFINITE);
+    CloseHandle(done);
 #endif
   }
 
@@ -236,6 +248,13 @@ std::int32_t __stdcall has_separate_interfaces(std::int32_t) {
 
 std::int32_t __stdcall create_interface(std::int32_t, std::int32_t, void** out, std::int32_t,
                                         std::int32_t) {
+#if FAULT == EXITS_WHEN_MEMORY_RUNS_OUT
+  auto* created = new (std::nothrow) component();
+  if (created == nullptr)
+    ExitProcess(3);
+  *out = created;
+  return static_cast<std::int32_t>(created->AddRef());
+#else
   try {
     auto* created = new component();
     *out = created;
@@ -243,5 +262,6 @@ std::int32_t __stdcall create_interface(std::int32_t, std::int32_t, void** out, 
   } catch (...) {
     return 0;
   }
+#endif
 }
 }
