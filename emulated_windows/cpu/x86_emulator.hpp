@@ -59,9 +59,11 @@ struct call_outcome {
   std::string stop_reason;             // why it did not return
   std::string missing_function;        // "DLL!function" when it called one no one provides
   std::uint64_t blocks = 0;            // translation blocks run
+  bool over_budget = false;            // stopped by block_limit: still running
 
-  // Came back, popped what it should and kept EBX, ESI, EDI, EBP and the
-  // x87 control word.
+  // Came back, popped what it should and kept EBX, ESI, EDI, EBP, the
+  // direction flag, the x87 control word, status and register stack, and
+  // MXCSR as the host had them.
   bool clean() const { return returned && popped == expected_popped && clobbered.empty(); }
   std::string describe() const;
 };
@@ -150,6 +152,7 @@ class x86_emulator {
   std::string stop_reason_;
   std::string missing_function_;
   std::string memory_fault_;
+  bool over_budget_ = false;
   std::uint64_t blocks_ = 0;         // in the call in progress or the last one
   std::uint64_t blocks_before_ = 0;  // in the calls before it
 };
