@@ -13,8 +13,24 @@
 #include <vector>
 
 #include "emulated_windows/host/entry_point_calls.hpp"
+#include "emulated_windows/host/slot_index.hpp"
+#include "host/effector_interface.hpp"
 #include "validator/contract_host.hpp"
 #include "validator/validation.hpp"
+
+// The component's table as the host calls it: each entry's slot read from
+// its declaration (host/unknown_interface.hpp, host/effector_interface.hpp).
+namespace table_slot {
+inline const int query_interface = static_cast<int>(slot_index(&IUnknown::QueryInterface)),
+                 add_ref = static_cast<int>(slot_index(&IUnknown::AddRef)),
+                 release = static_cast<int>(slot_index(&IUnknown::Release)),
+                 deleting_destructor =
+                     static_cast<int>(slot_index(&unknown_interface::delete_this)),
+                 is_valid = static_cast<int>(slot_index(&unknown_interface::is_valid_interface)),
+                 begin_render = static_cast<int>(slot_index(&effector_interface::begin_render)),
+                 end_render = static_cast<int>(slot_index(&effector_interface::end_render)),
+                 get_plugin_uuid = static_cast<int>(slot_index(&plugin_interface::get_plugin_uuid));
+}  // namespace table_slot
 
 // A component: its emulated address, or its address in this process; 0: none.
 using component_ref = std::uintptr_t;
@@ -28,7 +44,31 @@ struct target_call {
   // the emulated Windows does not provide): `fault` says what, and no fault
   // of the plug-in is known.
   bool validator_gap = false;
+  // A C++ exception left the call. A module built with mingw's static
+  // runtime cannot throw into its host: the runtime finds no handler of
+  // its own, runs its terminate handler and abort() ends the process, which
+  // the emulated process sees; an MSVC-built one raises exception
+  // 0xE06D7363, which the host's own handler catches; a native module's
+  // exception reaches the validator's code, which catches it. Everywhere
+  // but in a reserved table entry it is a fault (`fault` says what).
+  bool threw = false;
   bool clean() const { return returned && fault.empty(); }
+};
+
+// How the host names a table entry: "end_render (slot 207)",
+// "plugin_interface operation 40 (slot 44)", "effector_interface reserved
+// entry 3 (slot 223)".
+std::string entry_name(int slot);
+
+// How a call of a table entry by its declaration went (plugin_target::call_entry).
+struct entry_call {
+  target_call call;
+  bool kept_to_locations = true;  // wrote nothing beside what its pointers give
+  // For an entry answering through a location: whether the answer was that
+  // location, or null (a null result, which leaves the location alone).
+  bool answered_location = true;
+  // What the first pointer argument's memory held after the call.
+  std::vector<std::uint8_t> first_location;
 };
 
 // Empty when `call` came back clean, else what went wrong, naming `what`
@@ -63,6 +103,15 @@ class plugin_target {
   virtual target_call is_valid(component_ref component) = 0;                             // slot 4
   virtual target_call begin_render(component_ref component, contract_frame& frame) = 0;  // 205
   virtual target_call end_render(component_ref component) = 0;                           // slot 207
+  // get_uuid for `id`: the UUID it answered through its result location.
+  virtual target_call get_uuid(interface_query id, Uuid& answered) = 0;
+  // Entry `slot` of the component's table, called as its declaration says
+  // (host/component_table.hpp): pointers to fresh host memory for its
+  // pointer arguments, 0 for the others.
+  virtual entry_call call_entry(component_ref component, int slot) = 0;
+  // Whether `slot` of the component's table holds the address of code in
+  // the module: empty when it does (or cannot be told), else what it holds.
+  virtual std::string entry_not_code(component_ref component, int slot) const = 0;
   // Whether the component's memory is still allocated; none: cannot tell.
   virtual std::optional<bool> component_alive(component_ref component) const = 0;
   // Allocations the plug-in made so far; none when they cannot be counted

@@ -8,8 +8,8 @@
 namespace {
 
 // The groups in the order they run: each builds on those before it.
-constexpr const char* group_order[] = {"file",   "load",   "exports", "component",
-                                       "render", "faults", "residue"};
+constexpr const char* group_order[] = {"file",  "load",   "exports", "component",
+                                       "table", "render", "faults",  "residue"};
 
 std::size_t group_rank(const char* name) {
   const std::string group = std::string(name).substr(0, std::string(name).find('.'));

@@ -35,6 +35,7 @@ struct check_context {
     std::string problem;  // a hook that did not come back clean
     bool changed = false;
     int notifications = 0;
+    int notified_unchanged = 0;  // notifications before any pixel changed
   };
   // The render session: one component, its renders, its last Release and
   // the module's unloading, with the host's books afterwards.

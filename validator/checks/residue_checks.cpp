@@ -76,8 +76,8 @@ std::string one_cycle(plugin_host& host, const check_context& context, bool thro
       resident = r.eax != 0;
   }
   const std::uint32_t component = host.process.cpu.read32(out);
-  contract.frames.push_back(std::make_unique<contract_frame>(contract.ledger, contract.application,
-                                                             small_side, small_side, false));
+  contract.frames.push_back(std::make_unique<contract_frame>(
+      contract.ledger, contract.job_application, small_side, small_side, false));
   const std::uint32_t job = host.hosts.address_of<RenderJob>(&contract.frames.back()->job);
   const call_outcome begin = host.call_slot(component, table_slot::begin_render,
                                             call_convention::thiscall, {job, application, 0});
