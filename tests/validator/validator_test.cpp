@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -105,23 +108,27 @@ TEST(validator, the_correct_plugin_built_each_ordinary_way_fails_nothing) {
   const validation resident =
       validated(correct_plugin("posix_plain_resident"), windows_version::vista);
   EXPECT_EQ(with_status(resident, check_status::warned),
-            std::vector<std::string>{"residue.beside_libgcc"});
+            std::vector<std::string>{"residue.libgcc_registration"});
   EXPECT_NE(detail_of(resident, "residue.cycles").find("in one load (is_resident answers true"),
             std::string::npos)
       << detail_of(resident, "residue.cycles");
 }
 
 // Built plainly, the static runtime leaves a handle and about 19 KB behind
-// at each load: warnings with the fix at the default level, failures when
-// asked to be strict.
+// at each load, and its unwind tables go to another module's libgcc_s: the
+// strict level's checks find both, warnings with the fix at the default
+// level, failures when asked to be strict.
 TEST(validator, a_plain_build_warns_and_fails_only_when_strict) {
-  const std::vector<std::string> bounded = {"residue.cycles", "residue.cycles_with_exception",
-                                            "residue.beside_libgcc"};
+  const std::vector<std::string> bounded = {"residue.per_load_cost", "residue.libgcc_registration"};
+  for (const check_definition& d : check_definitions()) {
+    const bool strict_level = std::find(bounded.begin(), bounded.end(), d.name) != bounded.end();
+    EXPECT_EQ(d.level == check_level::strict, strict_level) << d.name;
+  }
   const validation plain = validated(correct_plugin("win32_plain"));
   EXPECT_TRUE(failing(plain).empty()) << ::testing::PrintToString(failing(plain));
   EXPECT_EQ(with_status(plain, check_status::warned), bounded);
   EXPECT_EQ(exit_status(plain), exit_passed);
-  const std::string cost = detail_of(plain, "residue.cycles");
+  const std::string cost = detail_of(plain, "residue.per_load_cost");
   EXPECT_NE(cost.find("leaves 1 handle, 18944 heap bytes behind per cycle"), std::string::npos)
       << cost;
   EXPECT_NE(cost.find("GET_MODULE_HANDLE_EX_FLAG_PIN"), std::string::npos) << cost;
@@ -180,7 +187,7 @@ TEST(validator, each_fault_of_the_minimal_plugin_fails_exactly_its_check) {
 // another module's libgcc_s, where the plug-in's exception is not caught.
 TEST(validator, what_ends_a_host_fails_at_the_default_level) {
   const validation plain = validated(VELLOQ_MINIMAL_PLUGINS "/minimal_plugin_plain.dll");
-  EXPECT_EQ(with_status(plain, check_status::warned), std::vector<std::string>{"residue.cycles"});
+  EXPECT_TRUE(with_status(plain, check_status::warned).empty());
   EXPECT_EQ(with_status(plain, check_status::failed),
             (std::vector<std::string>{"residue.cycles_with_exception", "residue.beside_libgcc"}));
   const std::string slots = detail_of(plain, "residue.cycles_with_exception");
@@ -244,8 +251,9 @@ TEST(validator, the_plugins_faults_and_the_validators_gaps_are_told_apart) {
 }
 
 // Runs the program; its exit status and what it printed.
-std::pair<int, std::string> run(const std::string& arguments) {
-  FILE* pipe = popen((std::string(VELLOQ_VALIDATE_PATH) + " " + arguments + " 2>&1").c_str(), "r");
+std::pair<int, std::string> run(const std::string& arguments, const std::string& before = "") {
+  FILE* pipe =
+      popen((before + std::string(VELLOQ_VALIDATE_PATH) + " " + arguments + " 2>&1").c_str(), "r");
   std::string output;
   char buffer[4096];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
@@ -253,46 +261,163 @@ std::pair<int, std::string> run(const std::string& arguments) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-TEST(validator, exit_status_json_and_list) {
-  // A failing plug-in: 1, and every check in the document.
+// JSON Lines: each line one record.
+std::vector<nlohmann::json> records(const std::string& output) {
+  std::vector<nlohmann::json> parsed;
+  std::size_t at = 0;
+  for (std::size_t end; (end = output.find('\n', at)) != std::string::npos; at = end + 1)
+    parsed.push_back(nlohmann::json::parse(output.substr(at, end - at)));
+  return parsed;
+}
+
+const nlohmann::json& record_of(const std::vector<nlohmann::json>& all, const std::string& name) {
+  for (const nlohmann::json& record : all) {
+    if (record["record"] == "check" && record["name"] == name)
+      return record;
+  }
+  throw std::runtime_error("no check " + name + " in the records");
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(validator, exit_status_json_lines_and_list) {
+  // A failing plug-in: 1; the run, every check and the summary, each a line.
   auto [status, output] = run("--json --cycles 4 " + minimal_plugin(10));
   EXPECT_EQ(status, 1) << output;
-  nlohmann::json document = nlohmann::json::parse(output);
-  EXPECT_EQ(document["checks"].size(), check_definitions().size());
-  EXPECT_EQ(document["failed"], 1);
-  EXPECT_EQ(document["exit_status"], 1);
-  EXPECT_EQ(json_check(document, "render.notify_image_changed")["result"], "fail");
+  std::vector<nlohmann::json> lines = records(output);
+  ASSERT_EQ(lines.size(), check_definitions().size() + 2) << output;
+  EXPECT_EQ(lines.front()["record"], "run");
+  EXPECT_EQ(lines.front()["tool"], "velloq-validate");
+  EXPECT_EQ(lines.front()["schema"], 2);
+  EXPECT_FALSE(lines.front()["version"].get<std::string>().empty());
+  EXPECT_EQ(lines.back()["record"], "summary");
+  EXPECT_EQ(lines.back()["failed"], 1);
+  EXPECT_EQ(lines.back()["exit_status"], 1);
+  const nlohmann::json& notify = record_of(lines, "render.notify_image_changed");
+  EXPECT_EQ(notify["result"], "fail");
+  EXPECT_EQ(notify["level"], "standard");
+  EXPECT_GE(notify["seconds"].get<double>(), 0.0);
   // Warnings: 0 at the default level, 1 with --strict.
   std::tie(status, output) = run("--json --cycles 4 " + correct_plugin("win32_plain"));
   EXPECT_EQ(status, 0) << output;
-  document = nlohmann::json::parse(output);
-  EXPECT_EQ(document["warned"], 3);
-  EXPECT_EQ(json_check(document, "residue.cycles")["result"], "warn");
+  lines = records(output);
+  EXPECT_EQ(lines.back()["warned"], 2);
+  EXPECT_EQ(record_of(lines, "residue.per_load_cost")["result"], "warn");
+  EXPECT_EQ(record_of(lines, "residue.per_load_cost")["level"], "strict");
   std::tie(status, output) = run("--strict --cycles 4 " + correct_plugin("win32_plain"));
   EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("FAIL  residue.cycles "), std::string::npos) << output;
-  // The validator's gap: 3, the check skipped, the document says why.
+  EXPECT_NE(output.find("FAIL  residue.per_load_cost "), std::string::npos) << output;
+  // The validator's gap: 3, the check skipped, the records say why.
   std::tie(status, output) = run("--json --cycles 4 " + correct_plugin("win32_plain_logging"));
   EXPECT_EQ(status, 3) << output;
-  document = nlohmann::json::parse(output);
-  EXPECT_EQ(json_check(document, "render.hooks")["result"], "skip");
-  EXPECT_EQ(json_check(document, "render.hooks")["validator_gap"], true);
-  EXPECT_EQ(document["validator_gaps"], document["skipped"]);
+  lines = records(output);
+  EXPECT_EQ(record_of(lines, "render.hooks")["result"], "skip");
+  EXPECT_EQ(record_of(lines, "render.hooks")["validator_gap"], true);
+  EXPECT_EQ(lines.back()["validator_gaps"], lines.back()["skipped"]);
   std::tie(status, output) = run("--cycles 4 " + correct_plugin("win32_plain_logging"));
   EXPECT_NE(output.find("SKIP  render.hooks"), std::string::npos) << output;
   EXPECT_NE(output.find("not judged: the validator's gap"), std::string::npos) << output;
-  // Not a plug-in, or no usable file: 2.
+  // Not a plug-in, or no usable file, or a bad command line: 2.
   std::tie(status, output) = run(VELLOQ_VALIDATE_PATH);
   EXPECT_EQ(status, 2) << output;
   EXPECT_NE(output.find("FAIL  file.format"), std::string::npos) << output;
   EXPECT_EQ(run("/nonexistent.dll").first, 2);
   EXPECT_EQ(run("--windows 98 " + minimal_plugin(0)).first, 2);
-  // --list names every check; --windows 7 accepts what only Vista has.
+  EXPECT_EQ(run("--only rendering " + minimal_plugin(0)).first, 2);
+  EXPECT_EQ(run("--junit /nonexistent/folder/report.xml " + minimal_plugin(0)).first, 2);
+  // --list names every check with its level; --list --json says the same.
   std::tie(status, output) = run("--list");
   EXPECT_EQ(status, 0);
   for (const check_definition& d : check_definitions())
     EXPECT_NE(output.find(d.name), std::string::npos) << d.name;
+  EXPECT_NE(output.find("residue.per_load_cost          strict"), std::string::npos) << output;
+  std::tie(status, output) = run("--list --json");
+  const nlohmann::json list = nlohmann::json::parse(output);
+  EXPECT_EQ(list["schema"], 2);
+  ASSERT_EQ(list["checks"].size(), check_definitions().size());
+  EXPECT_EQ(list["checks"][0]["name"], "file.format");
+  EXPECT_EQ(list["checks"].back()["level"], "strict");
+  EXPECT_EQ(list["checks"][1]["needs"], nlohmann::json::array({"file.format"}));
+  std::tie(status, output) = run("--version");
+  EXPECT_EQ(output, "velloq-validate " + lines.front()["version"].get<std::string>() + "\n");
+  // --windows 7 accepts what only Vista has.
   EXPECT_EQ(run("--windows vista --cycles 4 " + minimal_plugin(8)).first, 0);
+}
+
+// --only runs what it names and what that needs; --skip leaves out what it
+// names and what needs it.
+TEST(validator, only_and_skip_choose_checks_with_what_they_need) {
+  auto names = [](const validation_options& options) {
+    std::vector<std::string> chosen;
+    for (const check_definition& d : selected_checks(options)) chosen.push_back(d.name);
+    return chosen;
+  };
+  validation_options options;
+  options.only = {"render.picture_bounds"};
+  EXPECT_EQ(names(options),
+            (std::vector<std::string>{"file.format", "exports.names", "component.create",
+                                      "component.table", "table.layout", "render.hooks",
+                                      "render.picture_bounds"}));
+  options.only = {"residue.per"};
+  EXPECT_EQ(names(options).back(), "residue.per_load_cost");
+  // Without the table's layout, the table's other checks, the renders and
+  // all that builds on them go; what needs only the component stays.
+  options.only.clear();
+  options.skip = {"table.layout"};
+  const std::vector<std::string> left = names(options);
+  EXPECT_NE(std::find(left.begin(), left.end(), "faults.create_interface"), left.end());
+  for (const std::string& name : left) {
+    EXPECT_TRUE(name.rfind("table.", 0) != 0 && name.rfind("render.", 0) != 0 &&
+                name.rfind("residue.", 0) != 0 && name != "faults.end_hook")
+        << name;
+  }
+  options.skip = {"no.such.check"};
+  EXPECT_THROW(names(options), std::invalid_argument);
+
+  options.skip = {"faults", "residue"};
+  options.plugin_path = minimal_plugin(3);
+  const validation done = validate(options);
+  for (const check_result& r : done.results)
+    EXPECT_TRUE(r.name.rfind("faults.", 0) != 0 && r.name.rfind("residue.", 0) != 0) << r.name;
+  EXPECT_EQ(failing(done).size(), 1u) << ::testing::PrintToString(failing(done));
+}
+
+// Results are written as each check ends: a run killed half-way keeps its
+// lines and a JUnit report of what ran. The plug-in here hangs on the
+// 640x480 picture, which takes several seconds to find.
+TEST(validator, a_killed_run_keeps_what_it_did) {
+  const std::string junit = ::testing::TempDir() + "killed_run.xml";
+  const auto [status, output] =
+      run("--junit " + junit + " " + minimal_plugin(25), "timeout -s KILL 2 ");
+  EXPECT_EQ(status, 128 + SIGKILL) << output;
+  EXPECT_NE(output.find("PASS  file.format"), std::string::npos) << output;
+  EXPECT_EQ(output.find(" passed, "), std::string::npos) << output;
+  const std::string xml = read_file(junit);
+  EXPECT_NE(xml.find("<testcase classname=\"velloq-validate.file\" name=\"file.format\""),
+            std::string::npos)
+      << xml;
+  EXPECT_EQ(xml.substr(xml.size() - 14), "</testsuites>\n") << xml;
+}
+
+// The JUnit report of a whole run: a case per check, failures and skips as
+// such, the plug-in's own texts escaped.
+TEST(validator, junit_report_for_ci_dashboards) {
+  const std::string junit = ::testing::TempDir() + "report.xml";
+  const auto [status, output] = run("--cycles 4 --junit " + junit + " " + minimal_plugin(9));
+  EXPECT_EQ(status, 1) << output;
+  const std::string xml = read_file(junit);
+  EXPECT_NE(xml.find("<testsuites name=\"velloq-validate\" tests=\"" +
+                     std::to_string(check_definitions().size()) + "\" failures=\"1\""),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("name=\"render.picture_bounds\""), std::string::npos);
+  EXPECT_NE(xml.find("<failure message=\"accessed a pixel outside the picture"), std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("module&apos;s code"), std::string::npos) << xml;
+  EXPECT_EQ(xml.find("module's"), std::string::npos) << xml;
 }
 
 }  // namespace
