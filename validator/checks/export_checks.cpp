@@ -71,8 +71,8 @@ VALIDATOR_CHECK(check_export_names, {"exports.names",
 VALIDATOR_CHECK(
     check_export_calling_convention,
     {"exports.calling_convention",
-     "each export pops exactly its argument bytes and keeps EBX, ESI, EDI, EBP, the x87 "
-     "control word and no pending x87 exception",
+     "each export pops exactly its argument bytes and leaves EBX, ESI, EDI, EBP, the direction "
+     "flag, the x87 control word, status and register stack and MXCSR as the host had them",
      {"exports.names"},
      check_level::standard,
      check_target::windows_dll}) {
@@ -91,8 +91,8 @@ VALIDATOR_CHECK(
     return failed(reason);
   }
   return passed(
-      "each popped its argument bytes and kept EBX, ESI, EDI, EBP, the x87 control word and no "
-      "pending x87 exception, under control words 0x027F and 0x0272");
+      "each popped its argument bytes and kept EBX, ESI, EDI, EBP, the direction flag, the x87 "
+      "control word, status and register stack and MXCSR, under control words 0x027F and 0x0272");
 }
 
 VALIDATOR_CHECK(

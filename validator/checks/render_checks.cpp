@@ -125,8 +125,9 @@ std::string joined(const std::vector<std::string>& parts) {
 VALIDATOR_CHECK(
     check_render_hooks,
     {"render.hooks",
-     "begin and end hooks (slots 205, 207) come back clean on pictures of 1x1 to 1920x1080, "
-     "several renders on one component and an aborted job",
+     "begin and end hooks (slots 205, 207) come back clean (popped bytes, registers, flags, x87 "
+     "and SSE state) within their budget on pictures of 1x1 to 1920x1080, several renders on "
+     "one component and an aborted job",
      {"component.table", "table.layout"},
      check_level::standard,
      check_target::any_plugin}) {

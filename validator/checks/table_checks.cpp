@@ -24,6 +24,10 @@ struct component_of_target {
   explicit component_of_target(check_context& context) : target(context.target()) {
     component = target->create_component(problem);
   }
+  // The host's one Release; a problem, or empty.
+  std::string release() {
+    return call_problem("the last Release (slot 2)", target->release(component));
+  }
   std::unique_ptr<plugin_target> target;
   component_ref component = 0;
   std::string problem;
@@ -102,8 +106,7 @@ VALIDATOR_CHECK(
   }
   if (!problems.empty())
     return failed_with(problems);
-  const target_call released = c.target->release(c.component);
-  if (std::string p = call_problem("the last Release (slot 2)", released); !p.empty())
+  if (std::string p = c.release(); !p.empty())
     return failed(p);
   return passed(std::to_string(called) +
                 " operations, each came back clean with the words of its declaration popped");
@@ -129,7 +132,7 @@ VALIDATOR_CHECK(check_table_reserved_entries,
     const entry_call seen = c.target->call_entry(c.component, slot);
     if (seen.call.threw) {
       if (how.empty())
-        how = seen.call.fault;
+        how = seen.call.fault.substr(seen.call.fault.find("lets"));
       continue;
     }
     if (seen.call.returned)
@@ -140,8 +143,9 @@ VALIDATOR_CHECK(check_table_reserved_entries,
   }
   if (!problems.empty())
     return failed_with(problems);
-  return passed(std::to_string(reserved) + " reserved entries, each threw (the first: " + how +
-                ")");
+  if (std::string p = c.release(); !p.empty())
+    return failed(p);
+  return passed(std::to_string(reserved) + " reserved entries, each threw (the first " + how + ")");
 }
 
 VALIDATOR_CHECK(check_table_plugin_uuid,
@@ -173,5 +177,7 @@ VALIDATOR_CHECK(check_table_plugin_uuid,
     return failed(entry_name(table_slot::get_plugin_uuid) + " answered " + uuid_text(table_answer) +
                   ", " + get_uuid + " " + uuid_text(exported) +
                   ": the host takes both for the plug-in's one UUID");
+  if (std::string p = c.release(); !p.empty())
+    return failed(p);
   return passed("both answer " + uuid_text(exported));
 }
