@@ -164,6 +164,44 @@ TEST(validator, each_fault_of_the_minimal_plugin_fails_exactly_its_check) {
                          "render.notify_image_changed",
                          "render.hooks",
                          "render.hooks"};
+  const std::pair<int, std::pair<const char*, const char*>> findings[] = {
+      {14,
+       {"exports.calling_convention",
+        "_has_separate_interfaces@4 returned EAX 0x0, popped 4 "
+        "bytes (its convention: 4), the direction flag"}},
+      {15,
+       {"table.operations",
+        "plugin_interface operation 40 (slot 44) returned EAX 0x0, "
+        "popped 4 bytes (its convention: 4), the x87 register stack (1 "
+        "value left on it)"}},
+      {16,
+       {"render.hooks",
+        "begin_render (slot 205) returned EAX 0x3E8, popped 12 bytes (its "
+        "convention: 12), MXCSR (0x9F80, not 0x1F80: flush-to-zero left on)"}},
+      {17, {"table.layout", "effector_interface reserved entry 80 (slot 300) holds null"}},
+      {18,
+       {"table.operations",
+        "effector_interface operation 5 (slot 209) returned EAX "
+        "0xA1A1A1A1, popped 8 bytes (its convention: 4)"}},
+      {21,
+       {"render.borrowed_references",
+        "begin_render (slot 205) added 1 reference(s) to "
+        "RenderJob, which the host lends it"}},
+      {22,
+       {"render.after_release",
+        "end_render (slot 207) called the output image's get_size "
+        "after releasing its last reference to it"}},
+      {24,
+       {"render.hooks",
+        "end_render (slot 207) did not return: still running after 8000032 "
+        "blocks of instructions, its budget as the host's call: an endless "
+        "loop? on a 1x1 picture"}},
+      {25,
+       {"render.hooks",
+        "end_render (slot 207) did not return: still running after 17830400 "
+        "blocks of instructions, its budget as the host's call: an endless "
+        "loop? on a 640x480 picture"}},
+  };
   for (int fault = 0; fault < static_cast<int>(std::size(named)); ++fault) {
     SCOPED_TRACE("fault " + std::to_string(fault) + ": " + named[fault]);
     validation_options options;
@@ -178,6 +216,12 @@ TEST(validator, each_fault_of_the_minimal_plugin_fails_exactly_its_check) {
       ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
       EXPECT_EQ(failed[0].substr(0, failed[0].find(':')), named[fault]) << failed[0];
       EXPECT_EQ(done.count(check_status::not_judged), 0);
+    }
+    // The findings name the slot or export, the call and what it left.
+    for (const auto& [with_fault, finding] : findings) {
+      if (with_fault == fault)
+        EXPECT_EQ(detail_of(done, finding.first).rfind(finding.second, 0), 0u)
+            << detail_of(done, finding.first);
     }
   }
 }
