@@ -307,6 +307,10 @@ target_call emulated_plugin::add_ref(component_ref component) {
 target_call emulated_plugin::release(component_ref component) {
   return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::release, {}));
 }
+target_call emulated_plugin::destroy(component_ref component) {
+  return judged(
+      call_slot(static_cast<std::uint32_t>(component), table_slot::deleting_destructor, {1}));
+}
 target_call emulated_plugin::is_valid(component_ref component) {
   target_call r =
       judged(call_slot(static_cast<std::uint32_t>(component), table_slot::is_valid, {}));

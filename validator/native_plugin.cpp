@@ -178,6 +178,11 @@ target_call native_plugin::release(component_ref component) {
   return call_module(contract.ledger, entry_name(table_slot::release),
                      [&] { return unknown_of(component)->Release(); });
 }
+target_call native_plugin::destroy(component_ref component) {
+  return call_module(contract.ledger, entry_name(table_slot::deleting_destructor), [&] {
+    return reinterpret_cast<std::uintptr_t>(component_of(component)->delete_this(1)) == component;
+  });
+}
 target_call native_plugin::is_valid(component_ref component) {
   return call_module(contract.ledger, entry_name(table_slot::is_valid),
                      [&] { return component_of(component)->is_valid_interface() ? 1 : 0; });

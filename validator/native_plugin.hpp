@@ -22,6 +22,7 @@ class native_plugin final : public plugin_target {
                               bool& kept_to_location) override;
   target_call add_ref(component_ref component) override;
   target_call release(component_ref component) override;
+  target_call destroy(component_ref component) override;
   target_call is_valid(component_ref component) override;
   target_call begin_render(component_ref component, contract_frame& frame) override;
   target_call end_render(component_ref component) override;

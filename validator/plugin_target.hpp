@@ -98,8 +98,11 @@ class plugin_target {
   // QueryInterface (slot 0) for `id`: what it stored through its out-pointer.
   virtual target_call query_interface(component_ref component, interface_query id,
                                       component_ref& stored, bool& kept_to_location) = 0;
-  virtual target_call add_ref(component_ref component) = 0;                              // slot 1
-  virtual target_call release(component_ref component) = 0;                              // slot 2
+  virtual target_call add_ref(component_ref component) = 0;  // slot 1
+  virtual target_call release(component_ref component) = 0;  // slot 2
+  // The destructor (slot 3) as a host that deletes the component itself
+  // calls it: flags 1, free the memory; it answers the component's address.
+  virtual target_call destroy(component_ref component) = 0;
   virtual target_call is_valid(component_ref component) = 0;                             // slot 4
   virtual target_call begin_render(component_ref component, contract_frame& frame) = 0;  // 205
   virtual target_call end_render(component_ref component) = 0;                           // slot 207

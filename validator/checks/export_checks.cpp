@@ -136,7 +136,7 @@ VALIDATOR_CHECK(
     check_identity,
     {"exports.identity",
      "get_name answers a text in the host's buffer; title, UUID, interface version and info "
-     "record",
+     "record, each the same when asked again",
      {"exports.names"},
      check_level::standard,
      check_target::windows_dll}) {
@@ -217,6 +217,24 @@ VALIDATOR_CHECK(
       note(p);
     else if (r.eax > 1)
       note(s->name_of(e) + " answered " + std::to_string(r.eax) + ", not a boolean");
+  }
+
+  // Facts of the module answer the same whenever the host asks (it keeps
+  // a module loaded on is_resident's word), also for another host version.
+  s->contract.application.version = 450000;
+  for (const entry_point e : {entry_point::get_interface_version, entry_point::is_resident,
+                              entry_point::has_separate_interfaces}) {
+    const std::vector<std::uint32_t> words(static_cast<std::size_t>(facts_of(e).arguments), 0);
+    const call_outcome first = s->call_export(e, words), again = s->call_export(e, words);
+    if (first.returned && again.returned && first.eax != again.eax)
+      note(s->name_of(e) + " answered " + std::to_string(first.eax) + ", then " +
+           std::to_string(again.eax));
+  }
+  if (!info.empty()) {
+    const std::uint32_t again = s->guarded_location(24);
+    r = s->call_export<entry_point::get_info>({again, 0, 0});
+    if (r.returned && s->read_bytes(again, 24) != s->read_bytes(at, 24))
+      note(get_info + " answered another record the second time");
   }
 
   if (!problems.empty()) {

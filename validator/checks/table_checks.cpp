@@ -76,7 +76,8 @@ VALIDATOR_CHECK(
     {"table.operations",
      "every operation of plugin_interface and effector_interface but the hooks, called with "
      "the words its declaration takes: comes back, pops them, keeps the host's registers, "
-     "flags, x87 and SSE state, writes only through its pointers, answers a record's location",
+     "flags, x87 and SSE state, writes only through its pointers, answers a record's location; "
+     "then the destructor (slot 3), as a host deleting the component calls it",
      {"table.layout"},
      check_level::standard,
      check_target::any_plugin}) {
@@ -106,10 +107,17 @@ VALIDATOR_CHECK(
   }
   if (!problems.empty())
     return failed_with(problems);
-  if (std::string p = c.release(); !p.empty())
+  // A host may delete the component itself, through its destructor.
+  const bool on_heap = c.target->component_alive(c.component) == true;
+  const target_call destroyed = c.target->destroy(c.component);
+  const std::string destructor = entry_name(table_slot::deleting_destructor);
+  if (std::string p = call_problem(destructor + " with flags 1", destroyed); !p.empty())
     return failed(p);
+  if (on_heap && c.target->component_alive(c.component) == true)
+    return failed(destructor + " with flags 1 did not free the component");
   return passed(std::to_string(called) +
-                " operations, each came back clean with the words of its declaration popped");
+                " operations, each came back clean with the words of its declaration popped; the "
+                "destructor (slot 3) came back clean and freed the component");
 }
 
 VALIDATOR_CHECK(check_table_reserved_entries,
