@@ -100,6 +100,7 @@ class services final : public host_object_base<HostServices, Policy> {
       // Named for the ledger unless the resources named it already.
       if (image->books().id == 0 && this->books_ledger() != nullptr)
         image->enlist(*this->books_ledger(), std::string("image resource \"") + name + "\"");
+      image->books().role = object_role::owned;
     }
     if constexpr (Policy::life == lifetime::host_kept) {
       loaded.push_back(std::move(image));

@@ -44,6 +44,38 @@ std::vector<std::string> ledger::without(const std::string& prefix) const {
   return kept;
 }
 
+ledger::plugin_call::plugin_call(ledger& books, std::string what) : ledger_(books) {
+  ledger_.call_in_progress_ = std::move(what);
+  ledger_.lent_at_start_.clear();
+  for (object_books* object : ledger_.objects_) {
+    if (object->role == object_role::lent && !object->gone)
+      ledger_.lent_at_start_.emplace_back(object, object->held());
+  }
+}
+
+ledger::plugin_call::~plugin_call() {
+  for (const auto& [object, held] : ledger_.lent_at_start_) {
+    const std::int64_t kept = object->held() - held;
+    if (kept > 0)
+      ledger_.lent_kept.push_back(ledger_.call_in_progress_ + " added " + std::to_string(kept) +
+                                  " reference(s) to " + object->name +
+                                  ", which the host lends it, and returned without releasing "
+                                  "them");
+  }
+  ledger_.lent_at_start_.clear();
+  ledger_.call_in_progress_.clear();
+}
+
+void ledger::note_use_after_release(const object_books& books, call c) {
+  // The first few tell the story; a loop over a picture would make millions.
+  constexpr std::size_t kept = 32;
+  if (used_after_release.size() >= kept)
+    return;
+  const std::string who = call_in_progress_.empty() ? "the plug-in" : call_in_progress_;
+  used_after_release.push_back(who + " called " + books.name + "'s " + facts_of(c).name +
+                               " after releasing its last reference to it");
+}
+
 void ledger::enlist(object_books& books) {
   books.id = next_id_++;
   objects_.push_back(&books);
@@ -69,7 +101,7 @@ void ledger::record(object_books& books, call c, std::int32_t x, std::int32_t y)
   // A pixel call is most of a render's calls: the short way when nothing
   // more than its count is asked for.
   if ((c == call::get_pixel || c == call::set_pixel) && !hash_calls && !trace_calls &&
-      !books.gone && !list_pixel_calls) {
+      !books.gone && !list_pixel_calls && !released(books)) {
     ++counted_calls;
     if (throw_at != 0 && counted_calls == throw_at)
       throw injected_fault();
@@ -81,6 +113,13 @@ void ledger::record(object_books& books, call c, std::int32_t x, std::int32_t y)
     trace.push_back(traced_call{books.id, c, x, y});
   if (books.gone)
     late_calls.push_back(books.name + "::" + facts.name);
+  // An AddRef is counted before it is recorded: the reference it made is
+  // not one the plug-in held.
+  if (c != call::Release && books.role == object_role::owned && books.handed_out > 0 &&
+      books.held() - (c == call::AddRef ? 1 : 0) <= 0)
+    note_use_after_release(books, c);
+  if (observer && facts.kind != call_kind::pixel)
+    observer(books, c);
   // An AddRef is counted in the books only; a Release is listed for the
   // order of releases but never chosen for a fault: a release is how the
   // plug-in cleans up after one.

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -28,9 +29,21 @@ struct traced_call {
   std::int32_t x, y;
 };
 
+// How the plug-in comes by an object, which decides the rules its
+// references follow:
+//   any    no rule beyond the counts (a host that only counts);
+//   lent   the host lends it for a call (the render job, the application
+//          handed to the hooks, the services): whatever the plug-in adds
+//          to it in a call it takes away again before returning;
+//   owned  a result handed out as owned (an output image, render settings,
+//          a loaded image, the job's application): released exactly once,
+//          and never used once the plug-in's last reference is released.
+enum class object_role : std::uint8_t { any, lent, owned };
+
 // One object's books.
 struct object_books {
   std::string name;
+  object_role role = object_role::any;
   std::int64_t handed_out = 0, add_refs = 0, releases = 0;
   // References the plug-in holds: negative when it released more than it got.
   std::int64_t held() const { return handed_out + add_refs - releases; }
@@ -68,9 +81,15 @@ class ledger {
   std::vector<traced_call> trace;  // with trace_calls: every call, AddRef and Release too
   std::int64_t counted_calls = 0;
   std::int64_t object_calls = 0;
-  std::string null_answered;                    // "RenderJob::get_output_image"
-  std::vector<std::string> errors;              // contract breaches the objects saw
-  std::vector<std::string> late_calls;          // "RenderJob::is_aborted" on a job already gone
+  std::string null_answered;            // "RenderJob::get_output_image"
+  std::vector<std::string> errors;      // contract breaches the objects saw
+  std::vector<std::string> late_calls;  // "RenderJob::is_aborted" on a job already gone
+  // Breaches of the references' rules, each naming the plug-in's call that
+  // made it: a lent object's references not given back by the end of a
+  // call, an owned object used after its last release.
+  std::vector<std::string> lent_kept, used_after_release;
+  // Told of every call but the pixel calls, once it is recorded.
+  std::function<void(const object_books&, call)> observer;
   std::uint64_t hash = 1469598103934665603ull;  // FNV-1a, with hash_calls
   std::uint64_t hashed = 0;
 
@@ -82,6 +101,21 @@ class ledger {
   // The list without calls whose text begins with `prefix`.
   std::vector<std::string> without(const std::string& prefix) const;
 
+  // The plug-in's call in progress, as messages name it ("end_render (slot
+  // 207)"): what a lent object holds when it begins must hold again when it
+  // ends. Calls do not nest.
+  class plugin_call {
+   public:
+    plugin_call(ledger& books, std::string what);
+    ~plugin_call();
+    plugin_call(const plugin_call&) = delete;
+    plugin_call& operator=(const plugin_call&) = delete;
+
+   private:
+    ledger& ledger_;
+  };
+  const std::string& current_call() const { return call_in_progress_; }
+
   // For the objects.
   void enlist(object_books& books);
   void forget(object_books& books);
@@ -92,8 +126,18 @@ class ledger {
   void fold(const object_books& books, call c, std::int32_t x = 0, std::int32_t y = 0);
 
  private:
+  // An owned object the plug-in holds no reference to any more, once
+  // handed out: any call on it but a Release (an over-release, which the
+  // counts show) is a use after release.
+  static bool released(const object_books& books) {
+    return books.role == object_role::owned && books.handed_out > 0 && books.held() <= 0;
+  }
+  void note_use_after_release(const object_books& books, call c);
+
   std::vector<object_books*> objects_;
   std::uint32_t next_id_ = 1;
+  std::string call_in_progress_;
+  std::vector<std::pair<object_books*, std::int64_t>> lent_at_start_;
 };
 
 }  // namespace host_kit

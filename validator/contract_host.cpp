@@ -29,6 +29,8 @@ contract_frame::contract_frame(host_kit::ledger& ledger, contract_application& a
       job(application, aborted, &image) {
   image.enlist(ledger, "the output image");
   job.enlist(ledger, "RenderJob");
+  image.books().role = host_kit::object_role::owned;
+  job.books().role = host_kit::object_role::lent;
 }
 
 bool contract_frame::picture_changed() const {
@@ -43,10 +45,20 @@ contract_host::contract_host(module_resources resources)
   settings.enlist(ledger, "RenderSettings");
   services.enlist(ledger, "HostServices");
   application.enlist(ledger, "HostApplication");
+  job_application.enlist(ledger, "the HostApplication of RenderJob::get_application");
+  settings.books().role = job_application.books().role = host_kit::object_role::owned;
+  services.books().role = application.books().role = host_kit::object_role::lent;
+  // notify_image_changed tells the host the picture changed: it must have.
+  ledger.observer = [this](const host_kit::object_books&, host_kit::call c) {
+    if (c == host_kit::call::notify_image_changed && !frames.empty() &&
+        !frames.back()->picture_changed())
+      ++frames.back()->notified_unchanged;
+  };
 }
 
 void contract_host::retire() {
   settings.books().gone = services.books().gone = application.books().gone = true;
+  job_application.books().gone = true;
   for (auto& frame : frames) frame->image.books().gone = frame->job.books().gone = true;
   for (auto& image : services.loaded) image->books().gone = true;
 }

@@ -23,7 +23,8 @@ using contract_application = host_kit::application<contract_policy>;
 using contract_job = host_kit::job<contract_policy>;
 using module_resources = host_kit::module_resources<contract_policy>;
 
-// One render's job and its picture (a repeatable pattern of colours).
+// One render's job and its picture (a repeatable pattern of colours). The
+// job is lent to the hooks; the picture is the job's owned result.
 struct contract_frame {
   contract_frame(host_kit::ledger& ledger, contract_application& application, std::int32_t width,
                  std::int32_t height, bool aborted);
@@ -32,6 +33,9 @@ struct contract_frame {
   contract_image image;
   std::vector<Bgra8> original;
   contract_job job;
+  // notify_image_changed calls made while the picture was still as the
+  // host gave it.
+  int notified_unchanged = 0;
 };
 
 // A whole host: the objects that live as long as a component.
@@ -41,8 +45,13 @@ struct contract_host {
   void retire();
 
   host_kit::ledger ledger;
-  contract_settings settings;
-  contract_services services;
+  contract_settings settings;  // owned results of get_render_settings
+  contract_services services;  // lent
+  // The application lent to the exports and the hooks, and the one a job
+  // hands out as an owned result: two objects, so that each kind of
+  // reference is judged by its own rules.
   contract_application application{440487, services, &settings};
+  contract_application job_application{440487, services, &settings};
+  // The renders in order; the last one is in progress.
   std::vector<std::unique_ptr<contract_frame>> frames;
 };

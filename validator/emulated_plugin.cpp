@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
+#include "host/component_table.hpp"
 #include "host/plugin_entry_points.hpp"
 #include "refhost/pictures/memory_image.hpp"
 #include "refhost/pictures/tga_codec.hpp"
@@ -11,6 +13,13 @@
 namespace {
 
 constexpr std::uint16_t english = 1033;
+// How a call ends that a C++ exception left (target_call::threw).
+constexpr char exception_left[] = "lets a C++ exception out";
+constexpr char cxx_exception_code[] = "raises exception 0xE06D7363";
+constexpr char terminated[] = "terminate called";
+constexpr char abort_called[] = "calls abort(), which ends the host's process";
+// Executable section (IMAGE_SCN_MEM_EXECUTE).
+constexpr std::uint32_t executable = 0x20000000;
 constexpr std::uint8_t guard_byte = 0xAB;
 // IID_IUnknown, {00000000-0000-0000-C000-000000000046}, in GUID byte layout.
 constexpr std::uint8_t iunknown_id[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
@@ -105,11 +114,28 @@ target_call judged(const call_outcome& outcome) {
   target_call call;
   call.answer = outcome.eax;
   call.returned = outcome.returned;
+  call.threw = outcome.stop_reason.rfind(exception_left, 0) == 0;
+  call.validator_gap = !outcome.missing_function.empty();
   if (!outcome.clean())
-    call.fault = outcome.missing_function.empty() ? outcome.describe()
-                                                  : "calls " + outcome.missing_function +
-                                                        ", which the validator does not provide";
+    call.fault = call.validator_gap ? outcome.stop_reason : outcome.describe();
   return call;
+}
+
+std::string load_problem(const load_error& error) {
+  if (!error.missing_function.empty())
+    throw validator_gap(std::string(error.what()));
+  return error.what();
+}
+
+std::string unload_problem(const loaded_module::unload_report& report) {
+  for (const std::string& problem : report.problems) {
+    if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0) {
+      if (!report.missing_function.empty())
+        throw validator_gap(problem);
+      return problem;
+    }
+  }
+  return std::string();
 }
 
 emulated_plugin::emulated_plugin(const plugin_file& plugin, const windows_machine& machine,
@@ -117,13 +143,102 @@ emulated_plugin::emulated_plugin(const plugin_file& plugin, const windows_machin
     : plugin_target(plugin.resources()),
       host_(machine),
       module_((host_.process.bind_functions_of_later_versions = true,
-               host_.process.load_library(plugin.path, base))) {}
+               host_.process.load_library(plugin.path, base))),
+      image_(plugin.image) {}
+
+template <class Call>
+call_outcome emulated_plugin::run(const std::string& what, std::uint64_t budget, Call&& call) {
+  const host_kit::ledger::plugin_call in_ledger(contract.ledger, what);
+  std::string& errors = host_.process.console[2];
+  const std::size_t written = errors.size();
+  host_.process.cpu.block_limit = budget;
+  call_outcome outcome = call();
+  if (outcome.over_budget)
+    outcome.stop_reason = "still running after " + std::to_string(budget) +
+                          " blocks of instructions, its budget as the host's call: an endless "
+                          "loop?";
+  else if (outcome.stop_reason.rfind(cxx_exception_code, 0) == 0)
+    outcome.stop_reason = std::string(exception_left) +
+                          " (exception 0xE06D7363, an MSVC-built module's throw, which the "
+                          "host's handler takes)";
+  else if (outcome.stop_reason == abort_called &&
+           errors.find(terminated, written) != std::string::npos)
+    outcome.stop_reason = std::string(exception_left) +
+                          ": its C++ runtime found no handler, so its terminate handler ran "
+                          "(\"" +
+                          errors.substr(written, errors.find('\n', written) - written) +
+                          "\") and abort() ends the host's process";
+  return outcome;
+}
+
+call_outcome emulated_plugin::call_export(entry_point e, const std::vector<std::uint32_t>& args) {
+  return run(name_of(e), fixed_budget, [&] { return host_.call_export(module_, e, args); });
+}
 
 call_outcome emulated_plugin::call_slot(std::uint32_t component, int slot,
                                         const std::vector<std::uint32_t>& args) {
   const bool com = slot <= table_slot::release;
-  return host_.call_slot(component, slot,
-                         com ? call_convention::com_stdcall : call_convention::thiscall, args);
+  std::uint64_t budget = fixed_budget;
+  if (slot == table_slot::end_render && !contract.frames.empty()) {
+    const contract_image& picture = contract.frames.back()->image;
+    budget += budget_per_pixel * static_cast<std::uint64_t>(picture.width()) *
+              static_cast<std::uint64_t>(picture.height());
+  }
+  return run(entry_name(slot), budget, [&] {
+    return host_.call_slot(component, slot,
+                           com ? call_convention::com_stdcall : call_convention::thiscall, args);
+  });
+}
+
+target_call emulated_plugin::get_uuid(interface_query id, Uuid& answered) {
+  const std::uint32_t at = guarded_location(16);
+  const call_outcome r = call_export<entry_point::get_uuid>({at, interface_id(id), 0, 0});
+  for (int i = 0; i < 4; ++i) answered.words[i] = read32(at + 4 * static_cast<std::uint32_t>(i));
+  return judged(r);
+}
+
+entry_call emulated_plugin::call_entry(component_ref component, int slot) {
+  const table_entry& entry = component_table[slot];
+  std::vector<std::uint32_t> args;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> locations;
+  for (int i = 0; i < entry.arguments; ++i) {
+    const std::uint32_t bytes = entry.pointee_bytes[static_cast<std::size_t>(i)];
+    if (bytes == 0) {
+      args.push_back(0);
+      continue;
+    }
+    locations.emplace_back(guarded_location(bytes), bytes);
+    args.push_back(locations.back().first);
+  }
+  entry_call seen;
+  seen.call = judged(call_slot(static_cast<std::uint32_t>(component), slot, args));
+  for (const auto& [at, bytes] : locations) seen.kept_to_locations &= guards_kept(at, bytes);
+  if (!locations.empty())
+    seen.first_location = read_bytes(locations[0].first, locations[0].second);
+  if (entry.answer == entry_answer::location && seen.call.returned)
+    seen.answered_location = seen.call.answer == args[0] || seen.call.answer == 0;
+  return seen;
+}
+
+std::string emulated_plugin::entry_not_code(component_ref component, int slot) const {
+  std::uint32_t entry = 0;
+  try {
+    entry = read32(read32(static_cast<std::uint32_t>(component)) +
+                   4 * static_cast<std::uint32_t>(slot));
+  } catch (const emulation_error&) {
+    return "cannot be read";
+  }
+  if (entry == 0)
+    return "holds null";
+  const std::uint32_t offset = entry - module_.base();
+  for (const pe_section& section : image_->sections()) {
+    if ((section.characteristics & executable) != 0 && offset >= section.virtual_address &&
+        offset - section.virtual_address < std::max(section.virtual_size, section.raw_size))
+      return std::string();
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "holds 0x%08X, no address of the module's code", entry);
+  return text;
 }
 
 std::uint32_t emulated_plugin::application() {
@@ -192,6 +307,10 @@ target_call emulated_plugin::add_ref(component_ref component) {
 target_call emulated_plugin::release(component_ref component) {
   return judged(call_slot(static_cast<std::uint32_t>(component), table_slot::release, {}));
 }
+target_call emulated_plugin::destroy(component_ref component) {
+  return judged(
+      call_slot(static_cast<std::uint32_t>(component), table_slot::deleting_destructor, {1}));
+}
 target_call emulated_plugin::is_valid(component_ref component) {
   target_call r =
       judged(call_slot(static_cast<std::uint32_t>(component), table_slot::is_valid, {}));
@@ -222,6 +341,6 @@ void emulated_plugin::fail_allocation(std::uint64_t nth) {
   host_.process.heap.fail_allocation(nth);
 }
 
-std::vector<std::string> emulated_plugin::unload() {
-  return module_.unload().problems;
+std::string emulated_plugin::unload() {
+  return unload_problem(module_.unload());
 }

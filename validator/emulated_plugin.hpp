@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "emulated_windows/host/plugin_host.hpp"
-#include "emulated_windows/host/slot_index.hpp"
 #include "emulated_windows/process/pe_file.hpp"
 #include "host/effector_interface.hpp"
 #include "validator/plugin_target.hpp"
@@ -25,21 +24,12 @@ struct plugin_file {
   std::map<std::string, std::string> strings;  // the string table, language 1033
 };
 
-// The component's table as the host calls it: each entry's slot read from
-// its declaration (host/unknown_interface.hpp, host/effector_interface.hpp).
-namespace table_slot {
-inline const int query_interface = static_cast<int>(slot_index(&IUnknown::QueryInterface)),
-                 add_ref = static_cast<int>(slot_index(&IUnknown::AddRef)),
-                 release = static_cast<int>(slot_index(&IUnknown::Release)),
-                 deleting_destructor =
-                     static_cast<int>(slot_index(&unknown_interface::delete_this)),
-                 is_valid = static_cast<int>(slot_index(&unknown_interface::is_valid_interface)),
-                 begin_render = static_cast<int>(slot_index(&effector_interface::begin_render)),
-                 end_render = static_cast<int>(slot_index(&effector_interface::end_render));
-}  // namespace table_slot
-
 // How an emulated call went, as the checks judge it.
 target_call judged(const call_outcome& outcome);
+// What a failed load or unload says (the first problem of DllMain or a TLS
+// callback, empty when none), or validator_gap as call_problem throws it.
+std::string load_problem(const load_error& error);
+std::string unload_problem(const loaded_module::unload_report& report);
 
 // One emulated host process with the plug-in loaded and the validator's host
 // objects beside it: the calls the host makes, each judged as the host's
@@ -57,23 +47,36 @@ class emulated_plugin final : public plugin_target {
                               bool& kept_to_location) override;
   target_call add_ref(component_ref component) override;
   target_call release(component_ref component) override;
+  target_call destroy(component_ref component) override;
   target_call is_valid(component_ref component) override;
   target_call begin_render(component_ref component, contract_frame& frame) override;
   target_call end_render(component_ref component) override;
   std::optional<bool> component_alive(component_ref component) const override;
   std::optional<std::uint64_t> allocations() const override;
   void fail_allocation(std::uint64_t nth) override;
-  std::vector<std::string> unload() override;
+  std::string unload() override;
 
-  // The Windows DLL's own: exports and table entries by their words.
+  target_call get_uuid(interface_query id, Uuid& answered) override;
+  entry_call call_entry(component_ref component, int slot) override;
+  std::string entry_not_code(component_ref component, int slot) const override;
+
+  // The Windows DLL's own: exports and table entries by their words, each
+  // within the budget of a call (below) and in the ledger as that call.
   template <entry_point E>
   call_outcome call_export(const entry_point_words<E>& args) {
-    return host_.call_export<E>(module_, args);
+    return call_export(E, std::vector<std::uint32_t>(args.begin(), args.end()));
   }
-  call_outcome call_export(entry_point e, const std::vector<std::uint32_t>& args) {
-    return host_.call_export(module_, e, args);
-  }
+  call_outcome call_export(entry_point e, const std::vector<std::uint32_t>& args);
   call_outcome call_slot(std::uint32_t component, int slot, const std::vector<std::uint32_t>& args);
+
+  // How much work one call may do before it counts as not returning, in
+  // translation blocks of emulated code (the emulated clock counts 10 ns
+  // each): a few times what a hook that stamps a picture needs. The end
+  // hook's grows with its picture, since a hook may visit every pixel a
+  // few times; every other call gets the fixed part. 8,000,000 blocks run
+  // in a few seconds here, also in a loop that calls the host.
+  static constexpr std::uint64_t fixed_budget = 8'000'000;
+  static constexpr std::uint64_t budget_per_pixel = 32;
   // Emulated addresses of host things to pass.
   std::uint32_t application();
   std::uint32_t interface_id(interface_query id);
@@ -91,6 +94,13 @@ class emulated_plugin final : public plugin_target {
   const loaded_module& module() const { return module_; }
 
  private:
+  // Runs `call` as the host's call `what` within `budget` blocks; a C++
+  // exception that left it is told apart from the rest of what ends the
+  // process.
+  template <class Call>
+  call_outcome run(const std::string& what, std::uint64_t budget, Call&& call);
+
   plugin_host host_;
   loaded_module& module_;
+  std::shared_ptr<const pe_file> image_;
 };

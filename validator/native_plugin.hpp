@@ -22,13 +22,18 @@ class native_plugin final : public plugin_target {
                               bool& kept_to_location) override;
   target_call add_ref(component_ref component) override;
   target_call release(component_ref component) override;
+  target_call destroy(component_ref component) override;
   target_call is_valid(component_ref component) override;
   target_call begin_render(component_ref component, contract_frame& frame) override;
   target_call end_render(component_ref component) override;
+  target_call get_uuid(interface_query id, Uuid& answered) override;
+  entry_call call_entry(component_ref component, int slot) override;
+  // A C++ class's table is complete by construction.
+  std::string entry_not_code(component_ref, int) const override { return std::string(); }
   std::optional<bool> component_alive(component_ref) const override { return std::nullopt; }
   std::optional<std::uint64_t> allocations() const override;
   void fail_allocation(std::uint64_t nth) override;
-  std::vector<std::string> unload() override;
+  std::string unload() override;
 
  private:
   native_plugin(std::unique_ptr<plugin_module> module);

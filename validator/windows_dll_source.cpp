@@ -16,7 +16,7 @@ bool is_elf(const std::string& path) {
 }
 }  // namespace
 
-validation validate(const validation_options& options) {
+validation validate(const validation_options& options, const check_observer& observe) {
   std::unique_ptr<target_source> source;
   try {
     if (is_elf(options.plugin_path)) {
@@ -30,7 +30,9 @@ validation validate(const validation_options& options) {
     validation done;
     done.unusable = true;
     done.results.push_back({"file.format", check_status::failed, e.what()});
+    if (observe)
+      observe(done.results.back());
     return done;
   }
-  return validate(options, *source);
+  return validate(options, *source, observe);
 }

@@ -15,9 +15,15 @@ class windows_dll_source final : public target_source {
     return session(options);
   }
   // A fresh process with the plug-in loaded as the oldest Windows asked for
-  // loads it.
+  // loads it. Throws load_error, or validator_gap when the load reached a
+  // system function the emulated Windows does not provide.
   std::unique_ptr<emulated_plugin> session(const validation_options& options) const {
-    return std::make_unique<emulated_plugin>(file, windows_machine::of(options.oldest));
+    try {
+      return std::make_unique<emulated_plugin>(file, windows_machine::of(options.oldest));
+    } catch (const load_error& e) {
+      load_problem(e);
+      throw;
+    }
   }
 
   plugin_file file;

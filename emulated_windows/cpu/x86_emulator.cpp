@@ -9,6 +9,34 @@ namespace {
 using namespace emulated_layout;
 
 constexpr std::uint32_t stub_stride = 16;
+constexpr std::uint32_t direction_flag = 1u << 10;
+// Every x87 register tagged empty (two bits each, 11 for empty).
+constexpr std::uint32_t x87_all_empty = 0xFFFF;
+// How Windows starts a thread's SSE state: every exception masked, round to
+// nearest, no flush-to-zero, no denormals-are-zero.
+constexpr std::uint32_t host_mxcsr = 0x1F80;
+constexpr std::uint32_t mxcsr_exception_flags = 0x3F;  // sticky, harmless while masked
+
+int x87_values_on_stack(std::uint32_t tags) {
+  int values = 0;
+  for (int i = 0; i < 8; ++i) values += ((tags >> (2 * i)) & 3) != 3 ? 1 : 0;
+  return values;
+}
+
+// What a changed MXCSR does to the host, in words.
+std::string mxcsr_change(std::uint32_t mxcsr) {
+  std::string what;
+  auto add = [&what](const char* text) { what += std::string(what.empty() ? ": " : ", ") + text; };
+  if ((mxcsr & 0x8000) != 0)
+    add("flush-to-zero left on");
+  if ((mxcsr & 0x0040) != 0)
+    add("denormals-are-zero left on");
+  if ((mxcsr & 0x6000) != (host_mxcsr & 0x6000))
+    add("another rounding mode");
+  if ((mxcsr & 0x1F80) != 0x1F80)
+    add("SSE exceptions unmasked");
+  return what;
+}
 constexpr std::uint8_t nop = 0x90, int3 = 0xCC, hlt = 0xF4;
 
 // Values the host leaves in the registers a callee must keep.
@@ -63,9 +91,11 @@ struct emulator_hooks {
   }
   static void on_block(uc_engine*, std::uint64_t, std::uint32_t, void* user) {
     auto& cpu = *static_cast<x86_emulator*>(user);
-    if (++cpu.blocks_ > cpu.block_limit)
+    if (++cpu.blocks_ > cpu.block_limit && !cpu.over_budget_) {
+      cpu.over_budget_ = cpu.stop_reason_.empty();
       cpu.stop_call("instruction limit: more than " + std::to_string(cpu.block_limit) +
                     " blocks without returning");
+    }
   }
   static int on_cpuid(uc_engine*, void* user) {
     auto& cpu = *static_cast<x86_emulator*>(user);
@@ -259,10 +289,11 @@ void x86_emulator::set_thread_block(std::uint32_t base, std::uint32_t size) {
   set_reg(UC_X86_REG_FS, (3u << 3) | 3u);
 }
 
-void x86_emulator::stop_call_missing(const std::string& function) {
+void x86_emulator::stop_call_missing(const std::string& function, const std::string& why) {
   if (stop_reason_.empty())
     missing_function_ = function;
-  stop_call("calls " + function + ", which the emulated Windows does not provide");
+  stop_call("calls " + function + ", " +
+            (why.empty() ? "which the emulated Windows does not provide" : why));
 }
 
 void x86_emulator::stop_call(const std::string& reason) {
@@ -291,13 +322,17 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   set_reg(UC_X86_REG_ECX, convention == call_convention::thiscall ? self : 0xC1C1C1C1);
   set_reg(UC_X86_REG_EAX, 0xA1A1A1A1);
   set_reg(UC_X86_REG_EDX, 0xD1D1D1D1);
-  set_reg(UC_X86_REG_EFLAGS, 0x202);
+  set_reg(UC_X86_REG_EFLAGS, 0x202);  // interrupts on, the direction flag clear
   set_reg(UC_X86_REG_FPCW, x87_control);
   set_reg(UC_X86_REG_FPSW, 0);
+  set_reg(UC_X86_REG_FPTAG, x87_all_empty);
+  set_reg(UC_X86_REG_MXCSR, host_mxcsr);
 
   stop_reason_.clear();
   missing_function_.clear();
   memory_fault_.clear();
+  over_budget_ = false;
+  blocks_before_ += blocks_;
   blocks_ = 0;
   in_call_ = true;
   const uc_err error = uc_emu_start(uc_, target, return_sentinel, 0, 0);
@@ -309,6 +344,7 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
   if (!stop_reason_.empty()) {
     outcome.stop_reason = stop_reason_;
     outcome.missing_function = missing_function_;
+    outcome.over_budget = over_budget_;
   } else if (error != UC_ERR_OK) {
     outcome.stop_reason = std::string("fault: ") + uc_strerror(error) + " at EIP " + hex(eip);
     if (!memory_fault_.empty())
@@ -330,8 +366,26 @@ call_outcome x86_emulator::call(std::uint32_t target, call_convention convention
       outcome.clobbered.push_back("the x87 control word");
     // An exception flag that the host's control word unmasks traps at the
     // host's next floating-point instruction (the emulator does not trap).
-    if ((reg(UC_X86_REG_FPSW) & ~x87_control & 0x3F) != 0)
+    const std::uint32_t status = reg(UC_X86_REG_FPSW);
+    if ((status & ~x87_control & 0x3F) != 0)
       outcome.clobbered.push_back("the x87 status word (an exception left pending for the host)");
+    // Values left on the x87 register stack: the host's next loads find the
+    // stack full and get NaN (no call here returns a floating-point value).
+    const int left = x87_values_on_stack(reg(UC_X86_REG_FPTAG));
+    if (left != 0 || ((status >> 11) & 7) != 0)
+      outcome.clobbered.push_back("the x87 register stack (" +
+                                  std::to_string(left != 0 ? left : 1) +
+                                  (left > 1 ? " values" : " value") + " left on it)");
+    // The direction flag must be clear on return: the host's string
+    // instructions (memcpy, memset) would run backwards.
+    if ((reg(UC_X86_REG_EFLAGS) & direction_flag) != 0)
+      outcome.clobbered.push_back("the direction flag (left set)");
+    // The SSE control word is the host's too: flush-to-zero or
+    // denormals-are-zero change its arithmetic, unmasked exceptions trap.
+    const std::uint32_t mxcsr = reg(UC_X86_REG_MXCSR) & ~mxcsr_exception_flags;
+    if (mxcsr != host_mxcsr)
+      outcome.clobbered.push_back("MXCSR (" + hex(mxcsr) + ", not " + hex(host_mxcsr) +
+                                  mxcsr_change(mxcsr) + ")");
   }
   const std::size_t stack_args = args.size() + (convention == call_convention::com_stdcall);
   outcome.expected_popped =

@@ -59,9 +59,11 @@ struct call_outcome {
   std::string stop_reason;             // why it did not return
   std::string missing_function;        // "DLL!function" when it called one no one provides
   std::uint64_t blocks = 0;            // translation blocks run
+  bool over_budget = false;            // stopped by block_limit: still running
 
-  // Came back, popped what it should and kept EBX, ESI, EDI, EBP and the
-  // x87 control word.
+  // Came back, popped what it should and kept EBX, ESI, EDI, EBP, the
+  // direction flag, the x87 control word, status and register stack, and
+  // MXCSR as the host had them.
   bool clean() const { return returned && popped == expected_popped && clobbered.empty(); }
   std::string describe() const;
 };
@@ -120,8 +122,9 @@ class x86_emulator {
                     const std::vector<std::uint32_t>& args);
   // From a stub: the call in progress will not come back, for `reason`.
   void stop_call(const std::string& reason);
-  // From a stub: the call reached DLL!function, which nothing provides.
-  void stop_call_missing(const std::string& function);
+  // From a stub: the call reached DLL!function, which the emulated Windows
+  // cannot serve (`why`: "which the emulated Windows does not provide").
+  void stop_call_missing(const std::string& function, const std::string& why = std::string());
 
   // Answers the CPUID instruction; leaf in EAX, sub-leaf in ECX.
   std::function<cpuid_answer(std::uint32_t leaf, std::uint32_t subleaf)> cpuid;
@@ -131,6 +134,8 @@ class x86_emulator {
   std::uint16_t x87_control = 0x027F;
   // Translation blocks one call may run before it counts as hung.
   std::uint64_t block_limit = 200'000'000;
+  // Translation blocks run since the emulator was made: the work done.
+  std::uint64_t blocks_run() const { return blocks_before_ + blocks_; }
 
  private:
   struct stub {
@@ -147,5 +152,7 @@ class x86_emulator {
   std::string stop_reason_;
   std::string missing_function_;
   std::string memory_fault_;
-  std::uint64_t blocks_ = 0;
+  bool over_budget_ = false;
+  std::uint64_t blocks_ = 0;         // in the call in progress or the last one
+  std::uint64_t blocks_before_ = 0;  // in the calls before it
 };

@@ -16,6 +16,19 @@ std::string hex(std::uint32_t value) {
   return text;
 }
 
+std::string allocator_name(std::uint32_t owner) {
+  switch (owner) {
+    case emulated_heap::c_runtime:
+      return "malloc";
+    case emulated_heap::process_heap:
+      return "HeapAlloc on the process heap";
+    case emulated_heap::local_heap:
+      return "LocalAlloc or GlobalAlloc";
+    default:
+      return "HeapAlloc on heap " + hex(owner);
+  }
+}
+
 }  // namespace
 
 emulated_heap::emulated_heap(x86_emulator& cpu, std::uint32_t base, std::uint32_t size)
@@ -23,7 +36,7 @@ emulated_heap::emulated_heap(x86_emulator& cpu, std::uint32_t base, std::uint32_
   cpu_.map(base, size);
 }
 
-std::uint32_t emulated_heap::allocate(std::uint32_t size) {
+std::uint32_t emulated_heap::allocate(std::uint32_t size, std::uint32_t owner) {
   if (++allocations_ == failing_)
     return 0;
   const std::uint64_t span =
@@ -36,16 +49,24 @@ std::uint32_t emulated_heap::allocate(std::uint32_t size) {
   std::fill(fill.begin(), fill.begin() + size, fresh);
   cpu_.write(address, fill.data(), fill.size());
   live_[address] = size;
+  if (owner != c_runtime)
+    owners_[address] = owner;
   return address;
 }
 
-void emulated_heap::release(std::uint32_t address) {
+void emulated_heap::release(std::uint32_t address, std::uint32_t owner) {
   const auto it = live_.find(address);
   if (it == live_.end()) {
     problems.push_back((freed_.count(address) != 0 ? "double free of " : "free of no block: ") +
                        hex(address));
     return;
   }
+  if (owner_of(address) != owner) {
+    problems.push_back("block " + hex(address) + " of " + allocator_name(owner_of(address)) +
+                       " freed by the counterpart of " + allocator_name(owner));
+    return;
+  }
+  owners_.erase(address);
   const std::uint32_t size = it->second;
   const std::vector<std::uint8_t> after = cpu_.read_bytes(address + size, guard_size);
   for (std::uint8_t byte : after) {
@@ -59,6 +80,20 @@ void emulated_heap::release(std::uint32_t address) {
   cpu_.write(address, fill.data(), fill.size());
   freed_[address] = size;
   live_.erase(it);
+}
+
+void emulated_heap::release_all(std::uint32_t owner) {
+  std::vector<std::uint32_t> blocks;
+  for (const auto& [address, block_owner] : owners_) {
+    if (block_owner == owner)
+      blocks.push_back(address);
+  }
+  for (std::uint32_t address : blocks) release(address, owner);
+}
+
+std::uint32_t emulated_heap::owner_of(std::uint32_t address) const {
+  const auto it = owners_.find(address);
+  return it == owners_.end() ? c_runtime : it->second;
 }
 
 std::int64_t emulated_heap::size_of(std::uint32_t address) const {

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 
 // windows_functions.txt, generated into the build.
 extern const char windows_functions_text[];
@@ -17,9 +18,21 @@ std::string lower(std::string text) {
   return text;
 }
 
-const std::map<std::string, windows_version>& functions() {
-  static const std::map<std::string, windows_version> list = [] {
-    std::map<std::string, windows_version> parsed;
+struct function_table {
+  // "kernel32.dll!CreateEventA": its first version, or none when undated.
+  std::unordered_map<std::string, std::optional<windows_version>> functions;
+  std::set<std::string> dlls;  // lower case
+};
+
+const function_table& table() {
+  static const function_table parsed = [] {
+    static const std::pair<const char*, windows_version> tags[] = {
+        {"-", windows_version::windows_2000}, {"xp", windows_version::xp_sp3},
+        {"vista", windows_version::vista},    {"7", windows_version::windows_7},
+        {"8", windows_version::windows_8},    {"8.1", windows_version::windows_8_1},
+        {"10", windows_version::windows_10},
+    };
+    function_table t;
     std::istringstream text(windows_functions_text);
     for (std::string line; std::getline(text, line);) {
       if (line.empty() || line[0] == '#')
@@ -27,29 +40,66 @@ const std::map<std::string, windows_version>& functions() {
       std::istringstream fields(line);
       std::string dll, function, since;
       fields >> dll >> function >> since;
-      const windows_version first = since.empty()      ? windows_version::windows_2000
-                                    : since == "xp"    ? windows_version::xp_sp3
-                                    : since == "vista" ? windows_version::vista
-                                    : since == "7"     ? windows_version::windows_7
-                                                   : throw std::logic_error("bad line: " + line);
-      parsed[lower(dll) + "!" + function] = first;
+      std::optional<windows_version> first;
+      if (since != "?") {
+        const auto tag = std::find_if(std::begin(tags), std::end(tags),
+                                      [&since](const auto& entry) { return since == entry.first; });
+        if (tag == std::end(tags))
+          throw std::logic_error("windows_functions.txt: bad line: " + line);
+        first = tag->second;
+      }
+      t.dlls.insert(lower(dll));
+      t.functions[lower(dll) + "!" + function] = first;
     }
-    return parsed;
+    return t;
   }();
-  return list;
+  return parsed;
 }
 
 }  // namespace
 
+function_record windows_function_record(const std::string& dll, const std::string& function,
+                                        windows_version* first) {
+  const auto it = table().functions.find(lower(dll) + "!" + function);
+  if (it == table().functions.end())
+    return function_record::unlisted;
+  if (!it->second)
+    return function_record::undated;
+  if (first != nullptr)
+    *first = *it->second;
+  return function_record::dated;
+}
+
 std::optional<windows_version> first_windows_with(const std::string& dll,
                                                   const std::string& function) {
-  const auto it = functions().find(lower(dll) + "!" + function);
-  if (it == functions().end())
+  windows_version first{};
+  if (windows_function_record(dll, function, &first) != function_record::dated)
     return std::nullopt;
-  return it->second;
+  return first;
 }
 
 bool windows_exports(windows_version version, const std::string& dll, const std::string& function) {
   const std::optional<windows_version> first = first_windows_with(dll, function);
   return first && *first <= version;
+}
+
+bool windows_lists_dll(const std::string& dll) {
+  return table().dlls.count(lower(dll)) != 0;
+}
+
+const char* gcc_runtime_dll(const std::string& dll) {
+  static const std::pair<const char*, const char*> runtimes[] = {
+      {"libgcc_s_", "mingw's shared GCC runtime"},
+      {"libstdc++", "mingw's shared C++ runtime"},
+      {"libwinpthread", "mingw's POSIX threads library"},
+      {"libgomp", "GCC's OpenMP runtime"},
+      {"libssp", "GCC's stack protector runtime"},
+      {"libatomic", "GCC's atomics runtime"},
+      {"libquadmath", "GCC's quadruple precision library"},
+  };
+  const std::string name = lower(dll);
+  for (const auto& [prefix, what] : runtimes)
+    if (name.rfind(prefix, 0) == 0)
+      return what;
+  return nullptr;
 }

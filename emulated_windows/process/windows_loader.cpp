@@ -1,5 +1,7 @@
 #include "emulated_windows/process/windows_loader.hpp"
 
+#include "emulated_windows/process/windows_functions.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -53,7 +55,9 @@ void loaded_module::attach() {
   if (!attached.clean() || attached.eax == 0 || !notify_problems_.empty()) {
     std::string why = "DllMain(DLL_PROCESS_ATTACH) " + attached.describe();
     for (const std::string& problem : notify_problems_) why += "; " + problem;
-    throw load_error("cannot load " + path_ + ": " + why);
+    throw load_error("cannot load " + path_ + ": " + why, !attached.missing_function.empty()
+                                                              ? attached.missing_function
+                                                              : notify_missing_);
   }
   attached_ = true;
   handles_after_attach_ = process_.open_handles();
@@ -94,6 +98,11 @@ void loaded_module::relocate(const pe_file& image) {
 
 void loaded_module::bind_imports(const pe_file& image) {
   for (const pe_import_module& module : image.imports()) {
+    // A DLL that Windows does not ship must be in the process already.
+    if (const char* runtime = gcc_runtime_dll(module.dll);
+        runtime != nullptr && process_.module_handle(module.dll) == 0)
+      throw load_error("it needs " + module.dll + " (" + runtime +
+                       "), which Windows does not ship and no module of the process has loaded");
     for (std::size_t i = 0; i < module.functions.size(); ++i) {
       process_.cpu.write32(base_ + module.address_slots[i],
                            process_.bind(module.dll, module.functions[i]));
@@ -135,11 +144,14 @@ void loaded_module::set_up_tls(const pe_file& image) {
 
 call_outcome loaded_module::notify(std::uint32_t reason) {
   notify_problems_.clear();
+  notify_missing_.clear();
   const std::vector<std::uint32_t> args{base_, reason, 0};
   for (std::uint32_t callback : tls_callbacks_) {
     const call_outcome outcome = process_.cpu.call(callback, call_convention::stdcall, 0, args);
     if (!outcome.clean())
       notify_problems_.push_back("TLS callback " + hex(callback) + " " + outcome.describe());
+    if (notify_missing_.empty())
+      notify_missing_ = outcome.missing_function;
   }
   if (entry_ == 0) {
     call_outcome none;
@@ -165,6 +177,8 @@ loaded_module::unload_report loaded_module::unload() {
   const call_outcome detach = notify(dll_process_detach);
   if (!detach.clean())
     report.problems.push_back("DllMain(DLL_PROCESS_DETACH) " + detach.describe());
+  report.missing_function =
+      !detach.missing_function.empty() ? detach.missing_function : notify_missing_;
   for (const std::string& problem : notify_problems_) report.problems.push_back(problem);
   for (const auto& [handle, kind] : process_.open_handles()) {
     const std::string what = kind + " handle " + hex(handle);

@@ -18,7 +18,11 @@
 #include "emulated_windows/process/windows_process.hpp"
 
 struct load_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  explicit load_error(const std::string& what, std::string missing = std::string())
+      : std::runtime_error(what), missing_function(std::move(missing)) {}
+  // "DLL!function" when DllMain or a TLS callback stopped at a function the
+  // emulated Windows does not provide: its gap, not the module's fault.
+  std::string missing_function;
 };
 
 class loaded_module {
@@ -48,6 +52,8 @@ class loaded_module {
     std::vector<std::string> problems;
     std::vector<std::string> handles_left_from_attach;
     std::map<std::uint32_t, std::uint32_t> leaked_blocks;
+    // As load_error's, for the detach.
+    std::string missing_function;
   };
   unload_report unload();
   // Gives the image's memory back; nothing may call into it afterwards.
@@ -71,6 +77,7 @@ class loaded_module {
   std::string module_name_;
   std::vector<std::uint32_t> tls_callbacks_;
   std::vector<std::string> notify_problems_;
+  std::string notify_missing_;  // the first function a notification missed
   std::map<std::uint32_t, std::string> handles_after_attach_;
   bool attached_ = false;
   bool mapped_ = false;

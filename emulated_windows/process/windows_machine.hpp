@@ -13,8 +13,17 @@
 
 #include "emulated_windows/cpu/x86_emulator.hpp"
 
-// The systems the host ran on, oldest first.
-enum class windows_version { windows_2000, xp_sp3, vista, windows_7 };
+// The systems the host ran on, oldest first, and the later ones that only
+// date functions a plug-in might import.
+enum class windows_version {
+  windows_2000,
+  xp_sp3,
+  vista,
+  windows_7,
+  windows_8,
+  windows_8_1,
+  windows_10
+};
 
 // "Windows XP SP3" and the like.
 const char* windows_version_name(windows_version version);

@@ -44,7 +44,8 @@ std::string module_key(const std::string& name) {
 bool process_books::operator==(const process_books& o) const {
   return handles == o.handles && tls_slots == o.tls_slots &&
          critical_sections == o.critical_sections && modules == o.modules &&
-         heap_blocks == o.heap_blocks && heap_bytes == o.heap_bytes;
+         heap_blocks == o.heap_blocks && heap_bytes == o.heap_bytes &&
+         virtual_bytes == o.virtual_bytes && vectored_handlers == o.vectored_handlers;
 }
 
 std::string process_books::describe() const {
@@ -54,7 +55,12 @@ std::string process_books::describe() const {
   return count(handles, "handle", "handles") + ", " + count(tls_slots, "TLS slot", "TLS slots") +
          ", " + count(critical_sections, "critical section", "critical sections") + ", " +
          count(modules, "module", "modules") + ", " + std::to_string(heap_bytes) +
-         " heap bytes in " + count(heap_blocks, "block", "blocks");
+         " heap bytes in " + count(heap_blocks, "block", "blocks") +
+         (virtual_bytes != 0 ? ", " + std::to_string(virtual_bytes) + " bytes of VirtualAlloc"
+                             : std::string()) +
+         (vectored_handlers != 0 ? ", " + count(vectored_handlers, "vectored exception handler",
+                                                "vectored exception handlers")
+                                 : std::string());
 }
 
 windows_process::windows_process(const windows_machine& described)
@@ -77,13 +83,28 @@ windows_process::windows_process(const windows_machine& described)
   cpu.cpuid = [this](std::uint32_t leaf, std::uint32_t subleaf) {
     return machine.cpuid ? machine.cpuid(leaf, subleaf) : native_cpuid(leaf, subleaf);
   };
-  add_system_module("KERNEL32.dll", 0x7C800000);
-  add_system_module("msvcrt.dll", 0x77C10000);
-  add_system_module("USER32.dll", 0x7E410000);
-  provide_kernel32(*this);
-  provide_modules(*this);
-  provide_msvcrt(*this);
-  provide_user32(*this);
+  // The system DLLs a host has loaded (where XP has them; only handles,
+  // nothing is mapped there).
+  for (const auto& [dll, handle] :
+       {std::pair<const char*, std::uint32_t>{"KERNEL32.dll", 0x7C800000},
+        {"msvcrt.dll", 0x77C10000},
+        {"USER32.dll", 0x7E410000},
+        {"GDI32.dll", 0x77F10000},
+        {"ADVAPI32.dll", 0x77DD0000},
+        {"SHELL32.dll", 0x7C9C0000},
+        {"SHLWAPI.dll", 0x77F60000},
+        {"ole32.dll", 0x774E0000},
+        {"OLEAUT32.dll", 0x77120000},
+        {"VERSION.dll", 0x77C00000},
+        {"WINMM.dll", 0x76B40000},
+        {"PSAPI.DLL", 0x76BF0000}})
+    add_system_module(dll, handle);
+  for (void (*provide_dll)(windows_process&) :
+       {provide_kernel32, provide_kernel32_memory, provide_kernel32_synchronization,
+        provide_kernel32_threads, provide_kernel32_time, provide_kernel32_text,
+        provide_kernel32_process, provide_modules, provide_msvcrt, provide_msvcrt_text,
+        provide_user32, provide_advapi32, provide_shell32, provide_winmm})
+    provide_dll(*this);
 }
 
 windows_process::~windows_process() = default;
@@ -270,20 +291,42 @@ std::uint32_t windows_process::find_export(std::uint32_t module, const std::stri
     return 0;
   if (record->image)
     return record->image->export_address(function);
+  // What this version exports: a function the emulated Windows does not
+  // provide is found too, and a call of it is the validator's gap.
   const std::optional<windows_version> first = first_windows_with(record->dll, function);
-  const bool absent = (first && *first > machine.version) ||
+  const bool is_provided = provided_.count(key(record->dll, function)) != 0;
+  const bool absent = (first ? *first > machine.version : !is_provided) ||
                       (function == "GetNativeSystemInfo" && !machine.has_get_native_system_info) ||
                       (function == "IsWow64Process" && !machine.has_is_wow64_process) ||
                       (function == "GetProductInfo" && !machine.has_get_product_info);
-  if (absent || provided_.count(key(record->dll, function)) == 0)
+  if (absent)
     return 0;
   return bind(record->dll, function);
 }
 
 std::uint32_t windows_process::open_handle(const std::string& kind) {
+  return open_handle(std::make_shared<kernel_object>(kind));
+}
+
+std::uint32_t windows_process::open_handle(std::shared_ptr<kernel_object> object) {
   next_handle_ += 4;
-  handles_[next_handle_] = kind;
+  handles_[next_handle_] = std::move(object);
   return next_handle_;
+}
+
+std::shared_ptr<kernel_object> windows_process::object_of(std::uint32_t handle) const {
+  if (handle == current_process_handle)
+    return current_process_;
+  if (handle == current_thread_handle)
+    return current_thread_;
+  const auto it = handles_.find(handle);
+  return it == handles_.end() ? nullptr : it->second;
+}
+
+std::map<std::uint32_t, std::string> windows_process::open_handles() const {
+  std::map<std::uint32_t, std::string> kinds;
+  for (const auto& [handle, object] : handles_) kinds[handle] = object->kind;
+  return kinds;
 }
 
 bool windows_process::close_handle(std::uint32_t handle) {
@@ -325,6 +368,8 @@ process_books windows_process::books() const {
   for (const module_record& m : modules_) b.modules += m.pinned && !m.image ? 0 : 1;
   b.heap_blocks = heap.live_blocks().size();
   for (const auto& [address, size] : heap.live_blocks()) b.heap_bytes += size;
+  b.virtual_bytes = pages.bytes();
+  b.vectored_handlers = vectored_handlers;
   return b;
 }
 

@@ -15,6 +15,9 @@
 
 #include "emulated_windows/cpu/x86_emulator.hpp"
 #include "emulated_windows/process/emulated_heap.hpp"
+#include "emulated_windows/process/kernel_object.hpp"
+#include "emulated_windows/process/virtual_clock.hpp"
+#include "emulated_windows/process/virtual_memory.hpp"
 #include "emulated_windows/process/windows_machine.hpp"
 
 class loaded_module;
@@ -28,10 +31,13 @@ struct process_books {
   std::size_t modules = 0;  // besides the system DLLs
   std::size_t heap_blocks = 0;
   std::uint64_t heap_bytes = 0;
+  std::uint64_t virtual_bytes = 0;  // VirtualAlloc's regions
+  std::size_t vectored_handlers = 0;
 
   bool operator==(const process_books& other) const;
   bool operator!=(const process_books& other) const { return !(*this == other); }
   // "2 handles, 1 TLS slot, 0 critical sections, 1 module, 18944 heap bytes in 3 blocks"
+  // (and VirtualAlloc's bytes and vectored handlers when there are any)
   std::string describe() const;
 };
 
@@ -86,11 +92,18 @@ class windows_process {
   // Calls per DLL!function so far.
   const std::map<std::string, std::uint64_t>& stub_calls() const { return stub_calls_; }
 
-  // Kernel objects the stubs hand out.
+  // Kernel objects the stubs hand out: a new handle to a new object of
+  // `kind`, or to `object`.
   std::uint32_t open_handle(const std::string& kind);
+  std::uint32_t open_handle(std::shared_ptr<kernel_object> object);
   bool close_handle(std::uint32_t handle);
-  // Open handles and what they are.
-  const std::map<std::uint32_t, std::string>& open_handles() const { return handles_; }
+  // The object `handle` names, also for the pseudo handles of the current
+  // process (-1) and thread (-2); null for none.
+  std::shared_ptr<kernel_object> object_of(std::uint32_t handle) const;
+  // Open handles and the kinds of their objects.
+  std::map<std::uint32_t, std::string> open_handles() const;
+  static constexpr std::uint32_t current_process_handle = 0xFFFFFFFF;
+  static constexpr std::uint32_t current_thread_handle = 0xFFFFFFFE;
 
   // Thread-local storage slots (TlsAlloc): 64 in the thread block and
   // 1,024 more, as from Windows 2000 on.
@@ -105,17 +118,23 @@ class windows_process {
   void set_last_error(std::uint32_t code);
   // A breach of a system service's contract, seen by its stub.
   void breach(const std::string& what) { breaches.push_back(what); }
-  // Text the module wrote to a console stream (1 stdout, 2 stderr).
+  // Text the module wrote to a console stream (1 stdout, 2 stderr, 3 the
+  // debugger's output).
   void console_write(int stream, const std::string& text) { console[stream] += text; }
 
   x86_emulator cpu;
   emulated_heap heap;
   windows_machine machine;
+  virtual_clock clock{cpu};
+  virtual_memory pages{cpu};
 
   std::vector<std::string> breaches;
   std::map<int, std::string> console;
   std::set<std::uint32_t> critical_sections;
-  std::uint32_t iob = 0;  // msvcrt's _iob: stdin, stdout, stderr records
+  std::uint32_t iob = 0;        // msvcrt's _iob: stdin, stdout, stderr records
+  std::uint32_t crt_errno = 0;  // msvcrt's errno
+  // Vectored exception handlers registered and not removed.
+  std::size_t vectored_handlers = 0;
   // Binds imports of functions newer than the machine's version instead of
   // failing the load: for a caller that judges the imports itself.
   bool bind_functions_of_later_versions = false;
@@ -142,7 +161,9 @@ class windows_process {
   std::map<std::string, std::uint32_t> bound_;
   std::map<std::string, std::uint64_t> stub_calls_;
   std::uint32_t arena_next_;
-  std::map<std::uint32_t, std::string> handles_;
+  std::map<std::uint32_t, std::shared_ptr<kernel_object>> handles_;
+  std::shared_ptr<kernel_object> current_process_ = std::make_shared<kernel_object>("process");
+  std::shared_ptr<kernel_object> current_thread_ = std::make_shared<kernel_object>("thread");
   std::uint32_t next_handle_ = 0x100;
   std::vector<bool> tls_slots_;
   std::uint32_t tls_expansion_ = 0;
@@ -150,9 +171,19 @@ class windows_process {
   std::uint32_t next_native_module_ = 0x7D000000;
 };
 
-// The system DLLs' functions, one file each.
+// The system DLLs' functions, a file for each DLL or (kernel32) each area.
 void provide_kernel32(windows_process& process);
+void provide_kernel32_memory(windows_process& process);
+void provide_kernel32_synchronization(windows_process& process);
+void provide_kernel32_threads(windows_process& process);
+void provide_kernel32_time(windows_process& process);
+void provide_kernel32_text(windows_process& process);
+void provide_kernel32_process(windows_process& process);
 void provide_msvcrt(windows_process& process);
+void provide_msvcrt_text(windows_process& process);
 void provide_user32(windows_process& process);
+void provide_advapi32(windows_process& process);
+void provide_shell32(windows_process& process);
+void provide_winmm(windows_process& process);
 // LoadLibrary, FreeLibrary, GetModuleHandle and GetProcAddress.
 void provide_modules(windows_process& process);

@@ -5,6 +5,7 @@
 
 #include "emulated_windows/process/windows_loader.hpp"
 #include "emulated_windows/process/windows_process.hpp"
+#include "emulated_windows/system_dlls/emulated_data.hpp"
 
 namespace {
 
@@ -13,22 +14,15 @@ constexpr std::uint32_t process_image = 0x00400000;  // the host's own executabl
 constexpr std::uint32_t error_invalid_parameter = 87;
 constexpr std::uint32_t error_mod_not_found = 126;
 constexpr std::uint32_t error_proc_not_found = 127;
+constexpr std::uint32_t error_insufficient_buffer = 122;
 constexpr std::uint32_t pin_flag = 0x1, unchanged_refcount_flag = 0x2, from_address_flag = 0x4;
 
-std::string read_wide_string(windows_process& p, std::uint32_t at) {
-  std::string text;
-  for (;; at += 2) {
-    std::uint16_t c = 0;
-    p.cpu.read(at, &c, 2);
-    if (c == 0)
-      return text;
-    text += c < 0x80 ? static_cast<char>(c) : '?';
-  }
-}
-
 using text_reader = std::string (*)(windows_process&, std::uint32_t);
-std::string read_narrow_string(windows_process& p, std::uint32_t at) {
+std::string read_narrow(windows_process& p, std::uint32_t at) {
   return p.cpu.read_string(at);
+}
+std::string read_wide(windows_process& p, std::uint32_t at) {
+  return read_wide_string(p.cpu, at);
 }
 
 std::uint32_t loaded_module_named(windows_process& p, const std::string& name) {
@@ -43,7 +37,7 @@ std::uint32_t loaded_module_named(windows_process& p, const std::string& name) {
 void provide_modules(windows_process& process) {
   windows_process& p = process;
   for (const auto& [suffix, read] :
-       {std::pair<const char*, text_reader>{"A", read_narrow_string}, {"W", read_wide_string}}) {
+       {std::pair<const char*, text_reader>{"A", read_narrow}, {"W", read_wide}}) {
     p.provide(kernel32, std::string("GetModuleHandle") + suffix, 4, [&p, read](stub_call& c) {
       c.result(c.arg(0) == 0 ? process_image : loaded_module_named(p, read(p, c.arg(0))));
     });
@@ -72,12 +66,46 @@ void provide_modules(windows_process& process) {
         p.cpu.write32(out, handle);
       c.result(handle != 0 ? 1 : 0);
     });
-    p.provide(kernel32, std::string("LoadLibrary") + suffix, 4, [&p, read](stub_call& c) {
+    auto load_library = [&p, read](stub_call& c) {
       const std::uint32_t handle = loaded_module_named(p, read(p, c.arg(0)));
       if (handle != 0)
         p.add_module_reference(handle);
       c.result(handle);
-    });
+    };
+    p.provide(kernel32, std::string("LoadLibrary") + suffix, 4, load_library);
+    // LoadLibraryEx(name, reserved, flags): the flags change how a file is
+    // found or mapped, which does not matter for a module already loaded.
+    p.provide(kernel32, std::string("LoadLibraryEx") + suffix, 12, load_library);
+  }
+  // GetModuleFileName(module, buffer, size): the module's path on the host's
+  // machine; a path that does not fit is cut to size - 1 characters and a
+  // NUL, and the size answered, as on XP.
+  for (const bool wide : {false, true}) {
+    p.provide(
+        kernel32, wide ? "GetModuleFileNameW" : "GetModuleFileNameA", 12, [&p, wide](stub_call& c) {
+          const std::uint32_t module = c.arg(0) == 0 ? process_image : c.arg(0);
+          const std::string name = p.module_name(module);
+          if (module != process_image && name.empty()) {
+            p.set_last_error(error_mod_not_found);
+            c.result(0);
+            return;
+          }
+          const std::string path = module == process_image ? "C:\\Program Files\\Host\\host.exe"
+                                   : p.image_at(module) != nullptr
+                                       ? "C:\\Program Files\\Host\\plugins\\" + name
+                                       : "C:\\WINDOWS\\system32\\" + name;
+          const std::uint32_t size = c.arg(2);
+          if (size == 0) {
+            p.set_last_error(error_insufficient_buffer);
+            c.result(0);
+            return;
+          }
+          const std::string kept = path.substr(0, size - 1);
+          write_text(p.cpu, c.arg(1), size, kept, wide);
+          if (kept.size() < path.size())
+            p.set_last_error(error_insufficient_buffer);
+          c.result(kept.size() < path.size() ? size : static_cast<std::uint32_t>(path.size()));
+        });
   }
   p.provide(kernel32, "FreeLibrary", 4, [&p](stub_call& c) {
     const std::uint32_t handle = c.arg(0);
@@ -96,9 +124,10 @@ void provide_modules(windows_process& process) {
     p.free_library(handle);
     c.result(1);
   });
-  // A name no module provides counts as absent, as on a system too old for
-  // it: the runtime's probes of msvcrt for ___lc_codepage_func and
-  // __lc_codepage then take their fallback (the "C" locale's code page 0).
+  // A function this version of Windows lacks is absent (the runtime's probe
+  // of msvcrt for ___lc_codepage_func then takes its fallback); one it has
+  // is found, and a call of one that the emulated Windows does not provide
+  // is the validator's gap.
   p.provide(kernel32, "GetProcAddress", 8, [&p](stub_call& c) {
     // Names only: an ordinal (a value below 0x10000) finds nothing here.
     const std::string name = c.arg(1) >= 0x10000 ? p.cpu.read_string(c.arg(1)) : std::string();

@@ -1,11 +1,19 @@
 // msvcrt.dll as the module uses it: cdecl functions (the caller pops), the
-// heap, the string and memory primitives, console output, the CRT's
-// start-up table walk and the ways a C runtime ends a process.
+// heap, the memory and string primitives, console output and printf, the
+// CRT's start-up table walk, setjmp and longjmp, signals, and the ways a C
+// runtime ends a process or a thread, which a plug-in must never take.
+// msvcrt_text.cpp has the rest of its texts, numbers and times.
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+
+#include <unicorn/unicorn.h>
 
 #include "emulated_windows/process/windows_process.hpp"
+#include "emulated_windows/system_dlls/emulated_data.hpp"
+#include "emulated_windows/system_dlls/printf_format.hpp"
 
 namespace {
 
@@ -36,7 +44,10 @@ void provide_msvcrt(windows_process& process) {
   const std::uint32_t mb_cur_max = p.host_allocate(4, 4);
   p.cpu.write32(mb_cur_max, 1);  // the "C" locale's single-byte characters
   p.provide_data(msvcrt, "__mb_cur_max", mb_cur_max);
-  const std::uint32_t errno_location = p.host_allocate(4, 4);
+  p.crt_errno = p.host_allocate(4, 4);
+  const std::uint32_t errno_location = p.crt_errno;
+  // The "C" locale's code page, which the runtime reads as data.
+  p.provide_data(msvcrt, "__lc_codepage", p.host_allocate(4, 4));
 
   const std::uint32_t initterm = p.cpu.add_routine(initterm_code);
   p.provide_data(msvcrt, "_initterm", initterm);
@@ -85,9 +96,15 @@ void provide_msvcrt(windows_process& process) {
       p.heap.release(c.arg(0));
   });
 
-  provide("memcpy", [&p](stub_call& c) {
-    p.cpu.write(c.arg(0), p.cpu.read_bytes(c.arg(1), c.arg(2)).data(), c.arg(2));
-    c.result(c.arg(0));
+  for (const char* name : {"memcpy", "memmove"}) {
+    provide(name, [&p](stub_call& c) {
+      p.cpu.write(c.arg(0), p.cpu.read_bytes(c.arg(1), c.arg(2)).data(), c.arg(2));
+      c.result(c.arg(0));
+    });
+  }
+  provide("_msize", [&p](stub_call& c) {
+    const std::int64_t size = p.heap.size_of(c.arg(0));
+    c.result(size < 0 ? 0xFFFFFFFF : static_cast<std::uint32_t>(size));
   });
   provide("memset", [&p](stub_call& c) {
     const std::vector<std::uint8_t> fill(c.arg(2), static_cast<std::uint8_t>(c.arg(1)));
@@ -176,6 +193,160 @@ void provide_msvcrt(windows_process& process) {
     c.result(c.arg(2));
   });
 
-  // The process would end here, so the call never returns.
-  provide("abort", [](stub_call& c) { c.cpu.stop_call("abort() called"); });
+  provide("__iob_func", [&p](stub_call& c) { c.result(p.iob); });
+  provide("fflush", [](stub_call& c) { c.result(0); });
+  provide("puts", [&p](stub_call& c) {
+    p.console_write(1, p.cpu.read_string(c.arg(0)) + "\n");
+    c.result(0);
+  });
+  provide("putchar", [&p](stub_call& c) {
+    p.console_write(1, std::string(1, static_cast<char>(c.arg(0))));
+    c.result(c.arg(0) & 0xFF);
+  });
+
+  // printf and its kin: (format, ...) or (format, va_list), to a stream or
+  // into a buffer. _snprintf and _vsnprintf store at most `size`
+  // characters and answer -1 when the text is longer, without a NUL then.
+  auto formatted = [&p](std::uint32_t format, std::uint32_t arguments) {
+    emulated_arguments list{p.cpu, arguments};
+    return format_printf(p.cpu, p.cpu.read_string(format), list);
+  };
+  auto stack_at = [&p](int index) {
+    return p.cpu.reg(UC_X86_REG_ESP) + 4 + 4 * static_cast<std::uint32_t>(index);
+  };
+  auto store = [&p](std::uint32_t to, const std::string& text) {
+    p.cpu.write(to, text.c_str(), text.size() + 1);
+    return static_cast<std::uint32_t>(text.size());
+  };
+  auto store_bounded = [&p](std::uint32_t to, std::uint32_t size, const std::string& text) {
+    p.cpu.write(to, text.data(), std::min<std::size_t>(text.size() + 1, size));
+    return text.size() > size ? 0xFFFFFFFFu : static_cast<std::uint32_t>(text.size());
+  };
+  provide("printf", [&p, formatted, stack_at](stub_call& c) {
+    const std::string text = formatted(c.arg(0), stack_at(1));
+    p.console_write(1, text);
+    c.result(static_cast<std::uint32_t>(text.size()));
+  });
+  provide("vprintf", [&p, formatted](stub_call& c) {
+    const std::string text = formatted(c.arg(0), c.arg(1));
+    p.console_write(1, text);
+    c.result(static_cast<std::uint32_t>(text.size()));
+  });
+  provide("fprintf", [&p, formatted, stack_at, stream_of](stub_call& c) {
+    const std::string text = formatted(c.arg(1), stack_at(2));
+    p.console_write(stream_of(c.arg(0)), text);
+    c.result(static_cast<std::uint32_t>(text.size()));
+  });
+  provide("vfprintf", [&p, formatted, stream_of](stub_call& c) {
+    const std::string text = formatted(c.arg(1), c.arg(2));
+    p.console_write(stream_of(c.arg(0)), text);
+    c.result(static_cast<std::uint32_t>(text.size()));
+  });
+  provide("sprintf", [formatted, stack_at, store](stub_call& c) {
+    c.result(store(c.arg(0), formatted(c.arg(1), stack_at(2))));
+  });
+  provide("vsprintf", [formatted, store](stub_call& c) {
+    c.result(store(c.arg(0), formatted(c.arg(1), c.arg(2))));
+  });
+  provide("_snprintf", [formatted, stack_at, store_bounded](stub_call& c) {
+    c.result(store_bounded(c.arg(0), c.arg(1), formatted(c.arg(2), stack_at(3))));
+  });
+  provide("_vsnprintf", [formatted, store_bounded](stub_call& c) {
+    c.result(store_bounded(c.arg(0), c.arg(1), formatted(c.arg(2), c.arg(3))));
+  });
+
+  // setjmp and longjmp: _setjmp3(jmp_buf, count, ...) keeps EBP, EBX,
+  // EDI, ESI, the stack and return address and the SEH chain (MSVC's
+  // layout); longjmp(jmp_buf, value) puts them back and returns there.
+  provide("_setjmp3", [&p](stub_call& c) {
+    const std::uint32_t esp = p.cpu.reg(UC_X86_REG_ESP);
+    record buffer(64);
+    buffer.put32(0, p.cpu.reg(UC_X86_REG_EBP));
+    buffer.put32(4, p.cpu.reg(UC_X86_REG_EBX));
+    buffer.put32(8, p.cpu.reg(UC_X86_REG_EDI));
+    buffer.put32(12, p.cpu.reg(UC_X86_REG_ESI));
+    buffer.put32(16, esp + 4);                                      // the stack after the return
+    buffer.put32(20, p.cpu.read32(esp));                            // the return address
+    buffer.put32(24, p.cpu.read32(emulated_layout::thread_block));  // SEH chain
+    buffer.put32(32, 0x56433230);                                   // "VC20", the layout's mark
+    buffer.write(p.cpu, c.arg(0));
+    c.result(0);
+  });
+  provide("longjmp", [&p](stub_call& c) {
+    const std::uint32_t buffer = c.arg(0), value = c.arg(1);
+    p.cpu.set_reg(UC_X86_REG_EBP, p.cpu.read32(buffer));
+    p.cpu.set_reg(UC_X86_REG_EBX, p.cpu.read32(buffer + 4));
+    p.cpu.set_reg(UC_X86_REG_EDI, p.cpu.read32(buffer + 8));
+    p.cpu.set_reg(UC_X86_REG_ESI, p.cpu.read32(buffer + 12));
+    p.cpu.write32(emulated_layout::thread_block, p.cpu.read32(buffer + 24));
+    // The stub returns with a plain ret: through the saved return address
+    // put where the saved stack ends.
+    const std::uint32_t esp = p.cpu.read32(buffer + 16) - 4;
+    p.cpu.write32(esp, p.cpu.read32(buffer + 20));
+    p.cpu.set_reg(UC_X86_REG_ESP, esp);
+    c.result(value == 0 ? 1 : value);
+  });
+
+  // Signals: the handlers are the process's, the host's. A default action
+  // of a raised signal ends the process.
+  auto handlers = std::make_shared<std::map<std::uint32_t, std::uint32_t>>();
+  provide("signal", [handlers](stub_call& c) {
+    c.result((*handlers)[c.arg(0)]);
+    (*handlers)[c.arg(0)] = c.arg(1);
+  });
+  provide("raise", [handlers](stub_call& c) {
+    const std::uint32_t handler = (*handlers)[c.arg(0)];
+    if (handler == 1) {  // SIG_IGN
+      c.result(0);
+    } else if (handler == 0) {
+      c.cpu.stop_call("calls raise(" + std::to_string(c.arg(0)) +
+                      "), whose default action ends the host's process");
+    } else {
+      c.cpu.stop_call_missing("msvcrt.dll!raise",
+                              "for a signal handler of its own, which the emulated msvcrt does "
+                              "not call");
+    }
+  });
+  provide("__setusermatherr", [](stub_call&) {});
+
+  // Threads: msvcrt's start a second one (the validator's gap); ending one
+  // ends the host's.
+  for (const char* name : {"_beginthreadex", "_beginthread"}) {
+    const std::string function = std::string("msvcrt.dll!") + name;
+    provide(name, [function](stub_call& c) {
+      c.cpu.stop_call_missing(
+          function,
+          "which starts a second thread: the emulated Windows runs only the host's, so the "
+          "validator cannot judge what the plug-in does in another");
+    });
+  }
+  for (const char* name : {"_endthreadex", "_endthread"}) {
+    const std::string function = name;
+    provide(name, [function](stub_call& c) {
+      c.cpu.stop_call("calls " + function +
+                      ", which ends the host's thread that called the plug-in");
+    });
+  }
+
+  // The ways a C runtime ends the process: the call never returns, and the
+  // host is gone.
+  provide("abort",
+          [](stub_call& c) { c.cpu.stop_call("calls abort(), which ends the host's process"); });
+  for (const char* name : {"exit", "_exit"}) {
+    const std::string function = name;
+    provide(name, [function](stub_call& c) {
+      c.cpu.stop_call("calls " + function + "(" + std::to_string(c.arg(0)) +
+                      "), which ends the host's process");
+    });
+  }
+  provide("_amsg_exit", [](stub_call& c) {
+    c.cpu.stop_call("calls _amsg_exit(" + std::to_string(c.arg(0)) +
+                    "), the runtime's fatal error, which ends the host's process");
+  });
+  // _assert(expression, file, line): the message, then abort().
+  provide("_assert", [&p](stub_call& c) {
+    c.cpu.stop_call("fails an assertion, \"" + p.cpu.read_string(c.arg(0)) + "\" (" +
+                    p.cpu.read_string(c.arg(1)) + ":" + std::to_string(c.arg(2)) +
+                    "), whose abort() ends the host's process");
+  });
 }

@@ -18,7 +18,10 @@ std::shared_ptr<shared_gcc_runtime> load_shared_gcc_runtime(windows_process& pro
   process.provide(runtime_dll, "__deregister_frame_info", 0, [runtime](stub_call& c) {
     const auto it = runtime->registered_frames.find(c.arg(0));
     if (it == runtime->registered_frames.end()) {
-      c.cpu.stop_call("abort() called: __deregister_frame_info of tables never registered");
+      c.cpu.stop_call(
+          "calls __deregister_frame_info of tables never registered, whose assertion (abort()) "
+          "ends "
+          "the host's process");
       return;
     }
     c.result(it->second);

@@ -45,11 +45,37 @@ TEST(call_checks, registers_the_callee_must_keep) {
   EXPECT_EQ(x87.clobbered, (std::vector<std::string>{"the x87 control word"}));
 }
 
+// What the host's code relies on besides the registers: the direction
+// flag clear, an empty x87 register stack, MXCSR as Windows sets it.
+TEST(call_checks, cpu_state_the_host_relies_on) {
+  // std; ret
+  EXPECT_EQ(run({0xFD, 0xC3}, call_convention::cdecl_call).clobbered,
+            std::vector<std::string>{"the direction flag (left set)"});
+  // fld1; fld1; ret: two values left on the register stack
+  EXPECT_EQ(run({0xD9, 0xE8, 0xD9, 0xE8, 0xC3}, call_convention::cdecl_call).clobbered,
+            std::vector<std::string>{"the x87 register stack (2 values left on it)"});
+  // fld1; fstp st(0); ret: pushed and popped, nothing left
+  EXPECT_TRUE(run({0xD9, 0xE8, 0xDD, 0xD8, 0xC3}, call_convention::cdecl_call).clean());
+  // stmxcsr [esp-4]; or dword [esp-4],0x8000; ldmxcsr [esp-4]; ret: flush-to-zero
+  const call_outcome ftz = run({0x0F, 0xAE, 0x5C, 0x24, 0xFC, 0x81, 0x4C, 0x24, 0xFC, 0x00, 0x80,
+                                0x00, 0x00, 0x0F, 0xAE, 0x54, 0x24, 0xFC, 0xC3},
+                               call_convention::cdecl_call);
+  EXPECT_EQ(ftz.clobbered,
+            std::vector<std::string>{"MXCSR (0x9F80, not 0x1F80: flush-to-zero left on)"});
+  // A masked SSE exception's sticky flag is no change: divss of 1 by 0.
+  // xorps xmm0,xmm0; mov eax,1.0f; movd xmm1,eax; divss xmm1,xmm0; ret
+  EXPECT_TRUE(run({0x0F, 0x57, 0xC0, 0xB8, 0x00, 0x00, 0x80, 0x3F, 0x66, 0x0F, 0x6E, 0xC8, 0xF3,
+                   0x0F, 0x5E, 0xC8, 0xC3},
+                  call_convention::cdecl_call)
+                  .clean());
+}
+
 TEST(call_checks, a_callee_that_never_returns_is_reported) {
   // jmp $
   call_outcome r = run({0xEB, 0xFE}, call_convention::stdcall);
   EXPECT_FALSE(r.returned);
   EXPECT_EQ(r.stop_reason.rfind("instruction limit", 0), 0u) << r.stop_reason;
+  EXPECT_TRUE(r.over_budget);
   // mov eax,[0x00000010]: nothing is mapped there
   r = run({0xA1, 0x10, 0x00, 0x00, 0x00, 0xC3}, call_convention::stdcall);
   EXPECT_FALSE(r.returned);

@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "host/component_table.hpp"
 #include "tests/emulated_windows/foreign_plugin.hpp"
 #include "tests/emulated_windows/scene_objects.hpp"
 #include "tests/support/test_host.hpp"
@@ -336,6 +337,38 @@ TEST_F(component_table, the_16_effector_operations_with_the_hooks_at_205_and_207
   ASSERT_TRUE(released.clean()) << released.describe();
   EXPECT_EQ(released.eax, 0u);
   EXPECT_TRUE(host.reference_problems(false).empty());
+}
+
+// The table read from the interfaces' declarations, which the validator
+// calls by, agrees with the host's definition as written out here.
+TEST(component_table_facts, the_declarations_give_each_entry_its_words_and_answer) {
+  for (const operation_run& run : plugin_operations) {
+    for (int position = run.first; position <= run.last; ++position) {
+      SCOPED_TRACE("plugin operation " + std::to_string(position));
+      const table_entry& entry = ::component_table[plugin_slot(position)];
+      EXPECT_EQ(entry.arguments, argument_count(run.what));
+      EXPECT_EQ(entry.answer == entry_answer::location,
+                takes_result_location(run.what) && run.what != kind::zero_byte_and_true);
+    }
+  }
+  for (int position = 1; position <= 16; ++position) {
+    SCOPED_TRACE("effector operation " + std::to_string(position));
+    const table_entry& entry = ::component_table[effector_slot(position)];
+    EXPECT_EQ(entry.arguments, effector_operations[position - 1].arguments);
+    EXPECT_EQ(entry.answer, effector_operations[position - 1].what == kind::answers_false
+                                ? entry_answer::boolean
+                                : entry_answer::nothing);
+  }
+  int reserved = 0;
+  for (const table_entry& entry : ::component_table) {
+    reserved += entry.answer == entry_answer::throws ? 1 : 0;
+    if (entry.answer == entry_answer::throws)
+      EXPECT_EQ(entry.arguments, 0);
+  }
+  EXPECT_EQ(reserved, 80 + 184);
+  EXPECT_EQ(::component_table[plugin_slot(114)].pointee_bytes[0], 1) << "the zero byte's place";
+  EXPECT_EQ(::component_table[plugin_slot(102)].pointee_bytes[0], 16) << "a Uuid";
+  EXPECT_EQ(::component_table[plugin_slot(109)].pointee_bytes[1], 0) << "a scene object: null";
 }
 
 }  // namespace

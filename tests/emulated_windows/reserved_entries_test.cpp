@@ -76,7 +76,7 @@ void check_group(const reserved_group& group) {
 
     const call_outcome r = dll.call_slot(component, slot, call_convention::thiscall, {});
     ASSERT_FALSE(r.returned) << r.describe();
-    EXPECT_EQ(r.stop_reason, "abort() called");
+    EXPECT_EQ(r.stop_reason, "calls abort(), which ends the host's process");
 
     std::set<std::uint32_t> allocated;
     for (const auto& block : dll.process.heap.live_blocks()) {

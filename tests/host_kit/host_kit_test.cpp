@@ -88,4 +88,60 @@ TEST(host_kit, a_picture_books_accesses_outside_its_answered_size_and_late_calls
   EXPECT_EQ(books.late_calls, std::vector<std::string>{"the output image::get_size"});
 }
 
+// What a lent object holds at the start of a plug-in call it holds at its
+// end; an owned result is not used once its last reference is released.
+// Each finding names the call in progress.
+TEST(host_kit, the_ledger_judges_lent_and_owned_references_by_the_call_that_made_them) {
+  ledger books;
+  kept_picture lent(1, 1), owned(2, 2);
+  lent.enlist(books, "the lent picture");
+  owned.enlist(books, "the owned picture");
+  lent.books().role = object_role::lent;
+  owned.books().role = object_role::owned;
+  {
+    const ledger::plugin_call call(books, "begin_render (slot 205)");
+    EXPECT_EQ(books.current_call(), "begin_render (slot 205)");
+    lent.AddRef();
+    lent.AddRef();
+    lent.Release();  // one given back, one kept
+  }
+  {
+    const ledger::plugin_call call(books, "end_render (slot 207)");
+    lent.AddRef();
+    lent.Release();  // balanced within the call: fine
+    HostImage* image = owned.hand_out();
+    ImageSize size{0, 0};
+    image->get_size(&size, 0);  // held: fine
+    image->Release();
+    Bgra8 pixel{0, 0, 0, 0};
+    for (int i = 0; i < 100; ++i) image->set_pixel(0, 0, &pixel, 0);
+    image->AddRef();
+  }
+  EXPECT_TRUE(books.current_call().empty());
+  EXPECT_EQ(books.lent_kept,
+            std::vector<std::string>{"begin_render (slot 205) added 1 reference(s) to the lent "
+                                     "picture, which the host lends it, and returned without "
+                                     "releasing them"});
+  ASSERT_EQ(books.used_after_release.size(), 32u) << "the first few, not one per pixel";
+  EXPECT_EQ(books.used_after_release.front(),
+            "end_render (slot 207) called the owned picture's set_pixel after releasing its last "
+            "reference to it");
+  EXPECT_EQ(owned.books().count(call::set_pixel), 100) << "every call still counted";
+}
+
+// The observer hears every call but the pixel calls, after it is recorded.
+TEST(host_kit, the_ledger_tells_its_observer_of_each_call) {
+  ledger books;
+  settings<recorded> render_settings;
+  render_settings.enlist(books, "RenderSettings");
+  std::vector<call> heard;
+  books.observer = [&heard](const object_books& object, call c) {
+    EXPECT_EQ(object.name, "RenderSettings");
+    heard.push_back(c);
+  };
+  render_settings.get_gi_method(0);
+  render_settings.notify_image_changed(0);
+  EXPECT_EQ(heard, (std::vector<call>{call::get_gi_method, call::notify_image_changed}));
+}
+
 }  // namespace

@@ -176,17 +176,29 @@ TEST_F(debian_packages, installed_programs_run_from_where_they_are_installed) {
   }
   EXPECT_GT(changed, 500) << "the report is not in the picture";
 
-  // velloq-validate checks the shipped DLL; the report is written whole.
-  const fs::path report = dir / "validation.json";
+  // velloq-validate checks the shipped DLL into a report file.
+  const fs::path report = dir / "validation.jsonl";
   const command_result checked =
       run_command(shell_word(bin / "velloq-validate") + " --cycles 20 --json --output " +
                   shell_word(report) + " " + shell_word(shipped_dll_path()));
   ASSERT_EQ(checked.status, 0) << checked.output;
-  const nlohmann::json result = nlohmann::json::parse(read_text(report));
+  const nlohmann::json result = summary_of(report);
   EXPECT_EQ(result["failed"], 0) << result.dump(2);
   EXPECT_GT(result["passed"].get<int>(), 20);
   EXPECT_EQ(run_command(shell_word(bin / "velloq-validate") + " --version").output,
             "velloq-validate " + version + "\n");
+}
+
+// The summary record that ends a JSON Lines report.
+nlohmann::json summary_of(const fs::path& report) {
+  std::istringstream lines(read_text(report));
+  std::string line, last;
+  while (std::getline(lines, line))
+    if (!line.empty())
+      last = line;
+  const nlohmann::json record = nlohmann::json::parse(last);
+  EXPECT_EQ(record["record"], "summary") << last;
+  return record;
 }
 
 // The commands of README.md's CI job, in order: the lines of its `script:`.
@@ -243,7 +255,8 @@ done
       "cd " + shell_word(project) + " && VELLOQ_TEST_ROOT=" + shell_word(root) +
       " PATH=" + shell_word(tools) + ":" + shell_word(root / "usr/bin") + ":/usr/bin:/bin ";
   const auto job = [&](const std::string& plugin, std::size_t from) {
-    fs::remove(project / "validation.json");
+    fs::remove(project / "validation.jsonl");
+    fs::remove(project / "validation.xml");
     fs::copy_file(std::string(VELLOQ_MINIMAL_PLUGINS) + "/" + plugin,
                   project / "build/MyEffector.dll", fs::copy_options::overwrite_existing);
     command_result last{0, ""};
@@ -257,14 +270,15 @@ done
   // A good plug-in: the job passes and its artifact is the whole report.
   const command_result passed = job("minimal_plugin_0.dll", 0);
   ASSERT_EQ(passed.status, 0) << passed.output;
-  const nlohmann::json good = nlohmann::json::parse(read_text(project / "validation.json"));
+  const nlohmann::json good = summary_of(project / "validation.jsonl");
   EXPECT_EQ(good["failed"], 0) << good.dump(2);
   EXPECT_EQ(good["usable"], true);
+  EXPECT_NE(read_text(project / "validation.xml").find("<testsuite"), std::string::npos);
 
   // A faulty one: the job fails, and the report it uploads says why.
   const command_result failed = job("minimal_plugin_9.dll", 1);
   EXPECT_EQ(failed.status, 1) << failed.output;
-  const nlohmann::json bad = nlohmann::json::parse(read_text(project / "validation.json"));
+  const nlohmann::json bad = summary_of(project / "validation.jsonl");
   EXPECT_GT(bad["failed"].get<int>(), 0) << bad.dump(2);
 
   // Without the validator (the package not installed), no empty report.
@@ -272,7 +286,8 @@ done
   fs::create_directories(root);
   const command_result missing = job("minimal_plugin_0.dll", 1);
   EXPECT_EQ(missing.status, 127) << missing.output;
-  EXPECT_FALSE(fs::exists(project / "validation.json"));
+  EXPECT_FALSE(fs::exists(project / "validation.jsonl"));
+  EXPECT_FALSE(fs::exists(project / "validation.xml"));
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ struct check_context {
     std::string problem;  // a hook that did not come back clean
     bool changed = false;
     int notifications = 0;
+    int notified_unchanged = 0;  // notifications before any pixel changed
   };
   // The render session: one component, its renders, its last Release and
   // the module's unloading, with the host's books afterwards.
@@ -45,12 +46,19 @@ struct check_context {
     double seconds = 0;
   };
   std::optional<render_observations> renders;
+  // What the residue cycles left behind that a host can live with, and how
+  // often the plug-in registered its unwind tables with another module's
+  // libgcc_s: the strict level's residue checks judge them.
+  std::vector<std::string> per_load_costs;
+  int libgcc_registrations = 0;
 };
 
 // What a check found.
 check_result passed(std::string detail);
 check_result failed(std::string detail);
 check_result skipped(std::string detail);
+// The validator's gap, not the plug-in's fault (see validator_gap).
+check_result not_judged(std::string detail);
 
 // A check, registered beside its body as one block:
 //

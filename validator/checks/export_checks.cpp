@@ -74,8 +74,8 @@ VALIDATOR_CHECK(check_export_names, {"exports.names",
 VALIDATOR_CHECK(
     check_export_calling_convention,
     {"exports.calling_convention",
-     "each export pops exactly its argument bytes and keeps EBX, ESI, EDI, EBP, the x87 "
-     "control word and no pending x87 exception",
+     "each export pops exactly its argument bytes and leaves EBX, ESI, EDI, EBP, the direction "
+     "flag, the x87 control word, status and register stack and MXCSR as the host had them",
      {"exports.names"},
      check_level::standard,
      check_target::windows_dll}) {
@@ -94,8 +94,8 @@ VALIDATOR_CHECK(
     return failed(reason);
   }
   return passed(
-      "each popped its argument bytes and kept EBX, ESI, EDI, EBP, the x87 control word and no "
-      "pending x87 exception, under control words 0x027F and 0x0272");
+      "each popped its argument bytes and kept EBX, ESI, EDI, EBP, the direction flag, the x87 "
+      "control word, status and register stack and MXCSR, under control words 0x027F and 0x0272");
 }
 
 VALIDATOR_CHECK(
@@ -139,7 +139,7 @@ VALIDATOR_CHECK(
     check_identity,
     {"exports.identity",
      "get_name answers a text in the host's buffer; title, UUID, interface version and info "
-     "record",
+     "record, each the same when asked again",
      {"exports.names"},
      check_level::standard,
      check_target::windows_dll}) {
@@ -222,6 +222,24 @@ VALIDATOR_CHECK(
       note(s->name_of(e) + " answered " + std::to_string(r.eax) + ", not a boolean");
   }
 
+  // Facts of the module answer the same whenever the host asks (it keeps
+  // a module loaded on is_resident's word), also for another host version.
+  s->contract.application.version = 450000;
+  for (const entry_point e : {entry_point::get_interface_version, entry_point::is_resident,
+                              entry_point::has_separate_interfaces}) {
+    const std::vector<std::uint32_t> words(static_cast<std::size_t>(facts_of(e).arguments), 0);
+    const call_outcome first = s->call_export(e, words), again = s->call_export(e, words);
+    if (first.returned && again.returned && first.eax != again.eax)
+      note(s->name_of(e) + " answered " + std::to_string(first.eax) + ", then " +
+           std::to_string(again.eax));
+  }
+  if (!info.empty()) {
+    const std::uint32_t again = s->guarded_location(24);
+    r = s->call_export<entry_point::get_info>({again, 0, 0});
+    if (r.returned && s->read_bytes(again, 24) != s->read_bytes(at, 24))
+      note(get_info + " answered another record the second time");
+  }
+
   if (!problems.empty()) {
     std::string reason;
     for (const std::string& p : problems) reason += (reason.empty() ? "" : "; ") + p;
@@ -230,4 +248,68 @@ VALIDATOR_CHECK(
   return passed("title \"" + title + "\" (" +
                 (in_host_memory ? "the host's text" : "the module's") + "), UUID " +
                 uuid_text(uuid) + ", interface version 25, info {" + info + "}");
+}
+
+VALIDATOR_CHECK(
+    check_foreign_ids,
+    {"exports.foreign_ids",
+     "each export asked about an interface the plug-in does not offer (another id, IUnknown's) "
+     "comes back clean: has_interface false, get_name null, get_uuid the nil UUID, "
+     "create_interface nothing or a component its Release ends",
+     {"exports.names"},
+     check_level::standard,
+     check_target::windows_dll}) {
+  const auto s = session_of(context);
+  std::vector<std::string> problems;
+  for (const interface_query query : {interface_query::another, interface_query::iunknown}) {
+    const std::string asked =
+        query == interface_query::another ? " for another interface id" : " for IUnknown's id";
+    const std::uint32_t id = s->interface_id(query);
+    const std::uint32_t out = s->guarded_location(16);
+    s->write32(out, 0);
+    const std::pair<entry_point, std::vector<std::uint32_t>> calls[] = {
+        {entry_point::has_interface, {id, s->application()}},
+        {entry_point::get_name, {id, 0, s->application(), 0}},
+        {entry_point::get_uuid, {out, id, 0, 0}},
+        {entry_point::create_interface, {0, 0, out, 0, 0}},
+    };
+    for (const auto& [e, args] : calls) {
+      const std::string what = s->name_of(e) + asked;
+      if (e == entry_point::create_interface)
+        s->write32(out, 0);
+      const call_outcome r = s->call_export(e, args);
+      if (std::string p = call_problem(what, judged(r)); !p.empty()) {
+        problems.push_back(p);
+        continue;
+      }
+      if (e == entry_point::has_interface && (r.eax & 0xFF) != 0)
+        problems.push_back(what + " answered true");
+      else if (e == entry_point::get_name && r.eax != 0)
+        problems.push_back(what + " answered \"" + s->read_string(r.eax, 256) + "\", not null");
+      else if (e == entry_point::get_uuid &&
+               (!s->guards_kept(out, 16) ||
+                s->read_bytes(out, 16) != std::vector<std::uint8_t>(16, 0)))
+        problems.push_back(what + " answered " + uuid_text(s->read_bytes(out, 16)) +
+                           ", not the nil UUID");
+      else if (e == entry_point::create_interface && s->read32(out) != 0) {
+        // The host would own what it got: its one Release must end it.
+        const call_outcome released = s->call_slot(s->read32(out), table_slot::release, {});
+        if (std::string p =
+                call_problem("Release (slot 2) of the component " + what, judged(released));
+            !p.empty())
+          problems.push_back(p);
+        else if (released.eax != 0)
+          problems.push_back("the component " + what +
+                             " holds more than the one reference it handed out");
+      }
+    }
+  }
+  if (!problems.empty()) {
+    std::string reason;
+    for (const std::string& p : problems) reason += (reason.empty() ? "" : "; ") + p;
+    return failed(reason);
+  }
+  return passed(
+      "another id and IUnknown's: has_interface false, get_name null, get_uuid nil, "
+      "create_interface came back clean");
 }

@@ -21,9 +21,11 @@ std::string unbalanced(const contract_host& host) {
   if (host.settings.books().held() != 0)
     return "the RenderSettings is held " + std::to_string(host.settings.books().held()) +
            " time(s)";
-  if (host.application.books().held() != 0)
-    return "the HostApplication is held " + std::to_string(host.application.books().held()) +
-           " time(s)";
+  for (const contract_application* application : {&host.application, &host.job_application}) {
+    if (application->books().held() != 0)
+      return application->books().name + " is held " + std::to_string(application->books().held()) +
+             " time(s)";
+  }
   return std::string();
 }
 

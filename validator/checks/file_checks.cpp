@@ -63,28 +63,52 @@ VALIDATOR_CHECK(check_file_imports,
                  check_target::windows_dll}) {
   const pe_file& image = *file_of(context).image;
   const windows_version oldest = context.options.oldest;
-  std::vector<std::string> missing;
+  // What the oldest Windows lacks, and what the validator cannot date.
+  std::vector<std::string> missing, undated;
   std::size_t count = 0;
   for (const pe_import_module& module : image.imports()) {
+    count += module.functions.size();
+    if (const char* runtime = gcc_runtime_dll(module.dll)) {
+      missing.push_back(module.dll + " (" + runtime +
+                        ", which neither Windows nor the host ships: link it statically, -static)");
+      continue;
+    }
+    if (!windows_lists_dll(module.dll)) {
+      undated.push_back(module.dll + " (a DLL whose functions the validator does not list)");
+      continue;
+    }
     for (const std::string& function : module.functions) {
-      ++count;
-      const std::optional<windows_version> first = first_windows_with(module.dll, function);
-      if (!first)
-        missing.push_back(module.dll + "!" + function + " (not known to exist on " +
-                          windows_version_name(oldest) + ")");
-      else if (*first > oldest)
-        missing.push_back(module.dll + "!" + function + " (from " + without_service_pack(*first) +
-                          " on)");
+      const std::string name = module.dll + "!" + function;
+      windows_version first{};
+      switch (windows_function_record(module.dll, function, &first)) {
+        case function_record::dated:
+          if (first > oldest)
+            missing.push_back(name + " (from " + without_service_pack(first) + " on)");
+          break;
+        case function_record::undated:
+          undated.push_back(name + " (no Windows header dates it)");
+          break;
+        case function_record::unlisted:
+          if (function[0] == '#')
+            undated.push_back(name + " (an import by number)");
+          else
+            missing.push_back(name + " (exported by no Windows that mingw-w64 knows)");
+          break;
+      }
     }
   }
   if (image.directory_rva(pe_directory::delay_imports) != 0)
     missing.push_back("delay-loaded imports, which fail just the same where they are missing");
-  if (!missing.empty()) {
-    std::string reason = "imports what " + std::string(windows_version_name(oldest)) + " lacks:";
-    for (const std::string& m : missing) reason += " " + m + ";";
-    reason.pop_back();
-    return failed(reason);
-  }
+  auto listed = [](const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& n : names) text += (text.empty() ? " " : "; ") + n;
+    return text;
+  };
+  if (!missing.empty())
+    return failed("imports what " + std::string(windows_version_name(oldest)) +
+                  " lacks:" + listed(missing));
+  if (!undated.empty())
+    return not_judged("no first Windows known for" + listed(undated));
   return passed(std::to_string(count) + " imports, all exported by " +
                 windows_version_name(oldest));
 }

@@ -19,13 +19,9 @@ std::string load_and_unload(check_context& context, windows_version version, std
   try {
     emulated_plugin session(file_of(context), windows_machine::of(version), base);
     loaded_at = session.module().base();
-    for (const std::string& problem : session.unload()) {
-      if (problem.rfind("DllMain", 0) == 0 || problem.rfind("TLS callback", 0) == 0)
-        return problem;
-    }
-    return std::string();
+    return session.unload();
   } catch (const load_error& e) {
-    return e.what();
+    return load_problem(e);
   }
 }
 

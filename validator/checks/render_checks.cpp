@@ -56,6 +56,7 @@ check_context::render_observations observe_renders(check_context& context) {
     r.problem = calls.problem();
     r.changed = frame.picture_changed();
     r.notifications = s->contract.settings.notifications - notified_before;
+    r.notified_unchanged = frame.notified_unchanged;
     if (!r.problem.empty())
       seen.problem = r.problem + " on " + (plan.aborted ? "an aborted job's " : "a ") +
                      size_text(plan.width, plan.height) + " picture";
@@ -66,12 +67,8 @@ check_context::render_observations observe_renders(check_context& context) {
     seen.problem = call_problem("the last Release (slot 2)", released);
     s->contract.retire();
     // The host drops the module too: nothing may reach its objects then.
-    if (seen.problem.empty()) {
-      for (const std::string& p : s->unload()) {
-        if (p.rfind("DllMain", 0) == 0)
-          seen.problem = p;
-      }
-    }
+    if (seen.problem.empty())
+      seen.problem = s->unload();
   }
   contract_host& host = s->contract;
   for (const auto& frame : host.frames) {
@@ -80,8 +77,7 @@ check_context::render_observations observe_renders(check_context& context) {
   }
   for (const auto& image : host.services.loaded) judge_owned(image->books(), seen.owned_faults);
   judge_owned(host.settings.books(), seen.owned_faults);
-  if (host.application.books().held() > 0)
-    judge_owned(host.application.books(), seen.owned_faults);
+  judge_owned(host.job_application.books(), seen.owned_faults);
   judge_borrowed(host.application.books(), seen.borrowed_faults);
   judge_borrowed(host.services.books(), seen.borrowed_faults);
   for (const auto& frame : host.frames) {
@@ -92,7 +88,10 @@ check_context::render_observations observe_renders(check_context& context) {
     if (image->books().outside_accesses != 0)
       seen.outside.push_back(image->books().first_outside);
   }
-  seen.late_calls = host.ledger.late_calls;
+  for (const std::string& kept : host.ledger.lent_kept) seen.borrowed_faults.push_back(kept);
+  seen.late_calls = host.ledger.used_after_release;
+  for (const std::string& late : host.ledger.late_calls)
+    seen.late_calls.push_back("called " + late + " after the host dropped it");
   seen.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return seen;
 }
@@ -126,9 +125,10 @@ std::string joined(const std::vector<std::string>& parts) {
 VALIDATOR_CHECK(
     check_render_hooks,
     {"render.hooks",
-     "begin and end hooks (slots 205, 207) come back clean on pictures of 1x1 to 1920x1080, "
-     "several renders on one component and an aborted job",
-     {"component.table"},
+     "begin and end hooks (slots 205, 207) come back clean (popped bytes, registers, flags, x87 "
+     "and SSE state) within their budget on pictures of 1x1 to 1920x1080, several renders on "
+     "one component and an aborted job",
+     {"component.table", "table.layout"},
      check_level::standard,
      check_target::any_plugin}) {
   const auto& seen = renders(context);
@@ -171,17 +171,20 @@ VALIDATOR_CHECK(check_owned_references, {"render.owned_references",
   return passed("every owned result released exactly once by the last Release");
 }
 
-VALIDATOR_CHECK(check_borrowed_references, {"render.borrowed_references",
-                                            "borrowed host references never released",
-                                            {"render.hooks"},
-                                            check_level::standard,
-                                            check_target::any_plugin}) {
+VALIDATOR_CHECK(check_borrowed_references,
+                {"render.borrowed_references",
+                 "borrowed host objects (the RenderJob, the HostApplication handed to the hooks, "
+                 "the HostServices) as the plug-in found them at the end of each call: never "
+                 "released, nothing added and kept",
+                 {"render.hooks"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.borrowed_faults.empty())
     return failed(joined(seen.borrowed_faults));
   return passed(
-      "the RenderJob, the HostApplication handed to the hooks and the HostServices "
-      "never released");
+      "the RenderJob, the HostApplication handed to the hooks and the HostServices as they "
+      "were at the end of every call");
 }
 
 VALIDATOR_CHECK(check_picture_bounds, {"render.picture_bounds",
@@ -195,12 +198,20 @@ VALIDATOR_CHECK(check_picture_bounds, {"render.picture_bounds",
   return passed("every get_pixel and set_pixel inside its picture");
 }
 
-VALIDATOR_CHECK(check_notify_image_changed, {"render.notify_image_changed",
-                                             "notify_image_changed once after the picture changed",
-                                             {"render.hooks"},
-                                             check_level::standard,
-                                             check_target::any_plugin}) {
+VALIDATOR_CHECK(check_notify_image_changed,
+                {"render.notify_image_changed",
+                 "notify_image_changed once in each render that changed the picture, after it "
+                 "changed",
+                 {"render.hooks"},
+                 check_level::standard,
+                 check_target::any_plugin}) {
   int changed = 0;
+  for (const auto& f : renders(context).frames) {
+    if (f.notified_unchanged != 0)
+      return failed("end_render (slot 207) of the " + size_text(f.width, f.height) +
+                    " render called RenderSettings::notify_image_changed before any pixel of the "
+                    "picture had changed: the host shows the picture as it was");
+  }
   for (const auto& f : renders(context).frames) {
     if (f.aborted || !f.changed)
       continue;
@@ -216,18 +227,15 @@ VALIDATOR_CHECK(check_notify_image_changed, {"render.notify_image_changed",
 VALIDATOR_CHECK(
     check_after_release,
     {"render.after_release",
-     "no call on a host object the host has dropped: a job after its end hook, anything "
-     "after the last Release",
+     "no call on a host object after the plug-in released its last reference to it, nor on "
+     "one the host has dropped (a job after its end hook, anything after the last Release)",
      {"render.hooks"},
      check_level::standard,
      check_target::any_plugin}) {
   const auto& seen = renders(context);
   if (!seen.late_calls.empty())
-    return failed("called " + seen.late_calls.front() +
-                  " after the host dropped it (a job after its end hook returned, every object "
-                  "after the last Release); " +
-                  std::to_string(seen.late_calls.size()) + " such calls");
+    return failed(joined(seen.late_calls));
   return passed(
-      "no call on a render job after its end hook, nor on anything after the last "
-      "Release and the unload");
+      "no call on an object after its last release, on a render job after its end hook, nor "
+      "on anything after the last Release and the unload");
 }
