@@ -65,6 +65,18 @@ std::string gunzip(const fs::path& path) {
   return text;
 }
 
+// The summary record that ends a JSON Lines report.
+nlohmann::json summary_of(const fs::path& report) {
+  std::istringstream lines(read_text(report));
+  std::string line, last;
+  while (std::getline(lines, line))
+    if (!line.empty())
+      last = line;
+  const nlohmann::json record = nlohmann::json::parse(last);
+  EXPECT_EQ(record["record"], "summary") << last;
+  return record;
+}
+
 // The packages made once for every test here, and a folder for each test.
 class debian_packages : public ::testing::Test {
  protected:
@@ -187,18 +199,6 @@ TEST_F(debian_packages, installed_programs_run_from_where_they_are_installed) {
   EXPECT_GT(result["passed"].get<int>(), 20);
   EXPECT_EQ(run_command(shell_word(bin / "velloq-validate") + " --version").output,
             "velloq-validate " + version + "\n");
-}
-
-// The summary record that ends a JSON Lines report.
-nlohmann::json summary_of(const fs::path& report) {
-  std::istringstream lines(read_text(report));
-  std::string line, last;
-  while (std::getline(lines, line))
-    if (!line.empty())
-      last = line;
-  const nlohmann::json record = nlohmann::json::parse(last);
-  EXPECT_EQ(record["record"], "summary") << last;
-  return record;
 }
 
 // The commands of README.md's CI job, in order: the lines of its `script:`.

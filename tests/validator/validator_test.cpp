@@ -44,14 +44,6 @@ std::string detail_of(const validation& done, const std::string& name) {
   return std::string();
 }
 
-const nlohmann::json& json_check(const nlohmann::json& document, const std::string& name) {
-  for (const nlohmann::json& check : document["checks"]) {
-    if (check["name"] == name)
-      return check;
-  }
-  throw std::runtime_error("no check " + name + " in the document");
-}
-
 std::string minimal_plugin(int fault) {
   return VELLOQ_MINIMAL_PLUGINS "/minimal_plugin_" + std::to_string(fault) + ".dll";
 }
@@ -219,9 +211,10 @@ TEST(validator, each_fault_of_the_minimal_plugin_fails_exactly_its_check) {
     }
     // The findings name the slot or export, the call and what it left.
     for (const auto& [with_fault, finding] : findings) {
-      if (with_fault == fault)
+      if (with_fault == fault) {
         EXPECT_EQ(detail_of(done, finding.first).rfind(finding.second, 0), 0u)
             << detail_of(done, finding.first);
+      }
     }
   }
 }
