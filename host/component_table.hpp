@@ -15,9 +15,8 @@
 #include <boost/preprocessor/cat.hpp>
 #include <boost/preprocessor/comparison/equal.hpp>
 #include <boost/preprocessor/control/iif.hpp>
-#include <boost/preprocessor/repetition/repeat_from_to.hpp>
-#include <boost/preprocessor/seq/elem.hpp>
-#include <boost/preprocessor/seq/for_each.hpp>
+#include <boost/preprocessor/iteration/local.hpp>
+#include <boost/preprocessor/seq/for_each_i.hpp>
 
 #include "host/effector_interface.hpp"
 
@@ -95,7 +94,7 @@ constexpr table_entry reserved_entry_of(Member member) {
   return entry;
 }
 
-// The plug-in operations in table order, from the runs that declare them.
+// The plug-in operations in table order, from their defaults.
 #define VELLOQ_TABLE_ENTRY_OP(z, n, _) \
   component_table_detail::entry_of(&plugin_interface::BOOST_PP_CAT(plugin_op_, n)),
 #define VELLOQ_TABLE_ENTRY_value0 VELLOQ_TABLE_ENTRY_OP
@@ -114,9 +113,8 @@ constexpr table_entry reserved_entry_of(Member member) {
   component_table_detail::entry_of(&plugin_interface::get_plugin_uuid),
 #define VELLOQ_TABLE_ENTRY_shape_adapter(z, n, _) \
   component_table_detail::entry_of(&plugin_interface::shape_adapter),
-#define VELLOQ_TABLE_ENTRY_RUN(r, _, run)                                                     \
-  BOOST_PP_REPEAT_FROM_TO(BOOST_PP_SEQ_ELEM(1, run), BOOST_PP_INC(BOOST_PP_SEQ_ELEM(2, run)), \
-                          BOOST_PP_CAT(VELLOQ_TABLE_ENTRY_, BOOST_PP_SEQ_ELEM(0, run)), ~)
+#define VELLOQ_TABLE_ENTRY_PLUGIN(r, _, i, kind) \
+  BOOST_PP_CAT(VELLOQ_TABLE_ENTRY_, kind)(~, BOOST_PP_INC(i), ~)
 #define VELLOQ_TABLE_ENTRY_PLUGIN_RESERVED(z, n, _) \
   component_table_detail::reserved_entry_of(&plugin_interface::BOOST_PP_CAT(plugin_reserved_, n)),
 // The effector operations: the two hooks by name, the others numbered.
@@ -135,10 +133,17 @@ inline constexpr table_entry declared_entries[] = {
     entry_of(&IUnknown::Release),
     entry_of(&unknown_interface::delete_this),
     entry_of(&unknown_interface::is_valid_interface),
-    BOOST_PP_SEQ_FOR_EACH(VELLOQ_TABLE_ENTRY_RUN, ~, VELLOQ_PLUGIN_RUNS)
-        BOOST_PP_REPEAT_FROM_TO(121, 201, VELLOQ_TABLE_ENTRY_PLUGIN_RESERVED, ~)
-            BOOST_PP_REPEAT_FROM_TO(1, 17, VELLOQ_TABLE_ENTRY_EFFECTOR, ~)
-                BOOST_PP_REPEAT_FROM_TO(17, 201, VELLOQ_TABLE_ENTRY_EFFECTOR_RESERVED, ~)};
+    BOOST_PP_SEQ_FOR_EACH_I(VELLOQ_TABLE_ENTRY_PLUGIN, ~, VELLOQ_PLUGIN_DEFAULTS)
+#define BOOST_PP_LOCAL_MACRO(n) VELLOQ_TABLE_ENTRY_PLUGIN_RESERVED(~, n, ~)
+#define BOOST_PP_LOCAL_LIMITS (121, 200)
+#include BOOST_PP_LOCAL_ITERATE()
+#define BOOST_PP_LOCAL_MACRO(n) VELLOQ_TABLE_ENTRY_EFFECTOR(~, n, ~)
+#define BOOST_PP_LOCAL_LIMITS (1, 16)
+#include BOOST_PP_LOCAL_ITERATE()
+#define BOOST_PP_LOCAL_MACRO(n) VELLOQ_TABLE_ENTRY_EFFECTOR_RESERVED(~, n, ~)
+#define BOOST_PP_LOCAL_LIMITS (17, 200)
+#include BOOST_PP_LOCAL_ITERATE()
+};
 
 #undef VELLOQ_TABLE_ENTRY_OP
 #undef VELLOQ_TABLE_ENTRY_value0
@@ -154,7 +159,7 @@ inline constexpr table_entry declared_entries[] = {
 #undef VELLOQ_TABLE_ENTRY_part_variant
 #undef VELLOQ_TABLE_ENTRY_plugin_uuid
 #undef VELLOQ_TABLE_ENTRY_shape_adapter
-#undef VELLOQ_TABLE_ENTRY_RUN
+#undef VELLOQ_TABLE_ENTRY_PLUGIN
 #undef VELLOQ_TABLE_ENTRY_PLUGIN_RESERVED
 #undef VELLOQ_TABLE_ENTRY_EFFECTOR_NAME
 #undef VELLOQ_TABLE_ENTRY_EFFECTOR

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include <boost/preprocessor/cat.hpp>
-#include <boost/preprocessor/repetition/repeat_from_to.hpp>
+#include <boost/preprocessor/iteration/local.hpp>
 
 #include "host/abi.hpp"
 #include "host/host_application.hpp"
@@ -46,7 +46,10 @@ class effector_interface : public plugin_interface {
                                               std::int32_t) {}
   virtual void VELLOQ_THISCALL effector_op_15(std::int32_t, std::int32_t) {}
   virtual bool VELLOQ_THISCALL effector_op_16(std::int32_t) { return false; }
-  BOOST_PP_REPEAT_FROM_TO(17, 201, VELLOQ_EFFECTOR_reserved, ~)
+  // Numbered by file iteration, as plugin_interface's reserved entries.
+#define BOOST_PP_LOCAL_MACRO(n) VELLOQ_EFFECTOR_reserved(~, n, ~)
+#define BOOST_PP_LOCAL_LIMITS (17, 200)
+#include BOOST_PP_LOCAL_ITERATE()
 
  protected:
   effector_interface() = default;

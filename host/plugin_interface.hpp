@@ -15,9 +15,8 @@
 
 #include <boost/preprocessor/arithmetic/inc.hpp>
 #include <boost/preprocessor/cat.hpp>
-#include <boost/preprocessor/repetition/repeat_from_to.hpp>
-#include <boost/preprocessor/seq/elem.hpp>
-#include <boost/preprocessor/seq/for_each.hpp>
+#include <boost/preprocessor/iteration/local.hpp>
+#include <boost/preprocessor/seq/for_each_i.hpp>
 
 #include "host/abi.hpp"
 #include "host/scene_objects.hpp"
@@ -95,32 +94,43 @@
     throw "invalid interface plugin_interface";                                   \
   }
 
-// Runs of (kind)(first)(last), positions counted from 1 within the group.
-#define VELLOQ_PLUGIN_RUNS                                                                        \
-  ((value0)(1)(4))((nothing)(5)(18))((value0)(19)(19))((nothing)(20)(21))((value0)(22)(22))(      \
-      (empty)(23)(27))((nothing)(28)(28))((empty)(29)(31))((answer_410000)(32)(32))(              \
-      (empty)(33)(36))((true)(37)(37))((false)(38)(39))((value0)(40)(47))((nothing)(48)(48))(     \
-      (false)(49)(52))((true)(53)(56))((false)(57)(57))((true)(58)(58))((part_variant)(59)(59))(  \
-      (empty)(60)(62))((false)(63)(63))((value1)(64)(64))((nothing)(65)(65))((false)(66)(66))(    \
-      (nothing)(67)(69))((false)(70)(70))((nothing)(71)(71))((empty)(72)(73))((nothing)(74)(74))( \
-      (empty)(75)(77))((value0)(78)(78))((nothing)(79)(79))((empty)(80)(82))((value0)(83)(83))(   \
-      (nothing)(84)(84))((empty)(85)(89))((value0)(90)(90))((nothing)(91)(94))((false)(95)(95))(  \
-      (nothing)(96)(97))((second_argument)(98)(98))((empty)(99)(99))((value0)(100)(100))(         \
-      (empty)(101)(101))((plugin_uuid)(102)(102))((nil_uuid)(103)(103))((empty)(104)(105))(       \
-      (nothing)(106)(107))((empty)(108)(108))((shape_adapter)(109)(109))((empty)(110)(110))(      \
-      (nothing)(111)(111))((false)(112)(113))((zero_byte_true)(114)(114))((value0)(115)(115))(    \
-      (empty)(116)(118))((false)(119)(119))((nothing)(120)(120))
-
-#define VELLOQ_PLUGIN_RUN(r, _, run)                                                          \
-  BOOST_PP_REPEAT_FROM_TO(BOOST_PP_SEQ_ELEM(1, run), BOOST_PP_INC(BOOST_PP_SEQ_ELEM(2, run)), \
-                          BOOST_PP_CAT(VELLOQ_PLUGIN_, BOOST_PP_SEQ_ELEM(0, run)), ~)
+// Each operation's default, entries 1 to 120 in table order.
+// clang-format off
+#define VELLOQ_PLUGIN_DEFAULTS \
+  /*   1 */ (value0)(value0)(value0)(value0)(nothing)(nothing) \
+  /*   7 */ (nothing)(nothing)(nothing)(nothing)(nothing)(nothing) \
+  /*  13 */ (nothing)(nothing)(nothing)(nothing)(nothing)(nothing) \
+  /*  19 */ (value0)(nothing)(nothing)(value0)(empty)(empty) \
+  /*  25 */ (empty)(empty)(empty)(nothing)(empty)(empty) \
+  /*  31 */ (empty)(answer_410000)(empty)(empty)(empty)(empty) \
+  /*  37 */ (true)(false)(false)(value0)(value0)(value0) \
+  /*  43 */ (value0)(value0)(value0)(value0)(value0)(nothing) \
+  /*  49 */ (false)(false)(false)(false)(true)(true) \
+  /*  55 */ (true)(true)(false)(true)(part_variant)(empty) \
+  /*  61 */ (empty)(empty)(false)(value1)(nothing)(false) \
+  /*  67 */ (nothing)(nothing)(nothing)(false)(nothing)(empty) \
+  /*  73 */ (empty)(nothing)(empty)(empty)(empty)(value0) \
+  /*  79 */ (nothing)(empty)(empty)(empty)(value0)(nothing) \
+  /*  85 */ (empty)(empty)(empty)(empty)(empty)(value0) \
+  /*  91 */ (nothing)(nothing)(nothing)(nothing)(false)(nothing) \
+  /*  97 */ (nothing)(second_argument)(empty)(value0)(empty)(plugin_uuid) \
+  /* 103 */ (nil_uuid)(empty)(empty)(nothing)(nothing)(empty) \
+  /* 109 */ (shape_adapter)(empty)(nothing)(false)(false)(zero_byte_true) \
+  /* 115 */ (value0)(empty)(empty)(empty)(false)(nothing)
+// clang-format on
+#define VELLOQ_PLUGIN_ENTRY(r, _, i, kind) BOOST_PP_CAT(VELLOQ_PLUGIN_, kind)(~, BOOST_PP_INC(i), ~)
 
 class plugin_interface : public unknown_interface {
  public:
   // Slots 5 to 124: the operations; 125 to 204: the reserved entries.
   // Every one of them: [when: after create; thread: render; re-entrant: no]
-  BOOST_PP_SEQ_FOR_EACH(VELLOQ_PLUGIN_RUN, ~, VELLOQ_PLUGIN_RUNS)
-  BOOST_PP_REPEAT_FROM_TO(121, 201, VELLOQ_PLUGIN_reserved, ~)
+  BOOST_PP_SEQ_FOR_EACH_I(VELLOQ_PLUGIN_ENTRY, ~, VELLOQ_PLUGIN_DEFAULTS)
+  // Numbered by file iteration: BOOST_PP_REPEAT_FROM_TO adds the first
+  // number to each index in the preprocessor, which costs every file that
+  // includes this header seconds.
+#define BOOST_PP_LOCAL_MACRO(n) VELLOQ_PLUGIN_reserved(~, n, ~)
+#define BOOST_PP_LOCAL_LIMITS (121, 200)
+#include BOOST_PP_LOCAL_ITERATE()
 
  protected:
   plugin_interface() = default;
