@@ -36,3 +36,19 @@ wine_check() {
   fi
   rm -rf "$dir"
 }
+
+# The first Windows program of a Wine session starts Wine's own services
+# (services.exe, explorer.exe, ...), which inherit that program's standard
+# output and hold it open until the session ends: a test that happens to
+# start the session waits for them, up to a minute. wine_session_start
+# starts the session first, with nothing to inherit, and keeps it for the
+# tests; wine_session_end ends it, only if it was ours.
+wine_session_ours=no
+wine_session_start() {
+  if WINEDEBUG=-all wineserver -p >/dev/null 2>&1; then wine_session_ours=yes; fi
+  WINEDEBUG=-all wine wineboot </dev/null >/dev/null 2>&1
+}
+wine_session_end() {
+  if [ "$wine_session_ours" = yes ]; then WINEDEBUG=-all wineserver -k >/dev/null 2>&1; fi
+  wine_session_ours=no
+}
