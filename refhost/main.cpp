@@ -8,10 +8,8 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <iomanip>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -27,6 +25,7 @@
 #define velloq_fileno fileno
 #endif
 
+#include "host_kit/uuid_text.hpp"
 #include "refhost/console/json_events.hpp"
 #include "refhost/console/printable_text.hpp"
 #include "refhost/console/run_reporter.hpp"
@@ -54,15 +53,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string uuid_text(const Uuid& uuid) {
-  std::ostringstream text;
-  text << std::hex << std::uppercase << std::setfill('0') << std::setw(8) << uuid.words[0] << '-'
-       << std::setw(4) << (uuid.words[1] >> 16) << '-' << std::setw(4) << (uuid.words[1] & 0xFFFF)
-       << '-' << std::setw(4) << (uuid.words[2] >> 16) << '-' << std::setw(4)
-       << (uuid.words[2] & 0xFFFF) << std::setw(8) << uuid.words[3];
-  return text.str();
-}
 
 void print_discovery(std::ostream& out, const std::string& path, const discovery_report& found) {
   out << "plug-in            " << printable(path) << "\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/plugin_entry_points.hpp"
+#include "host_kit/uuid_text.hpp"
 #include "validator/windows_dll_source.hpp"
 
 namespace {
@@ -15,15 +16,11 @@ constexpr std::uint16_t host_control_words[] = {
     0x0272,  // a host catching its own faults: invalid, zero-divide, overflow unmasked
 };
 
-// The four words in the 8-4-4-4-12 form they are parsed from, as
-// velloq-host and the plug-in's own texts write a UUID.
+// The UUID in 16 bytes the plug-in wrote.
 std::string uuid_text(const std::vector<std::uint8_t>& bytes) {
-  std::uint32_t w[4];
-  std::memcpy(w, bytes.data(), 16);
-  char text[40];
-  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%04X%08X", w[0], w[1] >> 16, w[1] & 0xFFFF,
-                w[2] >> 16, w[2] & 0xFFFF, w[3]);
-  return text;
+  Uuid uuid;
+  std::memcpy(uuid.words, bytes.data(), 16);
+  return uuid_text(uuid);
 }
 
 // Every export once, with arguments a host passes.

@@ -4,20 +4,13 @@
 // comes back, that each reserved entry throws, and that the table's UUID
 // is the one the exports give.
 
-#include <cstdio>
 #include <cstring>
 
 #include "host/component_table.hpp"
+#include "host_kit/uuid_text.hpp"
 #include "validator/checks/check_context.hpp"
 
 namespace {
-
-std::string uuid_text(const Uuid& uuid) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%08X-%08X-%08X-%08X", uuid.words[0], uuid.words[1],
-                uuid.words[2], uuid.words[3]);
-  return text;
-}
 
 // A target with one component; a reason in `problem` when none came.
 struct component_of_target {
