@@ -20,15 +20,15 @@ namespace {
 
 // The host's snprintf of one conversion.
 template <class T>
-std::string host_format(const std::string& spec, T value) {
+std::string host_format(const std::string& directive, T value) {
   char small[128];
-  const int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  const int n = std::snprintf(small, sizeof small, directive.c_str(), value);
   if (n < 0)
     return std::string();
   if (static_cast<std::size_t>(n) < sizeof small)
     return std::string(small, static_cast<std::size_t>(n));
   std::string large(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(large.data(), large.size(), spec.c_str(), value);
+  std::snprintf(large.data(), large.size(), directive.c_str(), value);
   large.resize(static_cast<std::size_t>(n));
   return large;
 }
@@ -110,16 +110,17 @@ std::string format_printf(x86_emulator& cpu, const std::string& format,
       break;
     }
     const char conversion = format[i];
-    const std::string spec_head =
+    const std::string directive_head =
         "%" + flags + width + (has_precision ? "." + (precision.empty() ? "0" : precision) : "");
     switch (conversion) {
       case 'd':
       case 'i':
         if (size == 2)
-          out += host_format(spec_head + "lld", static_cast<long long>(arguments.double_word()));
+          out +=
+              host_format(directive_head + "lld", static_cast<long long>(arguments.double_word()));
         else
           out +=
-              host_format(spec_head + "d",
+              host_format(directive_head + "d",
                           size == -1 ? static_cast<int>(static_cast<std::int16_t>(arguments.word()))
                                      : static_cast<int>(arguments.word()));
         break;
@@ -128,11 +129,11 @@ std::string format_printf(x86_emulator& cpu, const std::string& format,
       case 'x':
       case 'X':
         if (size == 2)
-          out += host_format(spec_head + "ll" + conversion,
+          out += host_format(directive_head + "ll" + conversion,
                              static_cast<unsigned long long>(arguments.double_word()));
         else
           out += host_format(
-              spec_head + conversion,
+              directive_head + conversion,
               size == -1 ? static_cast<unsigned>(static_cast<std::uint16_t>(arguments.word()))
                          : static_cast<unsigned>(arguments.word()));
         break;
@@ -148,7 +149,7 @@ std::string format_printf(x86_emulator& cpu, const std::string& format,
         const std::uint32_t at = arguments.word();
         const bool wide = conversion == 'S' ? size != -1 : size == 1;
         const std::string text = at == 0 ? "(null)" : read_text(cpu, at, wide);
-        out += host_format(spec_head + "s", text.c_str());
+        out += host_format(directive_head + "s", text.c_str());
         break;
       }
       case 'p':
@@ -168,7 +169,7 @@ std::string format_printf(x86_emulator& cpu, const std::string& format,
         const std::uint64_t bits = arguments.double_word();
         double value = 0;
         std::memcpy(&value, &bits, 8);
-        const std::string text = host_format(spec_head + conversion, value);
+        const std::string text = host_format(directive_head + conversion, value);
         out += conversion == 'a' || conversion == 'A' ? text : three_digit_exponent(text);
         break;
       }
