@@ -53,6 +53,39 @@ struct check_context {
   int libgcc_registrations = 0;
 };
 
+// The plug-in loaded afresh with one component: what the component and
+// table checks call; a reason in `problem` when no component came.
+struct target_with_component {
+  explicit target_with_component(const check_context& context) : target(context.target()) {
+    component = target->create_component(problem);
+  }
+  // AddRef or Release answering `expected`; the problem, or empty.
+  std::string add_ref(std::uint32_t expected) {
+    return expect(target->add_ref(component), "AddRef (slot 1)", expected);
+  }
+  std::string release(std::uint32_t expected) {
+    return expect(target->release(component), "Release (slot 2)", expected);
+  }
+  // The host's one Release, whatever it answers; the problem, or empty.
+  std::string last_release() {
+    return call_problem("the last Release (slot 2)", target->release(component));
+  }
+
+  std::unique_ptr<plugin_target> target;
+  component_ref component = 0;
+  std::string problem;
+
+ private:
+  static std::string expect(const target_call& call, const char* what, std::uint32_t expected) {
+    if (std::string p = call_problem(what, call); !p.empty())
+      return p;
+    if (call.answer != expected)
+      return std::string(what) + " answered " + std::to_string(call.answer) + ", not " +
+             std::to_string(expected);
+    return std::string();
+  }
+};
+
 // What a check found.
 check_result passed(std::string detail);
 check_result failed(std::string detail);

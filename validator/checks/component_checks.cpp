@@ -14,31 +14,6 @@ std::string hex(std::uint64_t value) {
   return text;
 }
 
-// A target with one component; a reason in `problem` when none came.
-struct with_component {
-  explicit with_component(check_context& context) : target(context.target()) {
-    component = target->create_component(problem);
-  }
-  // AddRef or Release answering `expected`; the problem, or empty.
-  std::string expect(target_call call, const char* what, std::uint32_t expected) {
-    if (std::string p = call_problem(what, call); !p.empty())
-      return p;
-    if (call.answer != expected)
-      return std::string(what) + " answered " + std::to_string(call.answer) + ", not " +
-             std::to_string(expected);
-    return std::string();
-  }
-  std::string add_ref(std::uint32_t expected) {
-    return expect(target->add_ref(component), "AddRef (slot 1)", expected);
-  }
-  std::string release(std::uint32_t expected) {
-    return expect(target->release(component), "Release (slot 2)", expected);
-  }
-  std::unique_ptr<plugin_target> target;
-  component_ref component = 0;
-  std::string problem;
-};
-
 }  // namespace
 
 VALIDATOR_CHECK(check_component_create,
@@ -78,7 +53,7 @@ VALIDATOR_CHECK(
      {"component.create"},
      check_level::standard,
      check_target::any_plugin}) {
-  with_component c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   const target_call r = c.target->is_valid(c.component);
@@ -106,7 +81,7 @@ VALIDATOR_CHECK(
      {"component.table"},
      check_level::standard,
      check_target::any_plugin}) {
-  with_component c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   plugin_target& s = *c.target;
@@ -156,7 +131,7 @@ VALIDATOR_CHECK(check_reference_counts,
                  {"component.table"},
                  check_level::standard,
                  check_target::any_plugin}) {
-  with_component c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   const bool on_heap = c.target->component_alive(c.component) == true;

@@ -12,20 +12,6 @@
 
 namespace {
 
-// A target with one component; a reason in `problem` when none came.
-struct component_of_target {
-  explicit component_of_target(check_context& context) : target(context.target()) {
-    component = target->create_component(problem);
-  }
-  // The host's one Release; a problem, or empty.
-  std::string release() {
-    return call_problem("the last Release (slot 2)", target->release(component));
-  }
-  std::unique_ptr<plugin_target> target;
-  component_ref component = 0;
-  std::string problem;
-};
-
 // The problems of `parts`, the first few named and the rest counted.
 check_result failed_with(const std::vector<std::string>& parts) {
   constexpr std::size_t named = 3;
@@ -51,7 +37,7 @@ VALIDATOR_CHECK(check_table_layout,
                  {"component.table"},
                  check_level::standard,
                  check_target::windows_dll}) {
-  component_of_target c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   for (int slot = 0; slot < component_table_slots; ++slot) {
@@ -74,7 +60,7 @@ VALIDATOR_CHECK(
      {"table.layout"},
      check_level::standard,
      check_target::any_plugin}) {
-  component_of_target c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   std::vector<std::string> problems;
@@ -120,7 +106,7 @@ VALIDATOR_CHECK(check_table_reserved_entries,
                  {"table.layout"},
                  check_level::standard,
                  check_target::any_plugin}) {
-  component_of_target c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   std::vector<std::string> problems;
@@ -144,7 +130,7 @@ VALIDATOR_CHECK(check_table_reserved_entries,
   }
   if (!problems.empty())
     return failed_with(problems);
-  if (std::string p = c.release(); !p.empty())
+  if (std::string p = c.last_release(); !p.empty())
     return failed(p);
   return passed(std::to_string(reserved) + " reserved entries, each threw (the first " + how + ")");
 }
@@ -155,7 +141,7 @@ VALIDATOR_CHECK(check_table_plugin_uuid,
                  {"table.operations"},
                  check_level::standard,
                  check_target::any_plugin}) {
-  component_of_target c(context);
+  target_with_component c(context);
   if (!c.problem.empty())
     return failed(c.problem);
   Uuid exported{{0, 0, 0, 0}};
@@ -178,7 +164,7 @@ VALIDATOR_CHECK(check_table_plugin_uuid,
     return failed(entry_name(table_slot::get_plugin_uuid) + " answered " + uuid_text(table_answer) +
                   ", " + get_uuid + " " + uuid_text(exported) +
                   ": the host takes both for the plug-in's one UUID");
-  if (std::string p = c.release(); !p.empty())
+  if (std::string p = c.last_release(); !p.empty())
     return failed(p);
   return passed("both answer " + uuid_text(exported));
 }
